@@ -1,0 +1,45 @@
+# Helpers that keep each folder's CMakeLists.txt short.
+#
+# morvex_library(<target> [DEPENDS <targets>...])
+#   A static library of every *.cpp in the calling folder.
+# morvex_tests(<target> [DEPENDS <targets>...])
+#   One GoogleTest executable of every *.cpp in the folder's tests/ subfolder,
+#   registered with ctest.  Tests find their fixture files through the macro
+#   MORVEX_TEST_DATA_DIR (the folder's tests/data).
+
+function(morvex_library name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    set(scope PUBLIC)
+  else()
+    add_library(${name} INTERFACE)  # a folder whose code is still to come
+    set(scope INTERFACE)
+  endif()
+  target_include_directories(${name} ${scope} ${PROJECT_SOURCE_DIR})
+  target_compile_features(${name} ${scope} cxx_std_20)
+  if(ARG_DEPENDS)
+    target_link_libraries(${name} ${scope} ${ARG_DEPENDS})
+  endif()
+endfunction()
+
+function(morvex_tests name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  if(NOT MORVEX_BUILD_TESTS)
+    return()
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} morvex_test_main GTest::gtest)
+  target_compile_definitions(${name} PRIVATE
+    MORVEX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
+    MORVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    MORVEX_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C")
+endfunction()

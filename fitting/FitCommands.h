@@ -1,0 +1,89 @@
+// The three fit commands: lateral force, aligning moment and longitudinal
+// force.  Each runs a whole fit against a coefficient set, the data set,
+// the chosen optimizer and a host that stands for the window around it:
+//
+//   1. read the search settings (configuration.ini; also on the
+//      Levenberg-Marquardt path, where none of them is used);
+//   2. set the busy cursor;
+//   3a. Levenberg-Marquardt: swap the window for the wait screen, fill a
+//      model object from the set, clear the camber flags when the data hold
+//      a single case at camber 0, fit the free coefficients with TFit inside
+//      an error trap (a failure shows the command's message box), write the
+//      fitted coefficients back with 5 decimals, put the last cost into the
+//      cost field, swap the windows back;
+//   3b. differential evolution: build bounds and start values of the free
+//      coefficients, run NB_GEN + 1 generations of TDiffEvol on the channel's
+//      cost, write the best member back in the general format;
+//   4. redraw and restore the normal cursor.
+//
+// A command that ends with an error (a coefficient text that is not a
+// number, a broken optimizer precondition, a fault in a cost evaluation of
+// the differential-evolution path) restores the window, the wait screen and
+// the cursor before the error leaves it.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "tiredata/TireDataSet.h"
+#include "tiremodel/CoefficientSet.h"
+
+namespace morvex {
+
+enum class TFitChannel { kLateral, kAligning, kLongitudinal };
+enum class TOptimizerChoice { kLevenbergMarquardt, kDifferentialEvolution };
+
+// What a long fit reports while it runs.
+struct TFitProgress {
+  TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
+  int step = 0;          // Levenberg-Marquardt iteration (1-based) or generation (0-based)
+  int total_steps = 0;   // generations to run on the differential-evolution path; 0 if unknown
+  double best_cost = 0;  // cost at the end of the iteration, or best cost of the population
+};
+
+// What belongs to the window around a fit command.
+class IFitHost {
+ public:
+  virtual ~IFitHost() = default;
+  // Hide the main window and show the wait screen (Levenberg-Marquardt only).
+  virtual void ShowWaitScreen() = 0;
+  // Hide the wait screen and show the main window again.
+  virtual void HideWaitScreen() = 0;
+  virtual void SetBusyCursor(bool busy) = 0;
+  virtual void ShowMessage(const std::string& text) = 0;
+  // Redraw the result plot from the coefficient set.
+  virtual void Redraw() = 0;
+  // The hidden "Cost function" field receives the last cost (general format).
+  virtual void SetCostText(const std::string& text) = 0;
+  // Called after every Levenberg-Marquardt iteration and every generation.
+  // It must not change anything the fit reads.
+  virtual void Progress(const TFitProgress& /*progress*/) {}
+};
+
+// What the caller may want to know after a command returned normally.
+struct TFitOutcome {
+  TFitChannel channel = TFitChannel::kLateral;
+  TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
+  bool optimizer_failed = false;      // Levenberg-Marquardt failure, trapped and shown
+  std::string failure_message;        // the message box text shown for it
+  std::string failure_detail;         // the trapped error's own message
+  std::vector<std::string> fitted;    // names of the free coefficients, in the fit's order
+  // Levenberg-Marquardt after success: the standard error of each fitted
+  // coefficient (same order), NaN where the covariance diagonal is not
+  // positive (the coefficient is not determined by the data).
+  std::vector<double> standard_errors;
+};
+
+// The message boxes of a Levenberg-Marquardt failure.
+extern const char* const kLateralFailureMessage;       // also the longitudinal one
+extern const char* const kAligningFailureMessage;
+
+// Runs one fit command.  `settings_path` is the fit settings file
+// (configuration.ini beside the executable in the window); a missing file
+// gives every setting its default.
+TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
+                          const TTireDataSet& data, TOptimizerChoice optimizer,
+                          const std::string& settings_path, IFitHost& host);
+
+}  // namespace morvex

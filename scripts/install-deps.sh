@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that Morvex needs to build, test and run.
+# Only missing packages are installed, so a second run takes under a second
+# and needs no network.  Runs apt-get as root, or through sudo.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev
+  libgtest-dev googletest
+  libjpeg62-turbo-dev libminini-dev libcli11-dev libfmt-dev
+  fonts-dejavu-core xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

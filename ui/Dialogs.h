@@ -1,0 +1,53 @@
+// The window's dialogs and its general error report.
+//
+// Every file dialog and message box of the program goes through one
+// IDialogs object, so that tests can answer them from a script instead of
+// blocking on a modal window.  The default implementation uses the Qt
+// dialogs; SetDialogs() swaps in another (tests), nullptr restores it.
+//
+// Guarded() is the general error report: it runs one command and shows the
+// message of any exception that escapes it in a message box; the program
+// then carries on.  Every slot that runs a command goes through it, since an
+// exception must never unwind through Qt's event loop.
+#pragma once
+
+#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+class QWidget;
+
+namespace morvex {
+
+class IDialogs {
+ public:
+  virtual ~IDialogs() = default;
+  // An open dialog; `filter` in Qt's form (".plt (*.plt)"). nullopt = cancelled.
+  virtual std::optional<std::string> OpenFile(QWidget* parent, const std::string& title,
+                                              const std::string& filter) = 0;
+  // A save dialog without a default extension and without an overwrite prompt.
+  virtual std::optional<std::string> SaveFile(QWidget* parent, const std::string& title,
+                                              const std::string& filter) = 0;
+  // A message box with an OK button.
+  virtual void Message(QWidget* parent, const std::string& text) = 0;
+};
+
+IDialogs& Dialogs();
+void SetDialogs(IDialogs* dialogs);
+
+// Shows the message of the current exception (the general error report).
+void ReportException(QWidget* parent, const std::exception& error);
+
+template <class Fn>
+void Guarded(QWidget* parent, Fn&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& error) {
+    ReportException(parent, error);
+  } catch (...) {
+    ReportException(parent, std::runtime_error("Unknown error"));
+  }
+}
+
+}  // namespace morvex
