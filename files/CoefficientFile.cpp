@@ -1,0 +1,46 @@
+#include "files/CoefficientFile.h"
+
+#include <filesystem>
+#include <vector>
+
+#include "files/ProfileFile.h"
+#include "numerics/LxBasics.h"
+#include "numerics/LxTypes.h"
+#include "tiremodel/CoefficientTable.h"
+
+namespace morvex {
+
+void ExportCoefficients(const TCoefficientSet& set, const std::string& path) {
+  // Convert everything first: a bad text must stop the export before the
+  // file is touched, not after half of the keys were replaced.
+  std::vector<TProfileEntry> entries;
+  entries.reserve(kCoefficientCount);
+  for (std::string_view name : FileOrder()) {
+    const TCoefficientInfo& info = Coefficient(name);
+    entries.push_back({std::string(info.export_section), std::string(info.export_key), FloatToStr(set.Value(name))});
+  }
+  if (!WriteProfileStrings(path, entries)) throw EWriteError(path);
+}
+
+void ImportCoefficients(TCoefficientSet& set, const std::string& path) {
+  for (std::string_view name : FileOrder()) {
+    const TCoefficientInfo& info = Coefficient(name);
+    if (auto text = ReadProfileString(path, std::string(info.export_section), std::string(info.export_key)))
+      set.SetText(name, *text);
+  }
+}
+
+void LoadStartupDefaults(TCoefficientSet& set, const std::string& path) {
+  for (std::string_view name : FileOrder()) {
+    const TCoefficientInfo& info = Coefficient(name);
+    auto text = ReadProfileString(path, std::string(info.startup_section), std::string(info.startup_key));
+    set.SetText(name, text ? *text : std::string(info.default_text));
+  }
+}
+
+std::string StartupDefaultsPath(const std::string& executable_dir) {
+  if (executable_dir.empty()) return kStartupDefaultsFileName;
+  return (std::filesystem::path(executable_dir) / kStartupDefaultsFileName).string();
+}
+
+}  // namespace morvex
