@@ -1,0 +1,213 @@
+#include "fitting/FitSettings.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "numerics/LxBasics.h"
+#include "tiremodel/CoefficientTable.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr TFitChannel kChannels[] = {TFitChannel::kLateral, TFitChannel::kAligning,
+                                     TFitChannel::kLongitudinal};
+
+// A settings file in a private temporary folder, removed with the fixture.
+class FitSettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("morvex-fitsettings-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    SetDecimalSeparator('.');
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string Write(const std::string& text) {
+    const fs::path path = dir_ / "configuration.ini";
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+  }
+  TFitSettings Read(const std::string& text, TFitChannel channel = TFitChannel::kLateral) {
+    return ReadFitSettings(Write(text), channel);
+  }
+  fs::path dir_;
+};
+
+// Position of a coefficient in the channel's bound vectors.
+size_t Slot(TFitChannel channel, std::string_view name) {
+  const auto order = FitFreeOrder(channel);
+  for (size_t k = 0; k < order.size(); ++k)
+    if (order[k] == name) return k;
+  ADD_FAILURE() << name << " is not freed by this fit";
+  return 0;
+}
+
+TEST_F(FitSettingsFile, MissingFileGivesTheChannelDefaults) {
+  const std::string missing = (dir_ / "none.ini").string();
+  const TFitSettings lateral = ReadFitSettings(missing, TFitChannel::kLateral);
+  EXPECT_EQ(lateral.GainBest, 1.0);
+  EXPECT_EQ(lateral.GainR1, 0.8);
+  EXPECT_EQ(lateral.GainR3, 0.8);
+  EXPECT_EQ(lateral.CR, 0.9);
+  EXPECT_EQ(lateral.NbPop, 200);
+  EXPECT_EQ(lateral.NbGen, 500);
+  ASSERT_EQ(lateral.Max.size(), 19u);
+  EXPECT_EQ(lateral.Min, std::vector<double>(19, 0.0));
+  EXPECT_EQ(lateral.Max[Slot(TFitChannel::kLateral, "Fz0")], 100000);
+  EXPECT_EQ(lateral.Max[Slot(TFitChannel::kLateral, "PKy2")], 20);
+
+  const TFitSettings longitudinal = ReadFitSettings(missing, TFitChannel::kLongitudinal);
+  EXPECT_EQ(longitudinal.GainBest, 1.0);
+  EXPECT_EQ(longitudinal.GainR1, 0.08);
+  EXPECT_EQ(longitudinal.GainR2, 0.08);
+  EXPECT_EQ(longitudinal.GainR3, 0.08);
+  ASSERT_EQ(longitudinal.Max.size(), 16u);
+  EXPECT_EQ(longitudinal.Max[0], 100000);
+  EXPECT_EQ(longitudinal.Max[Slot(TFitChannel::kLongitudinal, "PVx2")], 20);
+
+  const TFitSettings aligning = ReadFitSettings(missing, TFitChannel::kAligning);
+  EXPECT_EQ(aligning.GainR1, 0.8);
+  EXPECT_EQ(aligning.Max, std::vector<double>(25, 50.0));
+  EXPECT_EQ(aligning.Min, std::vector<double>(25, 0.0));
+
+  for (TFitChannel c : kChannels) {
+    EXPECT_EQ(ReadFitSettings(missing, c), DefaultFitSettings(c));
+    EXPECT_EQ(ReadFitSettings(dir_.string(), c), DefaultFitSettings(c));  // a folder, not a file
+  }
+}
+
+TEST_F(FitSettingsFile, IntegersInDecimalAndHex) {
+  EXPECT_EQ(Read("[GENETIC]\nNB_POP=0x10\n").NbPop, 16);
+  EXPECT_EQ(Read("[GENETIC]\nNB_POP=$10\n").NbPop, 16);
+  EXPECT_EQ(Read("[GENETIC]\nNB_POP=0X1f\n").NbPop, 31);
+  EXPECT_EQ(Read("[GENETIC]\nNB_GEN=-1\n").NbGen, -1);
+  EXPECT_EQ(Read("[GENETIC]\nNB_GEN=0\n").NbGen, 0);
+  EXPECT_EQ(Read("[GENETIC]\nNB_POP=16.5\nNB_GEN=1e3\n").NbPop, 200);
+  EXPECT_EQ(Read("[GENETIC]\nNB_POP=16.5\nNB_GEN=1e3\n").NbGen, 500);
+  EXPECT_EQ(Read("[GENETIC]\nNB_POP=99999999999\n").NbPop, 200);
+  EXPECT_EQ(Read("[GENETIC]\nNB_POP=\n").NbPop, 200);
+}
+
+TEST_F(FitSettingsFile, FloatsUseTheProcessDecimalSeparator) {
+  const std::string text = "[GENETIC]\nCR=0,5\nGAIN_BEST=2.5E-1\nGAIN_R1=\nGAIN_R2=x\n";
+  TFitSettings s = Read(text);
+  EXPECT_EQ(s.CR, 0.9);  // "0,5" is no number with a point as separator
+  EXPECT_EQ(s.GainBest, 0.25);
+  EXPECT_EQ(s.GainR1, 0.8);
+  EXPECT_EQ(s.GainR2, 0.8);
+  SetDecimalSeparator(',');
+  s = Read(text);
+  EXPECT_EQ(s.CR, 0.5);
+  EXPECT_EQ(s.GainBest, 1.0);  // and now "2.5E-1" is none
+}
+
+TEST_F(FitSettingsFile, NamesInAnyCaseBlanksAndComments) {
+  const TFitSettings s = Read(
+      "; settings for the test rig\n"
+      "[genetic]\n"
+      "gain_best=0.5\n"
+      "  Gain_R3   =   0.125   \n"
+      "CR = 0.75 ; a lower rate mutates shorter runs\n"
+      "nb_pop=12 # twelve members\n"
+      "pky2_max = -3.5\n");
+  EXPECT_EQ(s.GainBest, 0.5);
+  EXPECT_EQ(s.GainR3, 0.125);
+  EXPECT_EQ(s.CR, 0.75);
+  EXPECT_EQ(s.NbPop, 12);
+  EXPECT_EQ(s.Max[Slot(TFitChannel::kLateral, "PKy2")], -3.5);
+}
+
+TEST_F(FitSettingsFile, OnlyTheGeneticSectionCounts) {
+  const TFitSettings s = Read(
+      "CR=0.1\n"
+      "[OTHER]\nCR=0.2\nNB_POP=7\n"
+      "[GENETIC]\nNB_GEN=3\n"
+      "[MORE]\nGAIN_BEST=9\n");
+  EXPECT_EQ(s.CR, 0.9);
+  EXPECT_EQ(s.NbPop, 200);
+  EXPECT_EQ(s.NbGen, 3);
+  EXPECT_EQ(s.GainBest, 1.0);
+}
+
+TEST_F(FitSettingsFile, EachBoundKeySetsItsOwnSlot) {
+  const std::string path = Write(
+      "[GENETIC]\nQBZ1_MIN=-3\nQBZ1_MAX=7\nQCZ1_MAX=12\nFZ0_MIN=1000\nFZ0_MAX=9000\n"
+      "PCX1_MIN=1\nPDY3_MAX=4\n");
+  const TFitSettings aligning = ReadFitSettings(path, TFitChannel::kAligning);
+  std::vector<double> min(25, 0.0), max(25, 50.0);
+  min[Slot(TFitChannel::kAligning, "QBz1")] = -3;
+  max[Slot(TFitChannel::kAligning, "QBz1")] = 7;
+  max[Slot(TFitChannel::kAligning, "QCz1")] = 12;
+  EXPECT_EQ(aligning.Min, min);  // no FZ0 pair for the aligning moment
+  EXPECT_EQ(aligning.Max, max);
+
+  const TFitSettings lateral = ReadFitSettings(path, TFitChannel::kLateral);
+  EXPECT_EQ(lateral.Min[0], 1000);
+  EXPECT_EQ(lateral.Max[0], 9000);
+  EXPECT_EQ(lateral.Max[Slot(TFitChannel::kLateral, "PDy3")], 4);
+  EXPECT_EQ(lateral.Min[Slot(TFitChannel::kLateral, "PDy3")], 0);
+
+  const TFitSettings longitudinal = ReadFitSettings(path, TFitChannel::kLongitudinal);
+  EXPECT_EQ(longitudinal.Min[0], 1000);
+  EXPECT_EQ(longitudinal.Max[0], 9000);
+  EXPECT_EQ(longitudinal.Min[Slot(TFitChannel::kLongitudinal, "PCx1")], 1);
+}
+
+std::string ShippedFile() {
+  std::ifstream in(std::string(MORVEX_SOURCE_DIR) + "/fitting/configuration.ini", std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(FitSettingsFile, ShippedFileReadsAsTheDefaults) {
+  const std::string shipped = ShippedFile();
+  ASSERT_FALSE(shipped.empty());
+  for (TFitChannel c : kChannels) EXPECT_EQ(Read(shipped, c), DefaultFitSettings(c));
+}
+
+TEST_F(FitSettingsFile, ShippedFileDocumentsEveryKeyWithItsDefault) {
+  // The commented-out settings, uncommented, must give the defaults of the
+  // lateral and aligning-moment fits, and of the longitudinal fit apart from
+  // its smaller random-member gains.
+  const std::string shipped = ShippedFile();
+  const std::regex setting(R"(^;([A-Z0-9_]+)=(\S+)$)", std::regex::multiline);
+  std::map<std::string, int> keys;
+  std::string uncommented = "[GENETIC]\n";
+  for (auto it = std::sregex_iterator(shipped.begin(), shipped.end(), setting); it != std::sregex_iterator();
+       ++it) {
+    ++keys[(*it)[1]];
+    uncommented += (*it)[1].str() + "=" + (*it)[2].str() + "\n";
+  }
+  std::map<std::string, int> expected;
+  for (const char* key : {"GAIN_BEST", "GAIN_R1", "GAIN_R2", "GAIN_R3", "CR", "NB_POP", "NB_GEN"})
+    expected[key] = 1;
+  for (TFitChannel c : kChannels)
+    for (std::string_view name : FitFreeOrder(c)) {
+      const std::string stem(Coefficient(name).bound_stem);
+      expected[stem + "_MIN"] = expected[stem + "_MAX"] = 1;
+    }
+  EXPECT_EQ(expected.size(), 7u + 118u);
+  EXPECT_EQ(keys, expected);  // every key once, and no unknown one
+  EXPECT_EQ(Read(uncommented, TFitChannel::kLateral), DefaultFitSettings(TFitChannel::kLateral));
+  EXPECT_EQ(Read(uncommented, TFitChannel::kAligning), DefaultFitSettings(TFitChannel::kAligning));
+  TFitSettings longitudinal = Read(uncommented, TFitChannel::kLongitudinal);
+  EXPECT_EQ(longitudinal.GainR1, 0.8);
+  longitudinal.GainR1 = longitudinal.GainR2 = longitudinal.GainR3 = 0.08;
+  EXPECT_EQ(longitudinal, DefaultFitSettings(TFitChannel::kLongitudinal));
+}
+
+}  // namespace
+}  // namespace morvex
