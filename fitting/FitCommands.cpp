@@ -1,0 +1,323 @@
+#include "fitting/FitCommands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "fitting/FitSettings.h"
+#include "numerics/LxBasics.h"
+#include "optim/DiffEvol.h"
+#include "optim/LxFit.h"
+#include "tiremodel/DemoModels.h"
+#include "tiremodel/MagicFormula.h"
+
+namespace morvex {
+
+const char* const kLateralFailureMessage =
+    "Optimization failed. Possible reason : some initial null values affect the sensitivity of "
+    "other parameters. Try other initial values. One possible initial value for the rated load is "
+    "the mean load-case value.";
+
+const char* const kAligningFailureMessage =
+    "Optimization failed. Possible reason : some initial null values affect the sensitivity of "
+    "other parameters. Try other initial values.";
+
+namespace {
+
+// The camber coefficients whose free flags the Levenberg-Marquardt path
+// clears when the data hold a single load case at camber 0: they cannot be
+// identified from such data.
+constexpr std::string_view kLateralCamberFlags[] = {"PHy3", "PDy3", "PVy3", "PVy4", "PEy4", "PKy3"};
+constexpr std::string_view kAligningCamberFlags[] = {"QBz4", "QBz5", "QDz3", "QDz4", "QDz8",
+                                                     "QDz9", "QEz4", "QEz5", "QHz3", "QHz4"};
+constexpr std::string_view kLongitudinalCamberFlags[] = {"PDx3"};
+
+std::span<const std::string_view> FreeOrder(TFitChannel channel) {
+  switch (channel) {
+    case TFitChannel::kLateral: return LateralFreeOrder();
+    case TFitChannel::kAligning: return AligningFreeOrder();
+    case TFitChannel::kLongitudinal: return LongitudinalFreeOrder();
+  }
+  return LateralFreeOrder();
+}
+
+std::span<const std::string_view> CamberFlags(TFitChannel channel) {
+  switch (channel) {
+    case TFitChannel::kLateral: return kLateralCamberFlags;
+    case TFitChannel::kAligning: return kAligningCamberFlags;
+    case TFitChannel::kLongitudinal: return kLongitudinalCamberFlags;
+  }
+  return kLateralCamberFlags;
+}
+
+const char* FailureMessage(TFitChannel channel) {
+  return channel == TFitChannel::kAligning ? kAligningFailureMessage : kLateralFailureMessage;
+}
+
+// The free coefficients of the channel, in its free-coefficient order.
+std::vector<std::string_view> FreeNames(TFitChannel channel, const TCoefficientSet& set) {
+  std::vector<std::string_view> names;
+  for (std::string_view name : FreeOrder(channel))
+    if (set.Free(name)) names.push_back(name);
+  return names;
+}
+
+// Restores the window around a command that ends with an error.
+class HostRestorer {
+ public:
+  explicit HostRestorer(IFitHost& host) : host_(host) {}
+  ~HostRestorer() {
+    if (!armed_) return;
+    try {
+      if (wait_screen_) host_.HideWaitScreen();
+      if (busy_) host_.SetBusyCursor(false);
+    } catch (...) {
+      // Restoring must not replace the error that is on its way out.
+    }
+  }
+  void Busy() { busy_ = true; }
+  void WaitScreenShown() { wait_screen_ = true; }
+  void WaitScreenHidden() { wait_screen_ = false; }
+  void Disarm() { armed_ = false; }
+
+ private:
+  IFitHost& host_;
+  bool armed_ = true;
+  bool busy_ = false;
+  bool wait_screen_ = false;
+};
+
+// ------------------------------------------------------------ model objects
+
+// The model object of a channel, behind one interface for the command.
+struct LmModel {
+  virtual ~LmModel() = default;
+  virtual Extended* Field(std::string_view name) = 0;
+  virtual Extended Cost() = 0;
+};
+
+template <class Model>
+struct LmModelOf final : LmModel {
+  // Every field from the set's texts, in field order.
+  LmModelOf(const TCoefficientSet& set, const TTireDataSet& data) : model(&data) {
+    model.Assign(set);
+  }
+  Extended* Field(std::string_view name) override { return model.Field(name); }
+  Extended Cost() override { return model.ComputeCost(); }
+  Model model;
+};
+
+std::unique_ptr<LmModel> MakeLmModel(TFitChannel channel, const TCoefficientSet& set,
+                                     const TTireDataSet& data) {
+  switch (channel) {
+    case TFitChannel::kLateral: return std::make_unique<LmModelOf<TDemoModel1>>(set, data);
+    case TFitChannel::kAligning: return std::make_unique<LmModelOf<TDemoModel2>>(set, data);
+    case TFitChannel::kLongitudinal: return std::make_unique<LmModelOf<TDemoModel3>>(set, data);
+  }
+  return nullptr;
+}
+
+void RunLevenbergMarquardt(TFitChannel channel, TCoefficientSet& set, const TTireDataSet& data,
+                           IFitHost& host, HostRestorer& restorer, TFitOutcome& outcome) {
+  host.ShowWaitScreen();
+  restorer.WaitScreenShown();
+
+  const std::unique_ptr<LmModel> model = MakeLmModel(channel, set, data);
+
+  if (data.CaseCount() == 1 && data.Cases[0].Camber == 0.0)
+    for (std::string_view name : CamberFlags(channel)) set.SetFree(name, false);
+
+  std::vector<Extended*> params;
+  for (std::string_view name : FreeNames(channel, set)) {
+    params.push_back(model->Field(name));
+    outcome.fitted.emplace_back(name);
+  }
+
+  const std::shared_ptr<ILxFit> fit = CreateFit(params, [&model] { return model->Cost(); });
+  fit->SetProgress([&host](int iteration, Extended /*c0*/, Extended c1) {
+    TFitProgress progress;
+    progress.optimizer = TOptimizerChoice::kLevenbergMarquardt;
+    progress.step = iteration;
+    progress.best_cost = static_cast<double>(c1);
+    host.Progress(progress);
+  });
+  try {
+    fit->Fit();
+    for (size_t k = 1; k <= params.size(); ++k) {
+      const Extended variance = fit->GetCovariance()->GetItem(static_cast<uint32_t>(k), static_cast<uint32_t>(k));
+      outcome.standard_errors.push_back(variance > 0 ? static_cast<double>(std::sqrt(variance))
+                                                     : std::nan(""));
+    }
+  } catch (const std::exception& error) {
+    outcome.optimizer_failed = true;
+    outcome.failure_message = FailureMessage(channel);
+    outcome.failure_detail = error.what();
+    outcome.standard_errors.clear();
+    host.ShowMessage(outcome.failure_message);
+  }
+
+  // Only the fitted coefficients get the fitter's values; a fixed
+  // coefficient keeps the text the user gave it.
+  for (size_t k = 0; k < params.size(); ++k)
+    set.SetText(outcome.fitted[k], FloatToStrFixed5(*params[k]));
+  host.SetCostText(FloatToStr(LastCost));
+
+  host.HideWaitScreen();
+  restorer.WaitScreenHidden();
+}
+
+// ------------------------------------------------------ differential evolution
+
+// The differential-evolution cost of a channel: the candidate vector
+// supplies the free coefficients (in the free-coefficient order), the set's
+// texts the fixed ones.  Nothing can change the set while a fit runs, so
+// the fixed values are converted once, at the first evaluation.
+class DeCost {
+ public:
+  DeCost(TFitChannel channel, const TCoefficientSet& set, const TTireDataSet& data)
+      : channel_(channel), set_(set), data_(data), free_(FreeNames(channel, set)) {}
+
+  Extended operator()(const TDiffEvolPopulation& vector) {
+    if (!ready_) Prepare();
+    switch (channel_) {
+      case TFitChannel::kLateral: {
+        TLateralCoefficients c = lateral_;
+        for (size_t k = 0; k < lateral_members_.size(); ++k) c.*lateral_members_[k] = vector[k];
+        return LateralCostSum(data_, c);
+      }
+      case TFitChannel::kAligning: {
+        TAligningCoefficients c = aligning_;
+        for (size_t k = 0; k < aligning_members_.size(); ++k) c.*aligning_members_[k] = vector[k];
+        return AligningCostSum(data_, lateral_, c, CurrentTireRadius);
+      }
+      case TFitChannel::kLongitudinal: {
+        TLongitudinalCoefficients c = longitudinal_;
+        for (size_t k = 0; k < longitudinal_members_.size(); ++k)
+          c.*longitudinal_members_[k] = vector[k];
+        return LongitudinalCostSum(data_, c);
+      }
+    }
+    return 0;
+  }
+
+ private:
+  // Converts the fixed coefficients in the order the cost functions read
+  // them: for the aligning moment first Fz0 and the lateral coefficients,
+  // then the fixed aligning ones in the free-coefficient order.
+  void Prepare() {
+    switch (channel_) {
+      case TFitChannel::kLateral:
+        for (std::string_view name : LateralFreeOrder()) {
+          double TLateralCoefficients::*member = TLateralCoefficients::Member(name);
+          if (set_.Free(name))
+            lateral_members_.push_back(member);
+          else
+            lateral_.*member = set_.Value(name);
+        }
+        break;
+      case TFitChannel::kAligning:
+        lateral_ = ReadLateralCoefficients(set_);
+        for (std::string_view name : AligningFreeOrder()) {
+          double TAligningCoefficients::*member = TAligningCoefficients::Member(name);
+          if (set_.Free(name))
+            aligning_members_.push_back(member);
+          else
+            aligning_.*member = set_.Value(name);
+        }
+        break;
+      case TFitChannel::kLongitudinal:
+        for (std::string_view name : LongitudinalFreeOrder()) {
+          double TLongitudinalCoefficients::*member = TLongitudinalCoefficients::Member(name);
+          if (set_.Free(name))
+            longitudinal_members_.push_back(member);
+          else
+            longitudinal_.*member = set_.Value(name);
+        }
+        break;
+    }
+    ready_ = true;
+  }
+
+  TFitChannel channel_;
+  const TCoefficientSet& set_;
+  const TTireDataSet& data_;
+  std::vector<std::string_view> free_;
+  bool ready_ = false;
+  TLateralCoefficients lateral_;
+  TAligningCoefficients aligning_;
+  TLongitudinalCoefficients longitudinal_;
+  std::vector<double TLateralCoefficients::*> lateral_members_;
+  std::vector<double TAligningCoefficients::*> aligning_members_;
+  std::vector<double TLongitudinalCoefficients::*> longitudinal_members_;
+};
+
+void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const TTireDataSet& data,
+                              const TFitSettings& settings, IFitHost& host, HostRestorer& restorer,
+                              TFitOutcome& outcome) {
+  const auto order = FreeOrder(channel);
+  TDiffEvolPopulation min_values, max_values, start;
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (!set.Free(order[k])) continue;
+    min_values.push_back(settings.Min[k]);
+    max_values.push_back(settings.Max[k]);
+    outcome.fitted.emplace_back(order[k]);
+  }
+  for (const std::string& name : outcome.fitted) start.push_back(set.Value(name));
+
+  TDiffEvol optimizer(settings.NbPop, min_values, max_values, start);
+  DeCost cost(channel, set, data);
+  optimizer.OnEvaluate = [&cost](TDiffEvol&, const TDiffEvolPopulation& vector) {
+    return cost(vector);
+  };
+
+  host.SetBusyCursor(true);
+  restorer.Busy();
+  for (int32_t generation = 0; generation <= settings.NbGen; ++generation) {
+    const double best = optimizer.NextGeneration(settings.GainBest, settings.GainR1,
+                                                 settings.GainR2, settings.GainR3, settings.CR);
+    TFitProgress progress;
+    progress.optimizer = TOptimizerChoice::kDifferentialEvolution;
+    progress.step = generation;
+    progress.total_steps = settings.NbGen + 1;
+    progress.best_cost = best;
+    host.Progress(progress);
+  }
+  TDiffEvolPopulation best;
+  optimizer.GetBest(best);
+  host.SetBusyCursor(false);
+
+  for (size_t k = 0; k < outcome.fitted.size(); ++k)
+    set.SetText(outcome.fitted[k], FloatToStr(best[k]));
+}
+
+}  // namespace
+
+TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
+                          const TTireDataSet& data, TOptimizerChoice optimizer,
+                          const std::string& settings_path, IFitHost& host) {
+  TFitOutcome outcome;
+  outcome.channel = channel;
+  outcome.optimizer = optimizer;
+
+  // The rated load belongs to the lateral fit: the aligning fit never frees it.
+  if (channel == TFitChannel::kAligning) coefficients.SetFree("Fz0", false);
+  const TFitSettings settings = ReadFitSettings(settings_path, channel);
+  if (channel == TFitChannel::kAligning) CurrentTireRadius = coefficients.Value("R0");
+
+  HostRestorer restorer(host);
+  host.SetBusyCursor(true);
+  restorer.Busy();
+  if (optimizer == TOptimizerChoice::kLevenbergMarquardt)
+    RunLevenbergMarquardt(channel, coefficients, data, host, restorer, outcome);
+  else
+    RunDifferentialEvolution(channel, coefficients, data, settings, host, restorer, outcome);
+
+  host.Redraw();
+  host.SetBusyCursor(false);
+  restorer.Disarm();
+  return outcome;
+}
+
+}  // namespace morvex
