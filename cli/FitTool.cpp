@@ -1,0 +1,237 @@
+#include "cli/FitTool.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "files/CoefficientFile.h"
+#include "fitting/ChannelModel.h"
+#include "numerics/LxBasics.h"
+#include "tiredata/TireDataFile.h"
+
+namespace morvex {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Upper(std::string_view text) {
+  std::string s(text);
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+std::string_view OptimizerName(TOptimizerChoice optimizer) {
+  return optimizer == TOptimizerChoice::kLevenbergMarquardt ? "lm" : "de";
+}
+
+// The window's surroundings, reduced to a terminal: no windows to swap, no
+// cursor, messages and progress on the error stream.
+class ConsoleHost final : public IFitHost {
+ public:
+  ConsoleHost(std::ostream& err, bool show_progress) : err_(err), show_progress_(show_progress) {}
+  ~ConsoleHost() override { EndProgressLine(); }
+
+  void ShowWaitScreen() override {}
+  void HideWaitScreen() override {}
+  void SetBusyCursor(bool) override {}
+  void Redraw() override {}
+  void SetCostText(const std::string& text) override { cost_text_ = text; }
+  void ShowMessage(const std::string& text) override { messages_.push_back(text); }
+
+  void Progress(const TFitProgress& p) override {
+    if (!show_progress_) return;
+    if (p.optimizer == TOptimizerChoice::kLevenbergMarquardt) {
+      err_ << "\riteration " << p.step << "  cost " << FloatToStr(p.best_cost) << "        ";
+    } else {
+      const int total = std::max(p.total_steps, 1);
+      const int done = p.step + 1;
+      const int width = 30;
+      const int filled = static_cast<int>(static_cast<long long>(done) * width / total);
+      err_ << "\r[" << std::string(static_cast<size_t>(filled), '#')
+           << std::string(static_cast<size_t>(width - filled), ' ') << "] " << done << '/' << total
+           << "  best " << FloatToStr(p.best_cost) << "    ";
+    }
+    err_.flush();
+    line_open_ = true;
+  }
+
+  void EndProgressLine() {
+    if (line_open_) err_ << '\n';
+    line_open_ = false;
+  }
+
+  const std::vector<std::string>& messages() const { return messages_; }
+
+ private:
+  std::ostream& err_;
+  bool show_progress_;
+  bool line_open_ = false;
+  std::string cost_text_;
+  std::vector<std::string> messages_;
+};
+
+std::string JoinPath(const std::string& dir, const char* name) {
+  return dir.empty() ? std::string(name) : (fs::path(dir) / name).string();
+}
+
+void RequireFile(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) throw EFOpenError(path);
+}
+
+// Sets the free flags from "all" or a comma-separated list of names.
+void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
+  std::string trimmed = list;
+  trimmed.erase(std::remove_if(trimmed.begin(), trimmed.end(),
+                               [](char c) { return c == ' ' || c == '\t'; }),
+                trimmed.end());
+  const bool all = Upper(trimmed) == "ALL";
+  std::vector<bool> chosen(kCoefficientCount, all);
+  if (!all) {
+    std::stringstream names(trimmed);
+    std::string name;
+    while (std::getline(names, name, ',')) {
+      if (name.empty()) continue;
+      const int index = FindCoefficient(name);
+      if (index < 0) throw Exception("Unknown coefficient '" + name + "' in --free");
+      if (!Coefficients()[static_cast<size_t>(index)].HasFreeFlag())
+        throw Exception("Coefficient '" + name + "' has no free flag and cannot be fitted");
+      chosen[static_cast<size_t>(index)] = true;
+    }
+  }
+  for (size_t i = 0; i < Coefficients().size(); ++i)
+    set.SetFree(Coefficients()[i].name, chosen[i]);
+}
+
+TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
+                                  const std::optional<std::string>& coefficients_path) {
+  TMemoryCoefficientSet set;
+  LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
+  if (coefficients_path) {
+    RequireFile(*coefficients_path);
+    ImportCoefficients(set, *coefficients_path);
+  }
+  return set;
+}
+
+// RMS of the residuals per load case and load, and over all points.
+void PrintResiduals(std::ostream& out, TFitChannel channel, const TCoefficientSet& set,
+                    const TTireDataSet& data) {
+  long double total = 0;
+  size_t total_points = 0;
+  for (size_t c = 0; c < data.Cases.size(); ++c) {
+    const TLoadCase& lc = data.Cases[c];
+    for (size_t j = 0; j < lc.LoadCount(); ++j) {
+      long double sum = 0;
+      for (size_t r = 0; r < lc.RowCount(); ++r) {
+        const double residual =
+            lc.Value(r, j) - EvaluatePoint(channel, set, lc.Camber, lc.Loads[j], lc.Slips[r]);
+        sum += static_cast<long double>(residual) * residual;
+      }
+      total += sum;
+      total_points += lc.RowCount();
+      const long double rms = lc.RowCount() ? std::sqrt(sum / lc.RowCount()) : 0.0L;
+      out << "rms case=" << c + 1 << " camber=" << FloatToStr(lc.Camber)
+          << " load=" << FloatToStr(lc.Loads[j]) << " points=" << lc.RowCount()
+          << " value=" << FloatToStr(static_cast<double>(rms)) << '\n';
+    }
+  }
+  const long double rms = total_points ? std::sqrt(total / total_points) : 0.0L;
+  out << "rms overall points=" << total_points << " value=" << FloatToStr(static_cast<double>(rms))
+      << '\n';
+}
+
+void PrintStandardErrors(std::ostream& out, const TFitOutcome& outcome, const TCoefficientSet& set) {
+  for (size_t k = 0; k < outcome.fitted.size() && k < outcome.standard_errors.size(); ++k) {
+    const double e = outcome.standard_errors[k];
+    out << "stderr name=" << outcome.fitted[k] << " value=" << set.Text(outcome.fitted[k])
+        << " error=" << (std::isfinite(e) ? FloatToStr(e) : std::string("not-determined")) << '\n';
+  }
+}
+
+}  // namespace
+
+std::optional<TFitChannel> ParseChannel(std::string_view text) {
+  const std::string upper = Upper(text);
+  if (upper == "LATERAL") return TFitChannel::kLateral;
+  if (upper == "ALIGNING") return TFitChannel::kAligning;
+  if (upper == "LONGITUDINAL") return TFitChannel::kLongitudinal;
+  return std::nullopt;
+}
+
+int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& err) {
+  ConsoleHost host(err, options.show_progress);
+  TMemoryCoefficientSet set;
+  TTireDataSet data;
+  TFitOutcome outcome;
+  Extended cost = 0;
+  std::ostringstream report;
+  try {
+    set = StartingSet(options.executable_dir, options.coefficients_path);
+    ApplyFreeList(set, options.free);
+    RequireFile(options.data_path);
+    data = ReadTireDataFile(options.data_path);
+    std::string settings = JoinPath(options.executable_dir, "configuration.ini");
+    if (options.settings_path) {
+      RequireFile(*options.settings_path);
+      settings = *options.settings_path;
+    }
+    outcome = RunFitCommand(options.channel, set, data, options.optimizer, settings, host);
+    host.EndProgressLine();
+
+    size_t points = 0;
+    for (const TLoadCase& lc : data.Cases) points += lc.RowCount() * lc.LoadCount();
+    report << "fit channel=" << ChannelName(options.channel)
+           << " optimizer=" << OptimizerName(options.optimizer) << " cases=" << data.CaseCount()
+           << " points=" << points << " free=" << outcome.fitted.size()
+           << " status=" << (outcome.optimizer_failed ? "failed" : "ok") << '\n';
+    PrintResiduals(report, options.channel, set, data);
+    PrintStandardErrors(report, outcome, set);
+    cost = ChannelCost(options.channel, set, data);
+    if (options.output_path) ExportCoefficients(set, *options.output_path);
+  } catch (const std::exception& error) {
+    host.EndProgressLine();
+    err << "morvex-fit: " << error.what() << '\n';
+    return kExitError;
+  }
+  out << report.str() << "cost=" << FloatToStr(cost) << '\n';
+  if (outcome.optimizer_failed) {
+    err << "morvex-fit: " << outcome.failure_message << '\n';
+    if (!outcome.failure_detail.empty()) err << "morvex-fit: cause: " << outcome.failure_detail << '\n';
+    return kExitFitFailed;
+  }
+  return kExitOk;
+}
+
+int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream& err) {
+  std::ostringstream values;
+  try {
+    const TMemoryCoefficientSet set = StartingSet(options.executable_dir, options.coefficients_path);
+    RequireFile(options.points_path);
+    std::ifstream in(options.points_path, std::ios::binary);
+    if (!in) throw EFOpenError(options.points_path);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const std::vector<std::string> fields = SplitFields(line);
+      if (fields.size() < 3) throw EListError(static_cast<long long>(fields.size()));
+      const double camber = StrToFloat(fields[0]);
+      const double load = StrToFloat(fields[1]);
+      const double slip = StrToFloat(fields[2]);
+      const double value = EvaluatePoint(options.channel, set, camber, load, slip);
+      values << FloatToStrF(value, TFloatFormat::kGeneral, 17, 0) << '\n';
+    }
+  } catch (const std::exception& error) {
+    err << "morvex-fit: " << error.what() << '\n';
+    return kExitError;
+  }
+  out << values.str();
+  return kExitOk;
+}
+
+}  // namespace morvex

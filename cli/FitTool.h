@@ -1,0 +1,54 @@
+// morvex-fit: the fit commands of the desktop window, run on files.
+//
+//   fit   loads the start-up defaults and an optional coefficient file,
+//         sets the free flags, runs one fit command on a data file and
+//         writes the whole coefficient set to a coefficient file;
+//   eval  prints the channel's model value at given (camber, load, slip)
+//         points.
+//
+// Both run the same core code as the window; this layer only gathers the
+// inputs, reports and maps failures to exit codes:
+//   0  success;
+//   1  the Levenberg-Marquardt fitter failed (the output is still written,
+//      as the window would still show the values);
+//   2  any other error (nothing written).
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "fitting/FitCommands.h"
+
+namespace morvex {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFitFailed = 1;
+constexpr int kExitError = 2;
+
+struct TFitToolOptions {
+  TFitChannel channel = TFitChannel::kLateral;
+  std::string data_path;
+  std::optional<std::string> coefficients_path;  // imported as "Import MF model" does
+  std::string free = "all";                      // "all" or a comma-separated list of names
+  TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
+  std::optional<std::string> settings_path;      // default: configuration.ini in executable_dir
+  std::optional<std::string> output_path;
+  std::string executable_dir;                    // where param_fm_ini.ini and configuration.ini live
+  bool show_progress = false;                    // progress lines on `err`
+};
+
+struct TEvalToolOptions {
+  TFitChannel channel = TFitChannel::kLateral;
+  std::optional<std::string> coefficients_path;
+  std::string points_path;
+  std::string executable_dir;
+};
+
+// Parses "lateral", "aligning", "longitudinal" (any case).
+std::optional<TFitChannel> ParseChannel(std::string_view text);
+
+int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& err);
+int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace morvex

@@ -1,0 +1,99 @@
+// morvex-fit: fits Magic Formula coefficients to tire data from a terminal.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+
+#include "cli/FitTool.h"
+#include "numerics/LxBasics.h"
+
+namespace {
+
+std::string ExecutableDir(const char* argv0) {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) exe = std::filesystem::absolute(argv0, ec);
+  return exe.parent_path().string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  morvex::InitDecimalSeparatorFromLocale();
+
+  CLI::App app{
+      "morvex-fit: identifies Magic Formula tire coefficients (lateral force, aligning moment, "
+      "longitudinal force) from measured tire data, with the same fit commands as the Morvex "
+      "window."};
+  app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 success, 1 the Levenberg-Marquardt fitter failed (output still written), "
+      "2 any other error (nothing written).\n"
+      "param_fm_ini.ini and configuration.ini are read from the folder of the executable.");
+
+  const std::map<std::string, morvex::TFitChannel> channels = {
+      {"lateral", morvex::TFitChannel::kLateral},
+      {"aligning", morvex::TFitChannel::kAligning},
+      {"longitudinal", morvex::TFitChannel::kLongitudinal}};
+  const std::map<std::string, morvex::TOptimizerChoice> optimizers = {
+      {"lm", morvex::TOptimizerChoice::kLevenbergMarquardt},
+      {"de", morvex::TOptimizerChoice::kDifferentialEvolution}};
+
+  morvex::TFitToolOptions fit;
+  std::string fit_coefficients, fit_settings, fit_output;
+  CLI::App* fit_cmd = app.add_subcommand(
+      "fit", "Fit the free coefficients of one channel to a tire data file and report the result.");
+  fit_cmd->add_option("--channel", fit.channel, "Channel to fit: lateral, aligning or longitudinal")
+      ->required()
+      ->transform(CLI::CheckedTransformer(channels, CLI::ignore_case));
+  fit_cmd->add_option("--data", fit.data_path, "Tire data file (LOAD_CASE blocks)")->required();
+  fit_cmd->add_option("--coefficients", fit_coefficients,
+                      "Coefficient file whose values replace the start-up defaults");
+  fit_cmd->add_option("--free", fit.free,
+                      "Coefficients the fit may change: 'all' or a comma-separated list of names "
+                      "(any case), e.g. PCy1,PDy1,PKy1")
+      ->capture_default_str();
+  fit_cmd->add_option("--optimizer", fit.optimizer,
+                      "lm: Levenberg-Marquardt from the start values; de: differential evolution "
+                      "within the bounds of the settings file")
+      ->transform(CLI::CheckedTransformer(optimizers, CLI::ignore_case))
+      ->capture_default_str();
+  fit_cmd->add_option("--settings", fit_settings,
+                      "Fit settings file (default: configuration.ini beside the executable)");
+  fit_cmd->add_option("--output", fit_output, "Coefficient file to write the whole set to");
+
+  morvex::TEvalToolOptions eval;
+  std::string eval_coefficients;
+  CLI::App* eval_cmd = app.add_subcommand(
+      "eval", "Print the channel's model value for each 'camber load slip' line of a points file.");
+  eval_cmd->add_option("--channel", eval.channel, "lateral, aligning or longitudinal")
+      ->required()
+      ->transform(CLI::CheckedTransformer(channels, CLI::ignore_case));
+  eval_cmd->add_option("--coefficients", eval_coefficients,
+                       "Coefficient file whose values replace the start-up defaults");
+  eval_cmd->add_option("--points", eval.points_path,
+                       "Text file: camber (degrees), load and slip per line, separated as in "
+                       "data files")
+      ->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : morvex::kExitError;
+  }
+
+  const std::string exe_dir = ExecutableDir(argv[0]);
+  if (fit_cmd->parsed()) {
+    fit.executable_dir = exe_dir;
+    if (!fit_coefficients.empty()) fit.coefficients_path = fit_coefficients;
+    if (!fit_settings.empty()) fit.settings_path = fit_settings;
+    if (!fit_output.empty()) fit.output_path = fit_output;
+    fit.show_progress = isatty(STDERR_FILENO) != 0;
+    return morvex::RunFitTool(fit, std::cout, std::cerr);
+  }
+  eval.executable_dir = exe_dir;
+  if (!eval_coefficients.empty()) eval.coefficients_path = eval_coefficients;
+  return morvex::RunEvalTool(eval, std::cout, std::cerr);
+}

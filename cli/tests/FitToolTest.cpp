@@ -1,0 +1,172 @@
+#include "cli/FitTool.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "files/CoefficientFile.h"
+#include "fitting/ChannelModel.h"
+#include "numerics/LxBasics.h"
+#include "tiredata/TireDataFile.h"
+#include "tiremodel/MagicFormula.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FitToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("morvex-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& name, const std::string& content) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  // Lateral data from the built-in defaults with PKy1 = 12, at two cambers.
+  std::string LateralData() {
+    TMemoryCoefficientSet truth;
+    truth.SetText("PKy1", "12");
+    std::ostringstream text;
+    for (double camber : {0.0, 2.0}) {
+      text << "LOAD_CASE\n" << camber << "\n2000;3000;4000\n";
+      for (int r = -8; r <= 8; ++r) {
+        text << r;
+        for (double load : {2000.0, 3000.0, 4000.0})
+          text << ";" << FloatToStrF(EvaluatePoint(TFitChannel::kLateral, truth, camber, load, r),
+                                    TFloatFormat::kGeneral, 17, 0);
+        text << "\n";
+      }
+    }
+    return Write("lateral.plt", text.str());
+  }
+
+  TFitToolOptions FitOptions() {
+    TFitToolOptions options;
+    options.executable_dir = dir_.string();
+    options.data_path = LateralData();
+    options.output_path = (dir_ / "out.txt").string();
+    return options;
+  }
+
+  fs::path dir_;
+  std::ostringstream out_, err_;
+};
+
+std::string LastLine(const std::string& text) {
+  std::string s = text;
+  while (!s.empty() && s.back() == '\n') s.pop_back();
+  return s.substr(s.rfind('\n') + 1);
+}
+
+TEST_F(FitToolTest, LevenbergMarquardtFitWritesSetAndReportsCost) {
+  TFitToolOptions options = FitOptions();
+  options.free = "pky1 , PDY1";
+  ASSERT_EQ(RunFitTool(options, out_, err_), kExitOk) << err_.str();
+
+  TMemoryCoefficientSet written;
+  ImportCoefficients(written, *options.output_path);
+  EXPECT_EQ(written.Text("PKy1"), "12");
+  EXPECT_EQ(written.Text("PDy1"), "1");
+  EXPECT_EQ(written.Text("PCy1"), "1.3");  // fixed, as started
+
+  const std::string report = out_.str();
+  EXPECT_NE(report.find("rms case=2 camber=2 load=4000 points=17 value="), std::string::npos) << report;
+  EXPECT_NE(report.find("stderr name=PDy1 value=1.00000 error="), std::string::npos) << report;
+  EXPECT_NE(report.find("stderr name=PKy1 value=12.00000 error="), std::string::npos) << report;
+  const TTireDataSet data = ReadTireDataFile(options.data_path);
+  EXPECT_EQ(LastLine(report), "cost=" + FloatToStr(ChannelCost(TFitChannel::kLateral, written, data)));
+  EXPECT_EQ(err_.str(), "");  // no progress lines when the error stream is not a terminal
+}
+
+TEST_F(FitToolTest, StartValuesComeFromDefaultsFileThenCoefficientFile) {
+  Write("param_fm_ini.ini", "[PARAMETERS FY]\nPKY1=11\nPCY1=1.25\n");
+  TFitToolOptions options = FitOptions();
+  options.coefficients_path = Write("start.txt", "[PARAMETERS FY]\nPcy1=1.3\n");
+  options.free = "PKy1";
+  ASSERT_EQ(RunFitTool(options, out_, err_), kExitOk) << err_.str();
+  TMemoryCoefficientSet written;
+  ImportCoefficients(written, *options.output_path);
+  EXPECT_EQ(written.Text("PCy1"), "1.3");
+  EXPECT_EQ(written.Text("PKy1"), "12");
+}
+
+TEST_F(FitToolTest, FitterFailureStillWritesOutputWithExitOne) {
+  TFitToolOptions options = FitOptions();
+  options.free = "PCx1";  // nothing of the lateral channel is free
+  EXPECT_EQ(RunFitTool(options, out_, err_), kExitFitFailed);
+  EXPECT_TRUE(fs::exists(*options.output_path));
+  EXPECT_NE(err_.str().find("Optimization failed."), std::string::npos);
+  EXPECT_EQ(LastLine(out_.str()).rfind("cost=", 0), 0u);
+}
+
+TEST_F(FitToolTest, UsageErrorsWriteNothingWithExitTwo) {
+  {
+    TFitToolOptions options = FitOptions();
+    options.free = "PKy1,PXy9";
+    EXPECT_EQ(RunFitTool(options, out_, err_), kExitError);
+    EXPECT_NE(err_.str().find("PXy9"), std::string::npos);
+  }
+  {
+    TFitToolOptions options = FitOptions();
+    options.free = "R0";
+    EXPECT_EQ(RunFitTool(options, out_, err_), kExitError);
+  }
+  {
+    TFitToolOptions options = FitOptions();
+    options.data_path = (dir_ / "missing.plt").string();
+    err_.str("");
+    EXPECT_EQ(RunFitTool(options, out_, err_), kExitError);
+    EXPECT_NE(err_.str().find("Impossible d'ouvrir le fichier"), std::string::npos);
+  }
+  {
+    TFitToolOptions options = FitOptions();
+    options.data_path = Write("bad.plt", "LOAD_CASE\n0\n2000;x\n");
+    err_.str("");
+    EXPECT_EQ(RunFitTool(options, out_, err_), kExitError);
+    EXPECT_NE(err_.str().find("'x' n'est pas une valeur en virgule flottante correcte"),
+              std::string::npos);
+  }
+  {
+    TFitToolOptions options = FitOptions();
+    options.optimizer = TOptimizerChoice::kDifferentialEvolution;
+    options.settings_path = Write("configuration.ini", "[GENETIC]\nNB_POP=2\n");
+    EXPECT_EQ(RunFitTool(options, out_, err_), kExitError);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "out.txt"));
+  EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(FitToolTest, EvalPrintsOneValuePerPointLine) {
+  TEvalToolOptions options;
+  options.executable_dir = dir_.string();
+  options.channel = TFitChannel::kLongitudinal;
+  options.points_path = Write("points.txt", "0 4000 0.05\n2;3000;-0.1\r\n0 0 0.3\n");
+  ASSERT_EQ(RunEvalTool(options, out_, err_), kExitOk) << err_.str();
+  const TMemoryCoefficientSet set;
+  const std::string expected =
+      FloatToStrF(EvaluatePoint(TFitChannel::kLongitudinal, set, 0, 4000, 0.05), TFloatFormat::kGeneral, 17, 0) +
+      "\n" +
+      FloatToStrF(EvaluatePoint(TFitChannel::kLongitudinal, set, 2, 3000, -0.1), TFloatFormat::kGeneral, 17, 0) +
+      "\n0\n";
+  EXPECT_EQ(out_.str(), expected);
+
+  options.points_path = Write("short.txt", "0 4000\n");
+  out_.str("");
+  EXPECT_EQ(RunEvalTool(options, out_, err_), kExitError);
+  EXPECT_NE(err_.str().find("Indice de liste hors limites (2)"), std::string::npos);
+  EXPECT_EQ(out_.str(), "");
+}
+
+}  // namespace
+}  // namespace morvex
