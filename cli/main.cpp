@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "cli/FitTool.h"
 #include "numerics/LxBasics.h"
@@ -32,21 +34,16 @@ int main(int argc, char** argv) {
       "2 any other error (nothing written).\n"
       "param_fm_ini.ini and configuration.ini are read from the folder of the executable.");
 
-  const std::map<std::string, morvex::TFitChannel> channels = {
-      {"lateral", morvex::TFitChannel::kLateral},
-      {"aligning", morvex::TFitChannel::kAligning},
-      {"longitudinal", morvex::TFitChannel::kLongitudinal}};
-  const std::map<std::string, morvex::TOptimizerChoice> optimizers = {
-      {"lm", morvex::TOptimizerChoice::kLevenbergMarquardt},
-      {"de", morvex::TOptimizerChoice::kDifferentialEvolution}};
+  const std::vector<std::string> channels = {"lateral", "aligning", "longitudinal"};
+  std::string fit_channel, fit_optimizer = "lm", eval_channel;
 
   morvex::TFitToolOptions fit;
   std::string fit_coefficients, fit_settings, fit_output;
   CLI::App* fit_cmd = app.add_subcommand(
       "fit", "Fit the free coefficients of one channel to a tire data file and report the result.");
-  fit_cmd->add_option("--channel", fit.channel, "Channel to fit: lateral, aligning or longitudinal")
+  fit_cmd->add_option("--channel", fit_channel, "Channel to fit: lateral, aligning or longitudinal")
       ->required()
-      ->transform(CLI::CheckedTransformer(channels, CLI::ignore_case));
+      ->check(CLI::IsMember(channels, CLI::ignore_case));
   fit_cmd->add_option("--data", fit.data_path, "Tire data file (LOAD_CASE blocks)")->required();
   fit_cmd->add_option("--coefficients", fit_coefficients,
                       "Coefficient file whose values replace the start-up defaults");
@@ -54,10 +51,10 @@ int main(int argc, char** argv) {
                       "Coefficients the fit may change: 'all' or a comma-separated list of names "
                       "(any case), e.g. PCy1,PDy1,PKy1")
       ->capture_default_str();
-  fit_cmd->add_option("--optimizer", fit.optimizer,
+  fit_cmd->add_option("--optimizer", fit_optimizer,
                       "lm: Levenberg-Marquardt from the start values; de: differential evolution "
                       "within the bounds of the settings file")
-      ->transform(CLI::CheckedTransformer(optimizers, CLI::ignore_case))
+      ->check(CLI::IsMember({"lm", "de"}, CLI::ignore_case))
       ->capture_default_str();
   fit_cmd->add_option("--settings", fit_settings,
                       "Fit settings file (default: configuration.ini beside the executable)");
@@ -67,9 +64,9 @@ int main(int argc, char** argv) {
   std::string eval_coefficients;
   CLI::App* eval_cmd = app.add_subcommand(
       "eval", "Print the channel's model value for each 'camber load slip' line of a points file.");
-  eval_cmd->add_option("--channel", eval.channel, "lateral, aligning or longitudinal")
+  eval_cmd->add_option("--channel", eval_channel, "lateral, aligning or longitudinal")
       ->required()
-      ->transform(CLI::CheckedTransformer(channels, CLI::ignore_case));
+      ->check(CLI::IsMember(channels, CLI::ignore_case));
   eval_cmd->add_option("--coefficients", eval_coefficients,
                        "Coefficient file whose values replace the start-up defaults");
   eval_cmd->add_option("--points", eval.points_path,
@@ -86,6 +83,10 @@ int main(int argc, char** argv) {
 
   const std::string exe_dir = ExecutableDir(argv[0]);
   if (fit_cmd->parsed()) {
+    fit.channel = *morvex::ParseChannel(fit_channel);
+    fit.optimizer = (fit_optimizer == "de" || fit_optimizer == "DE")
+                        ? morvex::TOptimizerChoice::kDifferentialEvolution
+                        : morvex::TOptimizerChoice::kLevenbergMarquardt;
     fit.executable_dir = exe_dir;
     if (!fit_coefficients.empty()) fit.coefficients_path = fit_coefficients;
     if (!fit_settings.empty()) fit.settings_path = fit_settings;
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
     fit.show_progress = isatty(STDERR_FILENO) != 0;
     return morvex::RunFitTool(fit, std::cout, std::cerr);
   }
+  eval.channel = *morvex::ParseChannel(eval_channel);
   eval.executable_dir = exe_dir;
   if (!eval_coefficients.empty()) eval.coefficients_path = eval_coefficients;
   return morvex::RunEvalTool(eval, std::cout, std::cerr);
