@@ -1,0 +1,38 @@
+// The help command of the main window's "Help" button.
+//
+// The program's help comes in one of two forms:
+// - a compiled help file "morvex.chm" in the current working directory (not
+//   the executable's directory: a user keeps it beside the data), opened
+//   with whatever viewer the desktop associates with it;
+// - the HTML user guide shipped with the program, help/index.html in the
+//   executable's directory, opened in the desktop's browser.
+// The first one found is opened; with neither present, a message box says
+// where the help was looked for.  The desktop opener is replaceable so that
+// tests can check what would be opened without starting a viewer.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+namespace morvex {
+
+// Opens a URL with the desktop's viewer; returns false when nothing could
+// open it.  The default is QDesktopServices::openUrl.
+using UrlOpener = std::function<bool(const QUrl&)>;
+// Replaces the opener; an empty function restores the default.
+void SetUrlOpener(UrlOpener opener);
+
+// The help command: looks in the current working directory and in the
+// directory of the running executable.
+void OpenHelp(QWidget* parent);
+
+// The same, with both directories given explicitly.  Returns the URL that
+// was handed to the opener, or an empty URL when no help was found (a
+// message box has then been shown through Dialogs()).
+QUrl OpenHelpFrom(QWidget* parent, const QString& working_dir, const QString& executable_dir);
+
+}  // namespace morvex

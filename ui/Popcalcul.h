@@ -1,0 +1,51 @@
+// The wait screen, `Popcalcul`.
+//
+// While a Levenberg-Marquardt fit runs, the main window is hidden and this
+// small frameless portrait window stands in for it.  The fit runs on the GUI
+// thread without processing window events, so everything this window shows
+// must be painted synchronously: the picture when the window is shown
+// (FormActivate) and the progress line whenever the fit reports one
+// (SetProgressText).  Both paint with repaint(), which draws at once and
+// dispatches no input events.
+//
+// The window is created hidden at start-up and lives until exit.  It has no
+// controls and takes no input.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+namespace morvex {
+
+class TPopcalcul : public QWidget {
+ public:
+  explicit TPopcalcul(QWidget* parent = nullptr);
+
+  // Repaints the picture at once.  Runs whenever the window is shown
+  // (show() / setVisible(true)), so that the caller can start its long
+  // computation right after show().  A freshly shown window is not on the
+  // screen until the window system has mapped it, and Qt learns that only
+  // from the window system's events: when the window is not exposed yet,
+  // this processes events other than user input until it is (at most half
+  // a second), then paints.
+  void FormActivate();
+
+  // Centres the window on the screen before showing it; paints on showing.
+  void setVisible(bool visible) override;
+
+  // Writes one short line (e.g. "Iteration 12   cost 3.41E-2") over the
+  // bottom of the picture and repaints immediately.  An empty text removes
+  // the line.  A text too long for one line is wrapped onto a second.
+  void SetProgressText(const QString& text);
+  QString ProgressText() const;
+
+  // The picture widget, `Image1`.
+  QWidget* Image1() const;
+
+ private:
+  class TImage;
+  TImage* image1_ = nullptr;
+};
+
+}  // namespace morvex
