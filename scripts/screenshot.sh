@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Takes a screenshot of the Morvex main window under a virtual X server.
+#
+#   scripts/screenshot.sh [--no-fit] [--genetic] [--page PAGE] [--out FILE] [DATA_FILE]
+#
+# Starts build/bin/morvex (or $MORVEX_BUILD_DIR/bin/morvex) under Xvfb with
+# the sample lateral data (examples/lateral.plt; DATA_FILE to choose another),
+# runs a lateral fit unless --no-fit is given, waits for it, and saves the
+# window to docs/screenshot.png (or FILE).  PAGE is the coefficient page to
+# show: lateral (default), longitudinal or aligning.  Needs xvfb-run and
+# ImageMagick's import (scripts/install-deps.sh installs both).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=${MORVEX_BUILD_DIR:-build}
+program="$build_dir/bin/morvex"
+out=docs/screenshot.png
+page=lateral
+fit=(--fit lateral)
+genetic=()
+data=""
+wait_seconds=${MORVEX_SCREENSHOT_WAIT:-8}
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-fit) fit=() ;;
+    --genetic) genetic=(--genetic) ;;
+    --page) page="$2"; shift ;;
+    --out) out="$2"; shift ;;
+    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "screenshot.sh: unknown option $1" >&2; exit 2 ;;
+    *) data="$1" ;;
+  esac
+  shift
+done
+
+if [ -z "$data" ]; then
+  data=examples/lateral.plt
+  [ -f "$data" ] || data=ui/tests/data/lateral.plt
+fi
+[ -x "$program" ] || { echo "screenshot.sh: $program not found; run scripts/build.sh first" >&2; exit 1; }
+[ -f "$data" ] || { echo "screenshot.sh: no data file $data" >&2; exit 1; }
+mkdir -p "$(dirname "$out")"
+
+# The window is centred on a 1280x1024 screen without a window manager, so
+# it sits at a known place without a frame: cut exactly that rectangle out.
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  set -u
+  program=$1 out=$2 wait=$3; shift 3
+  LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$program" "$@" >/dev/null 2>&1 &
+  pid=$!
+  sleep "$wait"
+  if ! kill -0 "$pid" 2>/dev/null; then echo "screenshot.sh: morvex ended early" >&2; exit 1; fi
+  import -window root -crop 993x704+143+160 +repage "$out"
+  kill "$pid"
+' _ "$program" "$out" "$wait_seconds" --page "$page" "${fit[@]}" "${genetic[@]}" "$(realpath "$data")"
+
+echo "wrote $out"

@@ -1,0 +1,170 @@
+#include "ui/ResultPlot.h"
+
+#include <QAbstractAxis>
+#include <QFontMetricsF>
+#include <QGraphicsLayout>
+#include <QLegendMarker>
+#include <QMargins>
+#include <QRectF>
+#include <QValueAxis>
+#include <QBrush>
+#include <QChart>
+#include <QColor>
+#include <QLegend>
+#include <QLineSeries>
+#include <QLinearGradient>
+#include <QList>
+#include <QPen>
+#include <QPointF>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+
+#include "fitting/ChannelModel.h"
+#include "numerics/LxBasics.h"
+
+namespace morvex {
+
+namespace {
+
+// The colour index runs through the green component and wraps at 256.
+int GreenOf(size_t index) { return static_cast<int>((30 * index) % 256); }
+
+// About five intervals of 1, 2 or 5 times a power of ten over `span`.
+double RoundTickInterval(double span) {
+  if (!(span > 0) || !std::isfinite(span)) return 1.0;
+  const double raw = span / 5;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double factor : {1.0, 2.0, 5.0})
+    if (raw <= factor * power) return factor * power;
+  return 10 * power;
+}
+
+constexpr qreal kLegendTop = 6;
+constexpr qreal kLegendSide = 8;
+
+// A legend on top lists every curve, wrapped over as many rows as its
+// entries need: an attached legend keeps to one row and would cut the
+// titles short.  The detached legend wraps its entries at its width; the
+// plot area starts below it.
+void PlaceLegend(QChart* chart) {
+  QLegend* legend = chart->legend();
+  const QList<QLegendMarker*> markers = legend->markers();
+  if (markers.isEmpty()) {
+    legend->attachToChart();
+    chart->setMargins(QMargins(6, 6, 10, 6));
+    return;
+  }
+  const QFontMetricsF metrics(legend->font());
+  qreal widest = 0;
+  for (const QLegendMarker* marker : markers) widest = std::max(widest, metrics.horizontalAdvance(marker->label()));
+  // An entry: its colour mark, the title and the spaces around them.
+  const qreal entry_width = widest + metrics.height() + 16;
+  const qreal row_height = metrics.height() + 8;
+  const qreal width = chart->size().width() - 2 * kLegendSide;
+  const int per_row = std::max(1, static_cast<int>(width / entry_width));
+  const int rows = static_cast<int>((markers.size() + per_row - 1) / per_row);
+  const qreal height = rows * row_height + 4;
+
+  legend->detachFromChart();
+  legend->setGeometry(QRectF(kLegendSide, kLegendTop, per_row * entry_width, height));
+  legend->update();
+  chart->setMargins(QMargins(6, static_cast<int>(kLegendTop + height), 10, 6));
+}
+
+}  // namespace
+
+void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
+                       const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves) {
+  if (load_case == nullptr) return;
+  const size_t loads = load_case->LoadCount();
+  const size_t rows = load_case->RowCount();
+
+  size_t first_data_index = 0;
+  if (request.draw_model) {
+    for (size_t i = 0; i < loads; ++i) {
+      curves.push_back({"MF model " + FloatToStr(load_case->Loads[i]), {255, GreenOf(i), 0}, {}});
+      for (size_t r = 0; r < rows; ++r) {
+        const double slip = load_case->Slips[r];
+        const double value =
+            EvaluatePoint(request.channel, coefficients, load_case->Camber, load_case->Loads[i], slip);
+        curves.back().points.emplace_back(slip, value);
+      }
+    }
+    first_data_index = loads;
+  }
+  if (request.draw_data) {
+    for (size_t k = 0; k < loads; ++k) {
+      curves.push_back(
+          {"tire data " + FloatToStr(load_case->Loads[k]), {0, GreenOf(first_data_index + k), 255}, {}, true});
+      for (size_t r = 0; r < rows; ++r) curves.back().points.emplace_back(load_case->Slips[r], load_case->Value(r, k));
+    }
+  }
+}
+
+std::vector<std::pair<double, double>> SortedBySlip(std::vector<std::pair<double, double>> points) {
+  std::stable_sort(points.begin(), points.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  return points;
+}
+
+void StyleResultChart(QChart* chart) {
+  chart->setTitle(QString());
+  chart->legend()->setVisible(true);
+  chart->legend()->setAlignment(Qt::AlignTop);
+  chart->legend()->setBackgroundVisible(false);
+
+  QLinearGradient gradient(0.0, 0.0, 0.0, 1.0);
+  gradient.setCoordinateMode(QGradient::ObjectBoundingMode);
+  gradient.setColorAt(0.0, QColor(255, 255, 255));
+  gradient.setColorAt(1.0, QColor(160, 207, 207));
+  chart->setBackgroundBrush(QBrush(gradient));
+  chart->setBackgroundRoundness(0);
+  chart->layout()->setContentsMargins(0, 0, 0, 0);
+  chart->setPlotAreaBackgroundVisible(false);
+  chart->setAnimationOptions(QChart::NoAnimation);
+}
+
+void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves) {
+  chart->removeAllSeries();
+  for (QAbstractAxis* axis : chart->axes()) {
+    chart->removeAxis(axis);
+    delete axis;
+  }
+  if (curves.empty()) {
+    PlaceLegend(chart);
+    return;
+  }
+
+  for (const TPlotCurve& curve : curves) {
+    auto* series = new QLineSeries(chart);
+    series->setName(QString::fromStdString(curve.title));
+    QPen pen(QColor(curve.color.red, curve.color.green, curve.color.blue));
+    pen.setWidthF(1.5);
+    series->setPen(pen);
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(curve.points.size()));
+    for (const auto& [slip, value] : SortedBySlip(curve.points)) points.append(QPointF(slip, value));
+    series->replace(points);
+    if (curve.measured) {
+      series->setMarkerSize(4);
+      series->setPointsVisible(true);
+    }
+    chart->addSeries(series);
+  }
+  chart->createDefaultAxes();
+  for (QAbstractAxis* axis : chart->axes()) {
+    axis->setTitleText(QString());
+    // The range stays that of the points; the ticks go at round values.
+    if (auto* values = qobject_cast<QValueAxis*>(axis)) {
+      values->setTickType(QValueAxis::TicksDynamic);
+      values->setTickAnchor(0.0);
+      values->setTickInterval(RoundTickInterval(values->max() - values->min()));
+      values->setLabelFormat(QStringLiteral("%g"));
+    }
+  }
+  PlaceLegend(chart);
+}
+
+}  // namespace morvex

@@ -1,0 +1,77 @@
+// The result plot: measured curves of one load case next to the Magic
+// Formula curves computed from the coefficient set.
+//
+// The work is split in two.  ComputePlotCurves decides what is drawn (which
+// curves, their titles, colours and points) without any chart toolkit, so it
+// can be tested on its own.  ShowCurves hands the curves to a Qt Charts
+// chart, which is rebuilt whole on every redraw.
+//
+// For a case with L loads and R slip rows:
+//   - with "MF model" ticked, one model curve per load i (titled "MF model "
+//     and the load in the general number format, colour (255, 30*i mod 256,
+//     0)), with one point per row: the channel's one-point function at that
+//     row's slip, the curve's load and the case's camber;
+//   - with "Tire data" ticked, one data curve per load k (titled "tire data "
+//     and the load, colour (0, 30*s mod 256, 255) with s = k + L when model
+//     curves are drawn and s = k otherwise), with the measured values.
+// Model curves come first; the legend lists the curves in the same order.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fitting/FitCommands.h"
+#include "tiredata/TireDataSet.h"
+#include "tiremodel/CoefficientSet.h"
+
+class QChart;
+
+namespace morvex {
+
+struct TPlotColor {
+  int red = 0;
+  int green = 0;
+  int blue = 0;
+  friend bool operator==(const TPlotColor&, const TPlotColor&) = default;
+};
+
+struct TPlotCurve {
+  std::string title;
+  TPlotColor color;
+  // (slip, value) in the order the rows were evaluated (row order).
+  std::vector<std::pair<double, double>> points;
+  bool measured = false;  // a data curve: its points are marked
+};
+
+struct TPlotRequest {
+  TFitChannel channel = TFitChannel::kLateral;  // the model of the visible coefficient page
+  bool draw_model = true;                       // "MF model"
+  bool draw_data = true;                        // "Tire data"
+};
+
+// Appends the curves of `load_case` to `curves`, one point at a time.  The
+// coefficients are read from `coefficients` afresh for every model point, so
+// texts typed a moment ago are used.  A null case draws nothing.
+//
+// A coefficient text that is not a number, or a floating-point fault in a
+// model evaluation, raises its error at the first point that needs it; the
+// curves and points appended before it stay in `curves`, so the caller can
+// still show what was drawn.
+void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
+                       const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves);
+
+// The points of a curve in ascending order of slip; points of equal slip keep
+// their order of evaluation.
+std::vector<std::pair<double, double>> SortedBySlip(std::vector<std::pair<double, double>> points);
+
+// Gives `chart` the look of the result plot: no title, legend on top, a
+// background gradient ending in (160, 207, 207), a transparent plot area.
+void StyleResultChart(QChart* chart);
+
+// Replaces every series of `chart` by one line series per curve, in order,
+// with the curve's title, colour and points sorted by slip, and scales both
+// axes to the points.  An empty list leaves an empty chart without axes.
+void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves);
+
+}  // namespace morvex

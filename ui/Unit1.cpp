@@ -1,0 +1,574 @@
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QBrush>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QColor>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDate>
+#include <QDir>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPalette>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTableWidgetItem>
+
+#include <algorithm>
+#include <vector>
+
+#include "files/CoefficientFile.h"
+#include "numerics/LxBasics.h"
+#include "tiredata/DataGrid.h"
+#include "tiredata/TireDataFile.h"
+#include "ui/CoefficientPanel.h"
+#include "ui/Dialogs.h"
+#include "ui/ResultPlot.h"
+
+#include "ui/BitBtnWithColor.h"
+#include "ui/HelpLauncher.h"
+#include "ui/Popcalcul.h"
+#include "ui/Unit3.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr int kClientWidth = 993;
+constexpr int kClientHeight = 704;
+constexpr int kStatusBarHeight = 19;
+const QColor kFormColor(120, 188, 188);
+const QColor kHelpButtonColor(64, 128, 128);
+// How often, at most, progress text is repainted during a fit.
+constexpr qint64 kProgressIntervalMs = 100;
+
+const char* const kSettingsFileName = "configuration.ini";
+const char* const kContactText = "Morvex - questions: see Help";
+
+QPushButton* MakeButton(const char* name, const QString& caption, QWidget* parent, int left, int top,
+                        int width, int height) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QLatin1String(name));
+  button->setGeometry(left, top, width, height);
+  return button;
+}
+
+QGroupBox* MakeGroupBox(const char* name, const QString& caption, QWidget* parent, int left, int top,
+                        int width, int height) {
+  auto* box = new QGroupBox(caption, parent);
+  box->setObjectName(QLatin1String(name));
+  box->setGeometry(left, top, width, height);
+  return box;
+}
+
+// Fixed cells of the grid (its header row and column): not editable, not
+// selectable, shaded like buttons.
+QTableWidgetItem* MakeGridItem(const std::string& text, bool fixed, const QPalette& palette) {
+  auto* item = new QTableWidgetItem(QString::fromStdString(text));
+  if (fixed) {
+    item->setFlags(Qt::ItemIsEnabled);
+    item->setBackground(palette.brush(QPalette::Button));
+  } else {
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+  }
+  return item;
+}
+
+// The reference font or, where it is missing (the font service would
+// substitute a wide face for it), a condensed sans serif that keeps the
+// captions inside their controls.
+QFont FormFont() {
+  for (const char* family : {"MS Sans Serif", "Microsoft Sans Serif"}) {
+    if (QFontDatabase::hasFamily(QLatin1String(family))) {
+      QFont font{QLatin1String(family)};
+      font.setPointSize(8);
+      return font;
+    }
+  }
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setStretch(QFont::SemiCondensed);
+  font.setPointSize(8);
+  return font;
+}
+
+}  // namespace
+
+TForm1::TForm1(const QString& settings_dir, QWidget* parent)
+    : QMainWindow(parent),
+      settings_dir_(settings_dir.isEmpty() ? QCoreApplication::applicationDirPath() : settings_dir) {
+  BuildControls();
+  ConnectHandlers();
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  // Closing the window commits an open cell editor; the members that its
+  // handler uses are about to go, so nothing may react any more.
+  disconnect(SG1, nullptr, this, nullptr);
+}
+
+void TForm1::BuildControls() {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Morvex"));
+  setFixedSize(kClientWidth, kClientHeight);
+
+  QFont form_font = FormFont();
+  setFont(form_font);
+
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("Form1Client"));
+  client->setAutoFillBackground(true);
+  QPalette form_palette = client->palette();
+  form_palette.setColor(QPalette::Window, kFormColor);
+  client->setPalette(form_palette);
+  setCentralWidget(client);
+
+  // Coefficient panel.
+  GroupBox1 = MakeGroupBox("GroupBox1", QStringLiteral("Pacejka coefficients"), client, 2, 0, 521, 462);
+  Button5 = MakeButton("Button5", QStringLiteral("Import MF model"), GroupBox1, 280, 16, 115, 25);
+  Button4 = MakeButton("Button4", QStringLiteral("Export to file"), GroupBox1, 400, 16, 113, 25);
+
+  Pagecontrol1 = new QTabWidget(GroupBox1);
+  Pagecontrol1->setObjectName(QStringLiteral("Pagecontrol1"));
+  Pagecontrol1->setTabPosition(QTabWidget::South);
+  Pagecontrol1->setGeometry(13, 47, 492, 407);
+  // The pages keep the toolkit's own face colour, as on any property sheet.
+  Pagecontrol1->setPalette(QApplication::palette());
+  TabSheet1 = new QWidget();
+  TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+  TabSheet2 = new QWidget();
+  TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+  TabSheet3 = new QWidget();
+  TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
+  Pagecontrol1->addTab(TabSheet1, QStringLiteral("Lateral"));
+  Pagecontrol1->addTab(TabSheet2, QStringLiteral("Longitudinal"));
+  Pagecontrol1->addTab(TabSheet3, QStringLiteral("Aligning torque"));
+  Pagecontrol1->setCurrentIndex(0);
+
+  panel_ = std::make_unique<TCoefficientPanel>(GroupBox1, TabSheet1, TabSheet2, TabSheet3);
+  Button8 = MakeButton("Button8", QStringLiteral("Tire size calculator"), TabSheet3, 364, 304, 112, 23);
+
+  // Experimental data.
+  GroupBox3 = MakeGroupBox("GroupBox3", QStringLiteral("Experimental data"), client, 2, 464, 521, 217);
+  Label1 = new QLabel(QStringLiteral("Camber angle (+/- degrees)"), GroupBox3);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setGeometry(12, 19, 144, 21);
+  Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  CBbx_camber = new QComboBox(GroupBox3);
+  CBbx_camber->setObjectName(QStringLiteral("CBbx_camber"));
+  CBbx_camber->setEditable(true);
+  // Typing selects a case; it never adds items, and no completion changes
+  // what the user typed.
+  CBbx_camber->setInsertPolicy(QComboBox::NoInsert);
+  CBbx_camber->setCompleter(nullptr);
+  CBbx_camber->setGeometry(160, 19, 121, 21);
+  Label1->setBuddy(CBbx_camber);
+
+  SG1 = new QTableWidget(GroupBox3);
+  SG1->setObjectName(QStringLiteral("SG1"));
+  SG1->setGeometry(4, 48, 513, 163);
+  SG1->horizontalHeader()->hide();
+  SG1->verticalHeader()->hide();
+  SG1->horizontalHeader()->setMinimumSectionSize(8);
+  SG1->verticalHeader()->setMinimumSectionSize(8);
+  SG1->horizontalHeader()->setDefaultSectionSize(70);
+  SG1->verticalHeader()->setDefaultSectionSize(19);
+  SG1->setShowGrid(true);
+  SG1->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  SG1->setTabKeyNavigation(true);
+  SG1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                       QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+  // Design state: two columns by five rows, header row and column, empty.
+  SG1->setColumnCount(2);
+  SG1->setRowCount(5);
+  for (int row = 0; row < 5; ++row)
+    for (int col = 0; col < 2; ++col) SG1->setItem(row, col, MakeGridItem("", row == 0 || col == 0, palette()));
+
+  // Plot options and optimizer choice.
+  GroupBox2 = MakeGroupBox("GroupBox2", QStringLiteral("Plot results"), client, 552, 16, 185, 105);
+  CheckBox1 = new QCheckBox(QStringLiteral("MF model"), GroupBox2);
+  CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+  CheckBox1->setGeometry(40, 21, 120, 17);
+  CheckBox1->setChecked(true);
+  CheckBox2 = new QCheckBox(QStringLiteral("Tire data"), GroupBox2);
+  CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
+  CheckBox2->setGeometry(40, 40, 120, 17);
+  CheckBox2->setChecked(true);
+  Button3 = MakeButton("Button3", QStringLiteral("DRAW"), GroupBox2, 54, 64, 75, 25);
+
+  RadioGroup1 = MakeGroupBox("RadioGroup1", QStringLiteral("Optimization strategy"), client, 552, 128, 185, 73);
+  RadioButton1 = new QRadioButton(QStringLiteral("Levenberg-Marquardt"), client);
+  RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
+  RadioButton1->setGeometry(576, 152, 150, 17);
+  RadioButton1->setChecked(true);
+  RadioButton2 = new QRadioButton(QStringLiteral("Genetic algorithm"), client);
+  RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
+  RadioButton2->setGeometry(576, 176, 150, 17);
+
+  // Commands.
+  Button2 = MakeButton("Button2", QStringLiteral("Load tire data"), client, 808, 24, 161, 25);
+  Button1 = MakeButton("Button1", QStringLiteral("Fit lateral MFparameters"), client, 808, 56, 161, 25);
+  Button6 = MakeButton("Button6", QStringLiteral("Fit aligning torque MF parameters"), client, 808, 88, 161, 25);
+  Button6->setToolTip(QStringLiteral("Fit lateral MF parameters first"));
+  Button7 = MakeButton("Button7", QStringLiteral("Fit longitudinal MF parameters"), client, 808, 120, 161, 25);
+  // The command column keeps its right edge and grows to the left when a
+  // caption needs more room in the font at hand.
+  int command_width = 161;
+  for (QPushButton* button : {Button2, Button1, Button6, Button7})
+    command_width = std::max(command_width, button->fontMetrics().horizontalAdvance(button->text()) + 14);
+  for (QPushButton* button : {Button2, Button1, Button6, Button7})
+    button->setGeometry(969 - command_width, button->y(), command_width, button->height());
+
+  auto* help_button = new TBitBtnWithColor(QStringLiteral("Help"), client);
+  help_button->SetColor(kHelpButtonColor);
+  BitBtnWithColor1 = help_button;
+  BitBtnWithColor1->setObjectName(QStringLiteral("BitBtnWithColor1"));
+  BitBtnWithColor1->setGeometry(935, 152, 33, 25);
+
+  // The cost of the last Levenberg-Marquardt fit is kept here, out of sight.
+  Lbledt1 = new QLineEdit(client);
+  Lbledt1->setObjectName(QStringLiteral("Lbledt1"));
+  Lbledt1->setGeometry(856, 176, 121, 21);
+  Lbledt1->setFrame(false);
+  Lbledt1->setPalette(form_palette);
+  Lbledt1->hide();
+  Lbledt1Label = new QLabel(QStringLiteral("Cost function"), client);
+  Lbledt1Label->setObjectName(QStringLiteral("Lbledt1Label"));
+  Lbledt1Label->setBuddy(Lbledt1);
+  Lbledt1Label->setGeometry(856, 160, 121, 16);
+  Lbledt1Label->hide();
+
+  // Result plot.
+  auto* chart = new QChart();
+  StyleResultChart(chart);
+  chart->legend()->setFont(form_font);
+  Chart1 = new QChartView(chart, client);
+  Chart1->setObjectName(QStringLiteral("Chart1"));
+  Chart1->setGeometry(528, 214, 457, 465);
+  Chart1->setRenderHint(QPainter::Antialiasing);
+  Chart1->setStyleSheet(QStringLiteral("background: transparent"));
+
+  // Status bar: contact text, loaded file, date.
+  QStatusBar* status = statusBar();
+  status->setObjectName(QStringLiteral("StatusBar1"));
+  status->setSizeGripEnabled(false);
+  status->setFixedHeight(kStatusBarHeight);
+  const int widths[3] = {200, 700, 50};
+  for (int i = 0; i < 3; ++i) {
+    auto* panel = new QLabel(status);
+    panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
+    panel->setFixedWidth(widths[i]);
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    if (i == 2) panel->setAlignment(Qt::AlignCenter);
+    status->addWidget(panel);
+    status_panels_[i] = panel;
+  }
+  status_panels_[0]->setText(QString::fromLatin1(kContactText));
+}
+
+void TForm1::ConnectHandlers() {
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+  connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+  connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+  connect(BitBtnWithColor1, &QPushButton::clicked, this, &TForm1::BitBtnWithColor1Click);
+  // The selector changes when the user picks an item or types; filling it
+  // from the program raises neither signal.
+  connect(CBbx_camber, &QComboBox::activated, this, [this](int index) {
+    selected_case_ = index;
+    CBbx_camberChange();
+  });
+  connect(CBbx_camber->lineEdit(), &QLineEdit::textEdited, this, &TForm1::SelectCaseByText);
+  connect(SG1, &QTableWidget::itemChanged, this, &TForm1::OnGridItemChanged);
+}
+
+void TForm1::FormCreate() {
+  QLabel* date_panel = status_panels_[2];
+  date_panel->setText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+  // Wide enough for the date in any locale's short form.
+  date_panel->setFixedWidth(std::max(50, date_panel->fontMetrics().horizontalAdvance(date_panel->text()) + 10));
+  CBbx_camber->setEditText(QStringLiteral("0"));
+  Guarded(this, [this] { LoadStartupDefaults(*panel_, StartupDefaultsPath(settings_dir_.toStdString())); });
+}
+
+void TForm1::FormClose() { data_ = TTireDataSet{}; }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+void TForm1::SetWaitScreen(TPopcalcul* wait_screen) { wait_screen_ = wait_screen; }
+
+void TForm1::SetCalculator(TForm3* calculator) { calculator_ = calculator; }
+
+TCoefficientSet& TForm1::Coefficients() { return *panel_; }
+
+QLineEdit* TForm1::RadiusEdit() const { return panel_->Edit("R0"); }
+
+QString TForm1::StatusText(int panel) const {
+  return panel >= 0 && panel < 3 ? status_panels_[panel]->text() : QString();
+}
+
+QChart* TForm1::Chart() const { return Chart1->chart(); }
+
+// ------------------------------------------------------------------ loading
+
+void TForm1::Button2Click() {
+  Guarded(this, [this] {
+    const auto path = Dialogs().OpenFile(this, "Load tire data", ".plt (*.plt)");
+    if (!path) return;
+    LoadDataFile(*path);
+  });
+}
+
+void TForm1::LoadDataFile(const std::string& path) {
+  TTireDataSet loaded = ReadTireDataFile(path);
+  data_ = std::move(loaded);
+
+  CBbx_camber->clear();
+  for (const std::string& item : CamberItems(data_)) CBbx_camber->addItem(QString::fromStdString(item));
+  selected_case_ = data_.Empty() ? -1 : 0;
+  if (selected_case_ >= 0) CBbx_camber->setCurrentIndex(selected_case_);
+
+  draw_grid();
+  status_panels_[1]->setText(QString::fromStdString(path));
+  graph();
+}
+
+// ---------------------------------------------------------- grid and selector
+
+void TForm1::SelectCaseByText(const QString& text) {
+  selected_case_ = CBbx_camber->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  CBbx_camberChange();
+}
+
+void TForm1::CBbx_camberChange() {
+  Guarded(this, [this] {
+    draw_grid();
+    graph();
+  });
+}
+
+void TForm1::draw_grid() {
+  const TGridView view = BuildGridView(CaseAt(data_, selected_case_));
+  filling_grid_ = true;
+  SG1->clearSelection();
+  SG1->setColumnCount(view.col_count);
+  SG1->setRowCount(view.row_count);
+  const QPalette grid_palette = palette();
+  for (int row = 0; row < view.row_count; ++row)
+    for (int col = 0; col < view.col_count; ++col)
+      SG1->setItem(row, col, MakeGridItem(view.Cell(col, row), !view.Editable(col, row), grid_palette));
+  filling_grid_ = false;
+}
+
+void TForm1::OnGridItemChanged(QTableWidgetItem* item) {
+  if (filling_grid_ || item == nullptr) return;
+  const int col = item->column();
+  const int row = item->row();
+  const QString text = item->text();
+  Guarded(this, [&] { SG1SetEditText(col, row, text); });
+}
+
+void TForm1::SG1SetEditText(int col, int row, const QString& text) {
+  StoreGridEdit(data_, selected_case_, col, row, text.toStdString());
+  graph();
+}
+
+// -------------------------------------------------------------------- plot
+
+TFitChannel TForm1::VisibleChannel() const {
+  switch (Pagecontrol1->currentIndex()) {
+    case 1:
+      return TFitChannel::kLongitudinal;
+    case 2:
+      return TFitChannel::kAligning;
+    default:
+      return TFitChannel::kLateral;
+  }
+}
+
+void TForm1::graph() {
+  TPlotRequest request;
+  request.channel = VisibleChannel();
+  request.draw_model = CheckBox1->isChecked();
+  request.draw_data = CheckBox2->isChecked();
+  std::vector<TPlotCurve> curves;
+  try {
+    ComputePlotCurves(CaseAt(data_, selected_case_), request, *panel_, curves);
+  } catch (...) {
+    ShowCurves(Chart1->chart(), curves);
+    throw;
+  }
+  ShowCurves(Chart1->chart(), curves);
+}
+
+void TForm1::Button3Click() {
+  Guarded(this, [this] {
+    if (data_.CaseCount() == 0) {
+      Dialogs().Message(this, "Load tire data first");
+      return;
+    }
+    graph();
+  });
+}
+
+// ------------------------------------------------------------------- files
+
+void TForm1::Button4Click() {
+  Guarded(this, [this] {
+    const auto path = Dialogs().SaveFile(this, "Export to file", ".txt (*.txt)");
+    if (!path) return;
+    ExportCoefficients(*panel_, *path);
+  });
+}
+
+void TForm1::Button5Click() {
+  Guarded(this, [this] {
+    const auto path = Dialogs().OpenFile(this, "Import MF model", ".txt (*.txt *.text)");
+    if (!path) return;
+    ImportCoefficients(*panel_, *path);
+  });
+}
+
+// --------------------------------------------------------- auxiliary windows
+
+void TForm1::Button8Click() {
+  Guarded(this, [this] {
+    if (calculator_ == nullptr) calculator_ = new TForm3(RadiusEdit(), this);
+    calculator_->exec();
+  });
+}
+
+void TForm1::BitBtnWithColor1Click() {
+  Guarded(this, [this] { OpenHelp(this); });
+}
+
+TPopcalcul* TForm1::WaitScreen() {
+  if (wait_screen_ == nullptr) {
+    own_wait_screen_ = std::make_unique<TPopcalcul>();
+    wait_screen_ = own_wait_screen_.get();
+  }
+  return wait_screen_;
+}
+
+// -------------------------------------------------------------------- fits
+
+void TForm1::Button1Click() {
+  Guarded(this, [this] { RunFit(TFitChannel::kLateral); });
+}
+
+void TForm1::Button6Click() {
+  Guarded(this, [this] { RunFit(TFitChannel::kAligning); });
+}
+
+void TForm1::Button7Click() {
+  Guarded(this, [this] { RunFit(TFitChannel::kLongitudinal); });
+}
+
+std::string TForm1::SettingsPath() const {
+  return QDir(settings_dir_).filePath(QString::fromLatin1(kSettingsFileName)).toStdString();
+}
+
+void TForm1::RunFit(TFitChannel channel) {
+  const TOptimizerChoice optimizer = RadioButton1->isChecked() ? TOptimizerChoice::kLevenbergMarquardt
+                                                               : TOptimizerChoice::kDifferentialEvolution;
+  progress_clock_.invalidate();
+  // Whatever way the command ends, the window comes back with its normal
+  // cursor and without progress text.
+  struct Restore {
+    TForm1* form;
+    ~Restore() { form->EndFit(); }
+  } restore{this};
+  RunFitCommand(channel, *panel_, data_, optimizer, SettingsPath(), *this);
+}
+
+void TForm1::EndFit() {
+  if (wait_screen_ != nullptr && wait_screen_->isVisible()) HideWaitScreen();
+  SetBusyCursor(false);
+  statusBar()->clearMessage();
+  if (wait_screen_ != nullptr) wait_screen_->SetProgressText(QString());
+}
+
+void TForm1::ShowWaitScreen() {
+  hide();
+  // The wait screen paints itself at once when shown.
+  WaitScreen()->show();
+}
+
+void TForm1::HideWaitScreen() {
+  WaitScreen()->hide();
+  show();
+}
+
+void TForm1::SetBusyCursor(bool busy) {
+  // The cursor is a state, not a stack: setting it twice and restoring it
+  // once gives the normal cursor.
+  if (busy && !busy_cursor_) {
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    busy_cursor_ = true;
+  } else if (!busy && busy_cursor_) {
+    QApplication::restoreOverrideCursor();
+    busy_cursor_ = false;
+  }
+}
+
+void TForm1::ShowMessage(const std::string& text) { Dialogs().Message(this, text); }
+
+void TForm1::Redraw() { graph(); }
+
+void TForm1::SetCostText(const std::string& text) { Lbledt1->setText(QString::fromStdString(text)); }
+
+void TForm1::Progress(const TFitProgress& progress) {
+  const bool last = progress.total_steps > 0 && progress.step + 1 >= progress.total_steps;
+  if (progress_clock_.isValid() && progress_clock_.elapsed() < kProgressIntervalMs && !last) return;
+  progress_clock_.start();
+
+  // Six digits are plenty to watch a cost fall.
+  const QString cost =
+      QString::fromStdString(FloatToStrF(progress.best_cost, TFloatFormat::kGeneral, 6, 0));
+  QString text;
+  if (progress.optimizer == TOptimizerChoice::kLevenbergMarquardt) {
+    text = QStringLiteral("Iteration %1, cost %2").arg(progress.step).arg(cost);
+  } else if (progress.total_steps > 0) {
+    text = QStringLiteral("Generation %1 of %2, best cost %3")
+               .arg(progress.step + 1)
+               .arg(progress.total_steps)
+               .arg(cost);
+  } else {
+    text = QStringLiteral("Generation %1, best cost %2").arg(progress.step + 1).arg(cost);
+  }
+  ShowProgressText(text);
+}
+
+void TForm1::ShowProgressText(const QString& text) {
+  if (isVisible()) {
+    statusBar()->showMessage(text);
+    statusBar()->repaint();
+    return;
+  }
+  // The main window is hidden on the Levenberg-Marquardt path.
+  WaitScreen()->SetProgressText(text);
+}
+
+}  // namespace morvex

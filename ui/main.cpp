@@ -1,0 +1,169 @@
+// Morvex desktop program: fits Magic Formula tire coefficients to measured
+// data in one main window.
+//
+// Start-up order: the help diagnostics look at the command line before
+// anything else, the application object is made, the decimal separator is
+// taken from the user's locale, then the main window, the wait screen and
+// the tire size calculator are created, and the event loop runs until the
+// main window closes.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QRadioButton>
+#include <QScreen>
+#include <QString>
+#include <QStringList>
+#include <QTabWidget>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "numerics/LxBasics.h"
+#include "ui/Dialogs.h"
+#include "ui/Unit1.h"
+
+#include "ui/HelpDiagnostics.h"
+#include "ui/Popcalcul.h"
+#include "ui/Unit3.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: morvex [OPTIONS] [DATA_FILE]\n"
+    "\n"
+    "Fits Magic Formula tire coefficients to measured tire data.\n"
+    "\n"
+    "  DATA_FILE          a tire data file (*.plt) to load at start, as with\n"
+    "                     \"Load tire data\"\n"
+    "  --page PAGE        open the coefficient page PAGE at start: lateral,\n"
+    "                     longitudinal or aligning\n"
+    "  --fit CHANNEL      run a fit once the window is shown: lateral,\n"
+    "                     aligning or longitudinal (needs DATA_FILE)\n"
+    "  --genetic          use the genetic algorithm instead of\n"
+    "                     Levenberg-Marquardt for --fit\n"
+    "  -debug, /debug     write the help diagnostics report HHDebug.txt\n"
+    "  -h, --help         show this help and exit\n"
+    "\n"
+    "The start-up coefficients are read from param_fm_ini.ini and the fit\n"
+    "settings from configuration.ini, both beside the executable.\n"
+    "Qt options such as -platform offscreen are accepted too.\n";
+
+struct Options {
+  std::optional<std::string> data_file;
+  int page = -1;          // index of the coefficient page to open
+  const char* fit = nullptr;  // object name of the fit button to press
+  bool genetic = false;
+  bool help = false;
+  std::string error;
+};
+
+// Reads the program's own arguments.  Runs before QApplication exists, so
+// that --help works without a display; Qt's own options are left to Qt.
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* name) -> std::optional<std::string> {
+      if (i + 1 < argc) return std::string(argv[++i]);
+      options.error = std::string("option ") + name + " needs a value";
+      return std::nullopt;
+    };
+    if (arg == "-h" || arg == "--help" || arg == "/?") {
+      options.help = true;
+    } else if (morvex::IsDebugSwitch(arg)) {
+      // handled by the help diagnostics
+    } else if (arg == "--page") {
+      const auto page = value("--page");
+      if (!page) break;
+      if (*page == "lateral") options.page = 0;
+      else if (*page == "longitudinal") options.page = 1;
+      else if (*page == "aligning") options.page = 2;
+      else options.error = "unknown page " + *page;
+    } else if (arg == "--fit") {
+      const auto channel = value("--fit");
+      if (!channel) break;
+      if (*channel == "lateral") options.fit = "Button1";
+      else if (*channel == "aligning") options.fit = "Button6";
+      else if (*channel == "longitudinal") options.fit = "Button7";
+      else options.error = "unknown fit channel " + *channel;
+    } else if (arg == "--genetic") {
+      options.genetic = true;
+    } else if (arg.rfind("--", 0) == 0) {
+      options.error = "unknown option " + arg;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      // A Qt option (-platform, -style, ...) and, when it takes one, its
+      // value: QApplication reads them itself.
+      static const char* const kQtOptionsWithValue[] = {"-platform", "-platformpluginpath", "-platformtheme",
+                                                        "-style", "-stylesheet", "-qmljsdebugger",
+                                                        "-display", "-geometry", "-title", "-session"};
+      for (const char* name : kQtOptionsWithValue)
+        if (arg == name && i + 1 < argc) ++i;
+    } else if (!options.data_file) {
+      options.data_file = arg;
+    } else {
+      options.error = "more than one data file given";
+    }
+  }
+  if (options.fit && !options.data_file) options.error = "--fit needs a data file";
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "morvex: %s\n\n%s", options.error.c_str(), kUsage);
+    return 2;
+  }
+
+  morvex::RunHelpDiagnostics(argc, argv);
+
+  QApplication app(argc, argv);
+  // Qt switches the C library to the user's locale; the program converts
+  // numbers itself with the locale's decimal separator and keeps the C
+  // library's numeric conventions at "C".
+  std::setlocale(LC_NUMERIC, "C");
+  morvex::InitDecimalSeparatorFromLocale();
+
+  morvex::TForm1 form1;
+  morvex::TPopcalcul popcalcul;  // the wait screen, hidden
+  form1.SetWaitScreen(&popcalcul);
+  auto* form3 = new morvex::TForm3(form1.RadiusEdit(), &form1);  // the calculator, hidden
+  form1.SetCalculator(form3);
+
+  if (options.page >= 0) {
+    if (auto* pages = form1.findChild<QTabWidget*>(QStringLiteral("Pagecontrol1")))
+      pages->setCurrentIndex(options.page);
+  }
+  if (options.genetic) {
+    if (auto* genetic = form1.findChild<QRadioButton*>(QStringLiteral("RadioButton2"))) genetic->setChecked(true);
+  }
+
+  // Centred on the screen.
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    form1.move(screen->availableGeometry().center() - form1.rect().center());
+  form1.show();
+
+  if (options.data_file) {
+    morvex::Guarded(&form1, [&] { form1.LoadDataFile(*options.data_file); });
+  }
+  if (options.fit) {
+    // Once the window is on screen, as if the user had pressed the button.
+    QMetaObject::invokeMethod(
+        &form1,
+        [&form1, name = options.fit] {
+          if (auto* button = form1.findChild<QAbstractButton*>(QLatin1String(name))) button->click();
+        },
+        Qt::QueuedConnection);
+  }
+  return app.exec();
+}

@@ -1,0 +1,131 @@
+// What the result plot draws: curves, titles, colours, point order, and what
+// stays drawn when an evaluation fails.
+#include <QAbstractAxis>
+#include <QChart>
+#include <QLineSeries>
+#include <QObject>
+#include <QTest>
+
+#include "fitting/ChannelModel.h"
+#include "numerics/LxTypes.h"
+#include "tiremodel/CoefficientSet.h"
+#include "ui/ResultPlot.h"
+#include "ui/tests/UiTests.h"
+
+namespace morvex::test {
+
+namespace {
+
+// A case with `loads` loads of 1000, 2000, ... and three slip rows.
+TLoadCase MakeCase(int loads) {
+  TLoadCase c;
+  c.Camber = 1;
+  for (int j = 0; j < loads; ++j) c.Loads.push_back(1000.0 * (j + 1));
+  c.Slips = {-4, 0, 4};
+  for (size_t r = 0; r < c.Slips.size(); ++r)
+    for (int j = 0; j < loads; ++j) c.Values.push_back(100.0 * r + j);
+  return c;
+}
+
+}  // namespace
+
+class TestResultPlot : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void modelCurvesFirstThenDataWithWrappingGreen() {
+    const TLoadCase c = MakeCase(10);
+    TMemoryCoefficientSet set;
+    std::vector<TPlotCurve> curves;
+    ComputePlotCurves(&c, {TFitChannel::kLateral, true, true}, set, curves);
+
+    QCOMPARE(curves.size(), size_t{20});
+    QCOMPARE(curves[0].title, std::string("MF model 1000"));
+    QCOMPARE(curves[9].title, std::string("MF model 10000"));
+    QCOMPARE(curves[10].title, std::string("tire data 1000"));
+    QVERIFY((curves[0].color == TPlotColor{255, 0, 0}));
+    QVERIFY((curves[1].color == TPlotColor{255, 30, 0}));
+    QVERIFY((curves[9].color == TPlotColor{255, 14, 0}));   // 270 mod 256
+    QVERIFY((curves[10].color == TPlotColor{0, 44, 255}));  // index L + 0 = 10: 300 mod 256
+    for (const TPlotCurve& curve : curves) QCOMPARE(curve.points.size(), size_t{3});
+    // Model points: the one-point function at each row's slip; data points:
+    // the measured values of that load.
+    QCOMPARE(curves[2].points[1].second, EvaluatePoint(TFitChannel::kLateral, set, 1, 3000, 0));
+    QCOMPARE(curves[12].points[2], (std::pair<double, double>{4, 202}));
+  }
+
+  void dataOnlyStartsWithPureBlue() {
+    const TLoadCase c = MakeCase(3);
+    TMemoryCoefficientSet set;
+    std::vector<TPlotCurve> curves;
+    ComputePlotCurves(&c, {TFitChannel::kLateral, false, true}, set, curves);
+    QCOMPARE(curves.size(), size_t{3});
+    QVERIFY((curves[0].color == TPlotColor{0, 0, 255}));
+    QVERIFY((curves[2].color == TPlotColor{0, 60, 255}));
+
+    curves.clear();
+    ComputePlotCurves(&c, {TFitChannel::kLateral, false, false}, set, curves);
+    QVERIFY(curves.empty());
+    ComputePlotCurves(nullptr, {TFitChannel::kLateral, true, true}, set, curves);
+    QVERIFY(curves.empty());
+  }
+
+  void badCoefficientKeepsWhatWasDrawn() {
+    const TLoadCase c = MakeCase(2);
+    TMemoryCoefficientSet set;
+    set.SetText("PCy1", "abc");
+    std::vector<TPlotCurve> curves;
+    try {
+      ComputePlotCurves(&c, {TFitChannel::kLateral, true, true}, set, curves);
+      QFAIL("a coefficient that is not a number must stop the plot");
+    } catch (const EConvertError& error) {
+      QCOMPARE(std::string(error.what()), std::string("'abc' n'est pas une valeur en virgule flottante correcte"));
+    }
+    // The first model curve was created before its first point failed.
+    QCOMPARE(curves.size(), size_t{1});
+    QVERIFY(curves[0].points.empty());
+
+    // The longitudinal page does not read PCy1: the same set draws fully.
+    curves.clear();
+    ComputePlotCurves(&c, {TFitChannel::kLongitudinal, true, true}, set, curves);
+    QCOMPARE(curves.size(), size_t{4});
+  }
+
+  void pointsSortedBySlipKeepingEqualSlipsInOrder() {
+    const auto sorted = SortedBySlip({{3, 1}, {-1, 2}, {3, 3}, {0, 4}, {-1, 5}});
+    const std::vector<std::pair<double, double>> expected{{-1, 2}, {-1, 5}, {0, 4}, {3, 1}, {3, 3}};
+    QCOMPARE(sorted, expected);
+  }
+
+  void chartShowsCurvesInOrderAndEmptiesWhenNone() {
+    QChart chart;
+    StyleResultChart(&chart);
+    QCOMPARE(chart.legend()->alignment(), Qt::AlignTop);
+
+    std::vector<TPlotCurve> curves{{"MF model 2000", {255, 0, 0}, {{2, 20}, {-2, -20}, {0, 1}}, false},
+                                   {"tire data 2000", {0, 30, 255}, {{0, 5}}, true}};
+    ShowCurves(&chart, curves);
+    const auto series = chart.series();
+    QCOMPARE(series.size(), 2);
+    auto* model = qobject_cast<QLineSeries*>(series[0]);
+    QVERIFY(model != nullptr);
+    QCOMPARE(model->name(), QStringLiteral("MF model 2000"));
+    QCOMPARE(model->color(), QColor(255, 0, 0));
+    QCOMPARE(model->points(), (QList<QPointF>{{-2, -20}, {0, 1}, {2, 20}}));
+    QCOMPARE(qobject_cast<QLineSeries*>(series[1])->color(), QColor(0, 30, 255));
+    QCOMPARE(chart.axes().size(), 2);
+    for (QAbstractAxis* axis : chart.axes()) QVERIFY(axis->titleText().isEmpty());
+
+    ShowCurves(&chart, {});
+    QVERIFY(chart.series().isEmpty());
+    QVERIFY(chart.axes().isEmpty());
+  }
+};
+
+namespace {
+RegisterUiTest<TestResultPlot> register_result_plot;
+}
+
+}  // namespace morvex::test
+
+#include "tst_resultplot.moc"
