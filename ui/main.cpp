@@ -23,6 +23,7 @@
 #include <string>
 
 #include "numerics/LxBasics.h"
+#include "ui/CoreHooks.h"
 #include "ui/Dialogs.h"
 #include "ui/Unit1.h"
 
@@ -135,6 +136,7 @@ int main(int argc, char** argv) {
   morvex::InitDecimalSeparatorFromLocale();
 
   morvex::TForm1 form1;
+  morvex::InstallCoreMessageSink(&form1);
   morvex::TPopcalcul popcalcul;  // the wait screen, hidden
   form1.SetWaitScreen(&popcalcul);
   auto* form3 = new morvex::TForm3(form1.RadiusEdit(), &form1);  // the calculator, hidden
