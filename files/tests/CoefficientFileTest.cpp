@@ -1,3 +1,4 @@
+#include "testing/TestSupport.h"
 #include "files/CoefficientFile.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@
 
 namespace morvex {
 namespace {
+
+using test::MessageOf;
 
 namespace fs = std::filesystem;
 
@@ -58,17 +61,6 @@ std::string ReadAll(const std::string& path) {
 void WriteAll(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
-}
-
-// Runs `fn` and returns the message of the Exception it raises ("" if none).
-template <class Fn>
-std::string MessageOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
 }
 
 // A set whose every text is `text`, to see which values a reader replaced.

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "testing/TestSupport.h"
 #include "numerics/LxFloatMatrix.h"
 
 namespace morvex {
 namespace {
+
+using test::MessageOf;
 
 using Rows = std::vector<std::vector<Extended>>;
 
@@ -27,16 +30,6 @@ Rows RowsOf(const ILxFloatMatrix& m) {
   for (uint32_t r = 1; r <= m.GetRowCount(); ++r)
     for (uint32_t c = 1; c <= m.GetColCount(); ++c) rows[r - 1][c - 1] = m.GetItem(r, c);
   return rows;
-}
-
-template <class E, class Fn>
-std::string MessageOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "<no exception>";
 }
 
 // Largest row sum of magnitudes.

@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "testing/TestSupport.h"
 #include "numerics/LxFloatVector.h"
 
 namespace morvex {
 namespace {
+
+using test::MessageOf;
 
 std::shared_ptr<ILxFloatVector> Vec(std::initializer_list<Extended> values) {
   auto v = CreateFloatVector(static_cast<int64_t>(values.size()));
@@ -20,16 +23,6 @@ std::shared_ptr<ILxFloatVector> Vec(std::initializer_list<Extended> values) {
 
 std::vector<Extended> Items(const ILxFloatVector& v) {
   return std::vector<Extended>(v.DataAddress(), v.DataAddress() + v.GetDimension());
-}
-
-template <class E, class Fn>
-std::string MessageOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "<no exception>";
 }
 
 TEST(LxFloatVector, CreationChecksTheDimension) {

@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "testing/TestSupport.h"
 #include "optim/LxFit.h"
 
 namespace morvex {
 namespace {
+
+using test::MessageOf;
 
 // A model of two coefficients whose cost records every point it is asked
 // to evaluate.
@@ -26,16 +29,6 @@ struct Model {
     return [this] { return Cost(); };
   }
 };
-
-template <class E, class Fn>
-std::string MessageOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
 
 // Evaluations of one iteration before its first trial, and of one Hessian.
 size_t FixedPart(size_t n) { return 1 + 3 * n + 9 * n * (n + 1) / 2; }
