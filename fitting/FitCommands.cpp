@@ -170,71 +170,67 @@ void RunLevenbergMarquardt(TFitChannel channel, TCoefficientSet& set, const TTir
 
 // ------------------------------------------------------ differential evolution
 
+// One coefficient struct whose free members come from a candidate vector:
+// `fixed` holds the set's values of the fixed coefficients, `free` the
+// members of the free ones in the free-coefficient order.
+template <class Coefficients>
+struct Candidate {
+  Coefficients fixed;
+  std::vector<double Coefficients::*> free;
+
+  // Converts the fixed coefficients, walking the free-coefficient order.
+  void Prepare(std::span<const std::string_view> order, const TCoefficientSet& set) {
+    for (std::string_view name : order) {
+      double Coefficients::*member = Coefficients::Member(name);
+      if (set.Free(name))
+        free.push_back(member);
+      else
+        fixed.*member = set.Value(name);
+    }
+  }
+
+  Coefficients With(const TDiffEvolPopulation& vector) const {
+    Coefficients c = fixed;
+    for (size_t k = 0; k < free.size(); ++k) c.*free[k] = vector[k];
+    return c;
+  }
+};
+
 // The differential-evolution cost of a channel: the candidate vector
-// supplies the free coefficients (in the free-coefficient order), the set's
-// texts the fixed ones.  Nothing can change the set while a fit runs, so
-// the fixed values are converted once, at the first evaluation.
+// supplies the free coefficients, the set's texts the fixed ones.  Nothing
+// can change the set while a fit runs, so the fixed values are converted
+// once, at the first evaluation, in the order the cost functions read them
+// (for the aligning moment first Fz0 and the lateral coefficients).
 class DeCost {
  public:
   DeCost(TFitChannel channel, const TCoefficientSet& set, const TTireDataSet& data)
-      : channel_(channel), set_(set), data_(data), free_(FreeNames(channel, set)) {}
+      : channel_(channel), set_(set), data_(data) {}
 
   Extended operator()(const TDiffEvolPopulation& vector) {
     if (!ready_) Prepare();
     switch (channel_) {
-      case TFitChannel::kLateral: {
-        TLateralCoefficients c = lateral_;
-        for (size_t k = 0; k < lateral_members_.size(); ++k) c.*lateral_members_[k] = vector[k];
-        return LateralCostSum(data_, c);
-      }
-      case TFitChannel::kAligning: {
-        TAligningCoefficients c = aligning_;
-        for (size_t k = 0; k < aligning_members_.size(); ++k) c.*aligning_members_[k] = vector[k];
-        return AligningCostSum(data_, lateral_, c, CurrentTireRadius);
-      }
-      case TFitChannel::kLongitudinal: {
-        TLongitudinalCoefficients c = longitudinal_;
-        for (size_t k = 0; k < longitudinal_members_.size(); ++k)
-          c.*longitudinal_members_[k] = vector[k];
-        return LongitudinalCostSum(data_, c);
-      }
+      case TFitChannel::kLateral:
+        return LateralCostSum(data_, lateral_.With(vector));
+      case TFitChannel::kAligning:
+        return AligningCostSum(data_, lateral_.fixed, aligning_.With(vector), CurrentTireRadius);
+      case TFitChannel::kLongitudinal:
+        return LongitudinalCostSum(data_, longitudinal_.With(vector));
     }
     return 0;
   }
 
  private:
-  // Converts the fixed coefficients in the order the cost functions read
-  // them: for the aligning moment first Fz0 and the lateral coefficients,
-  // then the fixed aligning ones in the free-coefficient order.
   void Prepare() {
     switch (channel_) {
       case TFitChannel::kLateral:
-        for (std::string_view name : LateralFreeOrder()) {
-          double TLateralCoefficients::*member = TLateralCoefficients::Member(name);
-          if (set_.Free(name))
-            lateral_members_.push_back(member);
-          else
-            lateral_.*member = set_.Value(name);
-        }
+        lateral_.Prepare(LateralFreeOrder(), set_);
         break;
       case TFitChannel::kAligning:
-        lateral_ = ReadLateralCoefficients(set_);
-        for (std::string_view name : AligningFreeOrder()) {
-          double TAligningCoefficients::*member = TAligningCoefficients::Member(name);
-          if (set_.Free(name))
-            aligning_members_.push_back(member);
-          else
-            aligning_.*member = set_.Value(name);
-        }
+        lateral_.fixed = ReadLateralCoefficients(set_);
+        aligning_.Prepare(AligningFreeOrder(), set_);
         break;
       case TFitChannel::kLongitudinal:
-        for (std::string_view name : LongitudinalFreeOrder()) {
-          double TLongitudinalCoefficients::*member = TLongitudinalCoefficients::Member(name);
-          if (set_.Free(name))
-            longitudinal_members_.push_back(member);
-          else
-            longitudinal_.*member = set_.Value(name);
-        }
+        longitudinal_.Prepare(LongitudinalFreeOrder(), set_);
         break;
     }
     ready_ = true;
@@ -243,14 +239,10 @@ class DeCost {
   TFitChannel channel_;
   const TCoefficientSet& set_;
   const TTireDataSet& data_;
-  std::vector<std::string_view> free_;
   bool ready_ = false;
-  TLateralCoefficients lateral_;
-  TAligningCoefficients aligning_;
-  TLongitudinalCoefficients longitudinal_;
-  std::vector<double TLateralCoefficients::*> lateral_members_;
-  std::vector<double TAligningCoefficients::*> aligning_members_;
-  std::vector<double TLongitudinalCoefficients::*> longitudinal_members_;
+  Candidate<TLateralCoefficients> lateral_;
+  Candidate<TAligningCoefficients> aligning_;
+  Candidate<TLongitudinalCoefficients> longitudinal_;
 };
 
 void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const TTireDataSet& data,
