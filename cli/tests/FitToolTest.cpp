@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/wait.h>
+
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
 #include "numerics/LxBasics.h"
@@ -166,6 +168,55 @@ TEST_F(FitToolTest, EvalPrintsOneValuePerPointLine) {
   EXPECT_EQ(RunEvalTool(options, out_, err_), kExitError);
   EXPECT_NE(err_.str().find("Indice de liste hors limites (2)"), std::string::npos);
   EXPECT_EQ(out_.str(), "");
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// The installed command itself: arguments, help and exit codes.
+struct CommandResult {
+  int status;
+  std::string output;
+};
+
+CommandResult RunCommand(const std::string& arguments) {
+  const std::string command = std::string(MORVEX_BINARY_DIR) + "/bin/morvex-fit " + arguments + " 2>&1";
+  CommandResult result{-1, {}};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+TEST(MorvexFitCommand, HelpAndArgumentErrors) {
+  const CommandResult help = RunCommand("fit --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("--channel"), std::string::npos);
+  EXPECT_NE(help.output.find("--optimizer"), std::string::npos);
+
+  EXPECT_EQ(RunCommand("").status, kExitError);  // a subcommand is required
+  EXPECT_EQ(RunCommand("fit --channel sideways --data x.plt").status, kExitError);
+  EXPECT_EQ(RunCommand("fit --channel lateral").status, kExitError);  // no --data
+  EXPECT_EQ(RunCommand("fit --channel lateral --data x.plt --optimizer newton").status, kExitError);
+}
+
+TEST(MorvexFitCommand, EvalTakesChannelNamesInAnyCase) {
+  const fs::path points = fs::temp_directory_path() / "morvex-cli-points.txt";
+  std::ofstream(points) << "0 3000 4\n";
+  const CommandResult result = RunCommand("eval --channel LATERAL --points " + points.string());
+  fs::remove(points);
+  EXPECT_EQ(result.status, 0) << result.output;
+  // The built-in defaults beside the executable give the value; it is a number.
+  double value = 0;
+  EXPECT_TRUE(TryStrToFloat(result.output.substr(0, result.output.find('\n')), value)) << result.output;
+  EXPECT_GT(value, 0.0);
 }
 
 }  // namespace
