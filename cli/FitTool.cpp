@@ -40,8 +40,9 @@ class ConsoleHost final : public IFitHost {
   void HideWaitScreen() override {}
   void SetBusyCursor(bool) override {}
   void Redraw() override {}
-  void SetCostText(const std::string& text) override { cost_text_ = text; }
-  void ShowMessage(const std::string& text) override { messages_.push_back(text); }
+  // The cost and the failure message reach the report through the outcome.
+  void SetCostText(const std::string&) override {}
+  void ShowMessage(const std::string&) override {}
 
   void Progress(const TFitProgress& p) override {
     if (!show_progress_) return;
@@ -65,14 +66,10 @@ class ConsoleHost final : public IFitHost {
     line_open_ = false;
   }
 
-  const std::vector<std::string>& messages() const { return messages_; }
-
  private:
   std::ostream& err_;
   bool show_progress_;
   bool line_open_ = false;
-  std::string cost_text_;
-  std::vector<std::string> messages_;
 };
 
 std::string JoinPath(const std::string& dir, const char* name) {
