@@ -9,8 +9,14 @@ packages=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev
   libgtest-dev googletest
   libjpeg62-turbo-dev libminini-dev libcli11-dev libfmt-dev
+  libceres-dev libeigen3-dev
   fonts-dejavu-core xvfb xauth imagemagick
 )
+# The robustness checks of the test run: fuzzing with clang's libFuzzer and
+# memory checks under valgrind.
+packages+=(clang libclang-rt-14-dev valgrind)
+# The benchmark's peer fits (never used by the product).
+if [ "${1:-}" = "--bench" ]; then packages+=(python3 python3-numpy python3-scipy); fi
 
 missing=()
 for p in "${packages[@]}"; do
