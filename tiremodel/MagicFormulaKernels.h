@@ -1,6 +1,15 @@
 // The one implementation of the three Magic Formula channels, shared by the
-// one-point functions, the cost sums and the model objects (internal to
-// tiremodel/; other folders use MagicFormula.h and DemoModels.h).
+// one-point functions, the cost sums and the model objects, and by the
+// residuals of the least-squares fit (other folders use MagicFormula.h and
+// DemoModels.h; only the least-squares fit includes this header directly).
+//
+// The equations are templates on the coefficient struct, whose member type
+// is the scalar of the evaluation: double for every form of the model, an
+// automatic-differentiation number for the least-squares Jacobian.  The
+// measured data (camber, load, slip) stay double.  Transcendental functions
+// are called unqualified after `using std::...`, so double arguments reach
+// the very same library functions as before and the double instantiation
+// computes bit for bit what a plain double implementation would.
 //
 // Each channel is split where the work splits: everything that depends only
 // on the load case and the load (the load change, shifts, peak, stiffness
@@ -20,6 +29,8 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "tiredata/TireDataSet.h"
 #include "tiremodel/MagicFormula.h"
@@ -38,34 +49,63 @@ constexpr double kTwoOverPi = 0.6366197723675813431;
 
 inline double DegToRad(double degrees) { return (degrees * M_PI) / 180.0; }
 
+// The scalar type of a coefficient struct (the type of its members).
+template <class C>
+using ScalarOf = std::remove_cvref_t<decltype(std::declval<C>().Fz0)>;
+
 // -1, 0 or +1.
-inline double Sgn(double x) { return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0); }
+template <class T>
+double Sgn(const T& x) { return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0); }
 
 // The curvature factors are clamped above at 1 and never below.
-inline double ClampCurvature(double e) { return e > 1.0 ? 1.0 : e; }
+template <class T>
+T ClampCurvature(const T& e) { return e > 1.0 ? T(1.0) : e; }
 
 // dfz = (Fz - Fz0)/Fz0; with `guarded`, (Fz - 1e-12)/1e-12 when |Fz0| <= 1e-12.
 // The guarded branch never divides by Fz0, so a zero rated load raises nothing.
-inline double LoadChange(double fz, double fz0, bool guarded) {
-  if (guarded && std::fabs(fz0) <= kTiny) return (fz - kTiny) / kTiny;
+template <class T>
+T LoadChange(double fz, const T& fz0, bool guarded) {
+  using std::abs;
+  if (guarded && abs(fz0) <= kTiny) return T((fz - kTiny) / kTiny);
   return (fz - fz0) / fz0;
 }
 
+// Coefficient structs of any scalar type, with the members of the double
+// structs of MagicFormula.h.
+#define MORVEX_SCALAR_FIELD(name) T name{};
+template <class T>
+struct LateralCoefficientsOf {
+  MORVEX_LATERAL_COEFFICIENTS(MORVEX_SCALAR_FIELD)
+};
+template <class T>
+struct AligningCoefficientsOf {
+  MORVEX_ALIGNING_COEFFICIENTS(MORVEX_SCALAR_FIELD)
+};
+template <class T>
+struct LongitudinalCoefficientsOf {
+  MORVEX_LONGITUDINAL_COEFFICIENTS(MORVEX_SCALAR_FIELD)
+};
+#undef MORVEX_SCALAR_FIELD
+
 // ------------------------------------------------------------------ lateral
 
-struct LateralLoadTerms {
-  double dfz;
-  double SHy, SVy, Dy, Cy;
-  double e_base;  // PEy1 + PEy2*dfz
-  double e_asym;  // PEy3 + PEy4*gamma, multiplied by sgn(ay) per point
-  double Kya, By;
+template <class T>
+struct LateralLoadTermsT {
+  T dfz;
+  T SHy, SVy, Dy, Cy;
+  T e_base;  // PEy1 + PEy2*dfz
+  T e_asym;  // PEy3 + PEy4*gamma, multiplied by sgn(ay) per point
+  T Kya, By;
 };
+using LateralLoadTerms = LateralLoadTermsT<double>;
 
 // `dfz` from LoadChange; `fz0_quotient` is the rated load of Fz/(PKy2*Fz0)
 // (c.Fz0 serves PKy1*Fz0).  `guarded` applies the 1e-12 guards of Kya and By.
-inline LateralLoadTerms LateralLoad(const TLateralCoefficients& c, double gamma, double fz,
-                                    double dfz, double fz0_quotient, bool guarded) {
-  LateralLoadTerms t;
+template <class C, class T = ScalarOf<C>>
+LateralLoadTermsT<T> LateralLoad(const C& c, double gamma, double fz, const T& dfz,
+                                 const T& fz0_quotient, bool guarded) {
+  using std::abs, std::atan, std::sin;
+  LateralLoadTermsT<T> t;
   t.dfz = dfz;
   t.SHy = c.PHy1 + c.PHy2 * dfz + c.PHy3 * gamma;
   t.SVy = fz * (c.PVy1 + c.PVy2 * dfz + (c.PVy3 + c.PVy4 * dfz) * gamma);
@@ -73,51 +113,57 @@ inline LateralLoadTerms LateralLoad(const TLateralCoefficients& c, double gamma,
   t.Cy = c.PCy1;
   t.e_base = c.PEy1 + c.PEy2 * dfz;
   t.e_asym = c.PEy3 + c.PEy4 * gamma;
-  const double k_load = c.PKy2 * fz0_quotient;
-  const double quotient = (guarded && std::fabs(k_load) <= kTiny) ? fz / kTiny : fz / k_load;
-  t.Kya = c.PKy1 * c.Fz0 * std::sin(2.0 * std::atan(quotient)) * (1.0 - c.PKy3 * std::fabs(gamma));
-  const double cd = t.Cy * t.Dy;
-  t.By = (guarded && std::fabs(cd) <= kTiny) ? t.Kya / kTiny : t.Kya / cd;
+  const T k_load = c.PKy2 * fz0_quotient;
+  const T quotient = (guarded && abs(k_load) <= kTiny) ? T(fz / kTiny) : fz / k_load;
+  t.Kya = c.PKy1 * c.Fz0 * sin(2.0 * atan(quotient)) * (1.0 - c.PKy3 * std::fabs(gamma));
+  const T cd = t.Cy * t.Dy;
+  t.By = (guarded && abs(cd) <= kTiny) ? T(t.Kya / kTiny) : t.Kya / cd;
   return t;
 }
 
 // Fy at slip angle `alpha` (radians), including the vertical shift.
-inline double LateralPoint(const LateralLoadTerms& t, double alpha) {
-  const double alpha_y = alpha + t.SHy;
-  const double ey = ClampCurvature(t.e_base * (1.0 - t.e_asym * Sgn(alpha_y)));
-  const double b_alpha = t.By * alpha_y;
-  return t.Dy * std::sin(t.Cy * std::atan(b_alpha - ey * (b_alpha - std::atan(b_alpha)))) + t.SVy;
+template <class T>
+T LateralPoint(const LateralLoadTermsT<T>& t, double alpha) {
+  using std::atan, std::sin;
+  const T alpha_y = alpha + t.SHy;
+  const T ey = ClampCurvature<T>(t.e_base * (1.0 - t.e_asym * Sgn(alpha_y)));
+  const T b_alpha = t.By * alpha_y;
+  return t.Dy * sin(t.Cy * atan(b_alpha - ey * (b_alpha - atan(b_alpha)))) + t.SVy;
 }
 
 // The lateral channel at one load: the terms, then any number of points.
-struct LateralAtLoad {
-  LateralLoadTerms t;
-  LateralAtLoad(const TLateralCoefficients& c, double camber, double fz) {
+template <class C, class T = ScalarOf<C>>
+struct LateralAtLoadOf {
+  LateralLoadTermsT<T> t;
+  LateralAtLoadOf(const C& c, double camber, double fz) {
     const double gamma = DegToRad(camber);
     t = LateralLoad(c, gamma, fz, LoadChange(fz, c.Fz0, true), c.Fz0, true);
   }
-  double operator()(double slip_angle) const { return LateralPoint(t, DegToRad(slip_angle)); }
+  T operator()(double slip_angle) const { return LateralPoint(t, DegToRad(slip_angle)); }
 };
+using LateralAtLoad = LateralAtLoadOf<TLateralCoefficients>;
 
 // ----------------------------------------------------------------- aligning
 
-struct AligningLoadTerms {
-  LateralLoadTerms lat;
-  double SHt, SHf;
-  double Bt, Ct, BtCt, Dt;
-  double e_base;   // QEz1 + QEz2*dfz + QEz3*dfz^2
-  double e_slope;  // (QEz4 + QEz5*gamma)*(2/pi), multiplied by atan(Bt*Ct*at) per point
-  double Br, Dr;
+template <class T>
+struct AligningLoadTermsT {
+  LateralLoadTermsT<T> lat;
+  T SHt, SHf;
+  T Bt, Ct, BtCt, Dt;
+  T e_base;   // QEz1 + QEz2*dfz + QEz3*dfz^2
+  T e_slope;  // (QEz4 + QEz5*gamma)*(2/pi), multiplied by atan(Bt*Ct*at) per point
+  T Br, Dr;
 };
+using AligningLoadTerms = AligningLoadTermsT<double>;
 
 // `lateral.Fz0` is the rated load of dfz and PKy1*Fz0; `fz0_ratio` that of
 // Fz/(PKy2*Fz0) and R0/Fz0.  `guard_dfz` guards the load change only; the
 // lateral guards of Kya and By never apply here.
-inline AligningLoadTerms AligningLoad(const TLateralCoefficients& lateral,
-                                      const TAligningCoefficients& c, double r0,
-                                      double fz0_ratio, double gamma, double fz, bool guard_dfz) {
-  AligningLoadTerms t;
-  const double dfz = LoadChange(fz, lateral.Fz0, guard_dfz);
+template <class L, class A, class T = ScalarOf<L>>
+AligningLoadTermsT<T> AligningLoad(const L& lateral, const A& c, double r0, const T& fz0_ratio,
+                                   double gamma, double fz, bool guard_dfz) {
+  AligningLoadTermsT<T> t;
+  const T dfz = LoadChange(fz, lateral.Fz0, guard_dfz);
   t.lat = LateralLoad(lateral, gamma, fz, dfz, fz0_ratio, false);
   t.SHt = c.QHz1 + c.QHz2 * dfz + (c.QHz3 + c.QHz4 * dfz) * gamma;
   t.SHf = t.lat.SHy + t.lat.SVy / t.lat.Kya;
@@ -135,43 +181,49 @@ inline AligningLoadTerms AligningLoad(const TLateralCoefficients& lateral,
 }
 
 // Mz at slip angle `alpha` (radians).
-inline double AligningPoint(const AligningLoadTerms& t, double alpha) {
-  const double fy0 = LateralPoint(t.lat, alpha);
-  const double alpha_t = alpha + t.SHt;
-  const double alpha_r = alpha + t.SHf;
-  const double et = ClampCurvature(t.e_base * (1.0 + t.e_slope * std::atan(t.BtCt * alpha_t)));
-  const double b_alpha = t.Bt * alpha_t;
+template <class T>
+T AligningPoint(const AligningLoadTermsT<T>& t, double alpha) {
+  using std::atan, std::cos;
+  const T fy0 = LateralPoint(t.lat, alpha);
+  const T alpha_t = alpha + t.SHt;
+  const T alpha_r = alpha + t.SHf;
+  const T et = ClampCurvature<T>(t.e_base * (1.0 + t.e_slope * atan(t.BtCt * alpha_t)));
+  const T b_alpha = t.Bt * alpha_t;
   // cos(alpha) of the unshifted slip angle multiplies both terms.
   const double cos_alpha = std::cos(alpha);
-  const double trail =
-      t.Dt * std::cos(t.Ct * std::atan(b_alpha - et * (b_alpha - std::atan(b_alpha)))) * cos_alpha;
-  const double residual = t.Dr * std::cos(std::atan(t.Br * alpha_r)) * cos_alpha;
+  const T trail = t.Dt * cos(t.Ct * atan(b_alpha - et * (b_alpha - atan(b_alpha)))) * cos_alpha;
+  const T residual = t.Dr * cos(atan(t.Br * alpha_r)) * cos_alpha;
   return -trail * fy0 + residual;
 }
 
-struct AligningAtLoad {
-  AligningLoadTerms t;
-  AligningAtLoad(const TLateralCoefficients& lateral, const TAligningCoefficients& c, double r0,
-                 double fz0_ratio, bool guard_dfz, double camber, double fz) {
+template <class L, class A, class T = ScalarOf<L>>
+struct AligningAtLoadOf {
+  AligningLoadTermsT<T> t;
+  AligningAtLoadOf(const L& lateral, const A& c, double r0, const T& fz0_ratio, bool guard_dfz,
+                   double camber, double fz) {
     const double gamma = DegToRad(camber);
     t = AligningLoad(lateral, c, r0, fz0_ratio, gamma, fz, guard_dfz);
   }
-  double operator()(double slip_angle) const { return AligningPoint(t, DegToRad(slip_angle)); }
+  T operator()(double slip_angle) const { return AligningPoint(t, DegToRad(slip_angle)); }
 };
+using AligningAtLoad = AligningAtLoadOf<TLateralCoefficients, TAligningCoefficients>;
 
 // ------------------------------------------------------------- longitudinal
 
-struct LongitudinalLoadTerms {
-  double SHx, SVx, Cx, Dx;
-  double e_base;  // PEx1 + PEx2*dfz + PEx3*dfz^2
-  double PEx4;
-  double Bx;
+template <class T>
+struct LongitudinalLoadTermsT {
+  T SHx, SVx, Cx, Dx;
+  T e_base;  // PEx1 + PEx2*dfz + PEx3*dfz^2
+  T PEx4;
+  T Bx;
 };
+using LongitudinalLoadTerms = LongitudinalLoadTermsT<double>;
 
-inline LongitudinalLoadTerms LongitudinalLoad(const TLongitudinalCoefficients& c, double gamma,
-                                              double fz) {
-  LongitudinalLoadTerms t;
-  const double dfz = LoadChange(fz, c.Fz0, true);
+template <class C, class T = ScalarOf<C>>
+LongitudinalLoadTermsT<T> LongitudinalLoad(const C& c, double gamma, double fz) {
+  using std::abs, std::exp;
+  LongitudinalLoadTermsT<T> t;
+  const T dfz = LoadChange(fz, c.Fz0, true);
   t.SHx = c.PHx1 + c.PHx2 * dfz;
   t.SVx = fz * (c.PVx1 + c.PVx2 * dfz);
   t.Cx = c.PCx1;
@@ -181,27 +233,31 @@ inline LongitudinalLoadTerms LongitudinalLoad(const TLongitudinalCoefficients& c
   // The exponent is tested before any exponential is taken: from 10000 up
   // the fixed e^4 stands in; below it the exponential is used as it is and
   // may overflow.
-  const double exponent = c.PKx3 * dfz;
-  const double growth = exponent >= kExpLimit ? kExp4 : std::exp(exponent);
-  const double kx = fz * (c.PKx1 + c.PKx2 * dfz) * growth;
-  t.Bx = (std::fabs(t.Cx) <= kTiny || std::fabs(t.Dx) <= kTiny) ? kStiffCap : kx / t.Cx / t.Dx;
+  const T exponent = c.PKx3 * dfz;
+  const T growth = exponent >= kExpLimit ? T(kExp4) : exp(exponent);
+  const T kx = fz * (c.PKx1 + c.PKx2 * dfz) * growth;
+  t.Bx = (abs(t.Cx) <= kTiny || abs(t.Dx) <= kTiny) ? T(kStiffCap) : kx / t.Cx / t.Dx;
   return t;
 }
 
 // Fx at longitudinal slip `kappa` (unconverted).
-inline double LongitudinalPoint(const LongitudinalLoadTerms& t, double kappa) {
-  const double kappa_x = kappa + t.SHx;
-  const double ex = ClampCurvature(t.e_base * (1.0 - t.PEx4 * Sgn(kappa_x)));
-  const double b_kappa = t.Bx * kappa_x;
-  return t.Dx * std::sin(t.Cx * std::atan(b_kappa - ex * (b_kappa - std::atan(b_kappa)))) + t.SVx;
+template <class T>
+T LongitudinalPoint(const LongitudinalLoadTermsT<T>& t, double kappa) {
+  using std::atan, std::sin;
+  const T kappa_x = kappa + t.SHx;
+  const T ex = ClampCurvature<T>(t.e_base * (1.0 - t.PEx4 * Sgn(kappa_x)));
+  const T b_kappa = t.Bx * kappa_x;
+  return t.Dx * sin(t.Cx * atan(b_kappa - ex * (b_kappa - atan(b_kappa)))) + t.SVx;
 }
 
-struct LongitudinalAtLoad {
-  LongitudinalLoadTerms t;
-  LongitudinalAtLoad(const TLongitudinalCoefficients& c, double camber, double fz)
+template <class C, class T = ScalarOf<C>>
+struct LongitudinalAtLoadOf {
+  LongitudinalLoadTermsT<T> t;
+  LongitudinalAtLoadOf(const C& c, double camber, double fz)
       : t(LongitudinalLoad(c, DegToRad(camber), fz)) {}
-  double operator()(double slip) const { return LongitudinalPoint(t, slip); }
+  T operator()(double slip) const { return LongitudinalPoint(t, slip); }
 };
+using LongitudinalAtLoad = LongitudinalAtLoadOf<TLongitudinalCoefficients>;
 
 // ------------------------------------------------------------ the cost pass
 
@@ -250,6 +306,36 @@ Sum ResidualSum(const TTireDataSet& data, MakeAtLoad make_at_load) {
     }
   }
   return sum;
+}
+
+// The number of points of a data set: the residuals of a least-squares fit.
+inline size_t PointCount(const TTireDataSet& data) {
+  size_t n = 0;
+  for (const TLoadCase& lc : data.Cases) n += lc.RowCount() * lc.LoadCount();
+  return n;
+}
+
+// measured - predicted at every point, in the order of the cost pass (case
+// by case, load by load, slip by slip), written to `out[0 .. PointCount)`.
+// A point at load 0 is predicted as 0.  The caller checks the shape of the
+// data first (ResidualSum raises for a malformed case).
+template <class T, class MakeAtLoad>
+void Residuals(const TTireDataSet& data, MakeAtLoad make_at_load, T* out) {
+  for (const TLoadCase& lc : data.Cases) {
+    const size_t loads = lc.LoadCount();
+    const size_t rows = lc.RowCount();
+    if (rows == 0) continue;
+    for (size_t j = 0; j < loads; ++j) {
+      const double fz = lc.Loads[j];
+      const double* measured = lc.Values.data() + j;
+      if (fz == 0.0) {
+        for (size_t k = 0; k < rows; ++k) *out++ = T(measured[k * loads]);
+        continue;
+      }
+      const auto at_load = make_at_load(lc.Camber, fz);
+      for (size_t k = 0; k < rows; ++k) *out++ = measured[k * loads] - at_load(lc.Slips[k]);
+    }
+  }
 }
 
 template <class Sum>
