@@ -6,7 +6,11 @@
 #include <optional>
 #include <span>
 
+#include "fitting/ChannelModel.h"
+#include "fitting/FitReport.h"
 #include "fitting/FitSettings.h"
+#include "fitting/TrustRegionFit.h"
+#include "optim/Identifiability.h"
 #include "numerics/LxBasics.h"
 #include "optim/DiffEvol.h"
 #include "optim/LxFit.h"
@@ -23,6 +27,8 @@ const char* const kLateralFailureMessage =
 const char* const kAligningFailureMessage =
     "Optimization failed. Possible reason : some initial null values affect the sensitivity of "
     "other parameters. Try other initial values.";
+
+const char* const kTrustRegionFailureMessage = "The trust-region fit failed: ";
 
 namespace {
 
@@ -284,6 +290,60 @@ void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const T
     set.SetText(outcome.fitted[k], FloatToStr(best[k]));
 }
 
+// ---------------------------------------------------------------- trust region
+
+// The RMS of the measured values: the scale against which a Jacobian column
+// counts as negligible.
+double DataScale(const TTireDataSet& data) {
+  long double sum = 0;
+  size_t n = 0;
+  for (const TLoadCase& lc : data.Cases)
+    for (double value : lc.Values) {
+      sum += static_cast<long double>(value) * value;
+      ++n;
+    }
+  return n ? static_cast<double>(std::sqrt(sum / n)) : 0.0;
+}
+
+void RunTrustRegion(TFitChannel channel, TCoefficientSet& set, const TTireDataSet& data,
+                    IFitHost& host, TFitOutcome& outcome) {
+  for (std::string_view name : FreeNames(channel, set)) outcome.fitted.emplace_back(name);
+
+  const TTrustRegionResult result =
+      FitTrustRegion(channel, set, outcome.fitted, data, TTrustRegionOptions{},
+                     [&host](int iteration, double cost) {
+                       TFitProgress progress;
+                       progress.optimizer = TOptimizerChoice::kTrustRegion;
+                       progress.step = iteration;
+                       progress.best_cost = cost;
+                       host.Progress(progress);
+                     });
+  outcome.iterations = result.iterations;
+  outcome.converged = result.converged;
+  outcome.solver_message = result.message;
+  if (!result.usable) {
+    outcome.optimizer_failed = true;
+    outcome.failure_message = kTrustRegionFailureMessage + result.message;
+    outcome.failure_detail = result.message;
+    host.ShowMessage(outcome.failure_message);
+    return;
+  }
+
+  for (size_t k = 0; k < outcome.fitted.size(); ++k)
+    set.SetText(outcome.fitted[k], FloatToStr(result.values[k]));
+  ChannelCost(channel, set, data);
+  host.SetCostText(FloatToStr(LastCost));
+
+  if (!result.jacobian.empty()) {
+    const TIdentifiability identity = AnalyseJacobian(result.jacobian, result.points,
+                                                      outcome.fitted.size(), result.final_cost,
+                                                      DataScale(data));
+    for (const TCoefficientIdentity& id : identity.coefficients)
+      outcome.standard_errors.push_back(id.standard_error);
+    outcome.notes = IdentityNotes(channel, outcome.fitted, data, identity);
+  }
+}
+
 }  // namespace
 
 TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
@@ -301,10 +361,17 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
   HostRestorer restorer(host);
   host.SetBusyCursor(true);
   restorer.Busy();
-  if (optimizer == TOptimizerChoice::kLevenbergMarquardt)
-    RunLevenbergMarquardt(channel, coefficients, data, host, restorer, outcome);
-  else
-    RunDifferentialEvolution(channel, coefficients, data, settings, host, restorer, outcome);
+  switch (optimizer) {
+    case TOptimizerChoice::kLevenbergMarquardt:
+      RunLevenbergMarquardt(channel, coefficients, data, host, restorer, outcome);
+      break;
+    case TOptimizerChoice::kDifferentialEvolution:
+      RunDifferentialEvolution(channel, coefficients, data, settings, host, restorer, outcome);
+      break;
+    case TOptimizerChoice::kTrustRegion:
+      RunTrustRegion(channel, coefficients, data, host, outcome);
+      break;
+  }
 
   host.Redraw();
   host.SetBusyCursor(false);

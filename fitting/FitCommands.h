@@ -14,6 +14,10 @@
 //   3b. differential evolution: build bounds and start values of the free
 //      coefficients, run NB_GEN + 1 generations of TDiffEvol on the channel's
 //      cost, write the best member back in the general format;
+//   3c. trust region: fit the free coefficients on the residuals (no flag
+//      is cleared), write them back in the general format, put the cost
+//      into the cost field, and judge from the Jacobian at the solution
+//      which coefficients the data determine and how well;
 //   4. redraw and restore the normal cursor.
 //
 // A command that ends with an error (a coefficient text that is not a
@@ -32,12 +36,15 @@
 namespace morvex {
 
 enum class TFitChannel { kLateral, kAligning, kLongitudinal };
-enum class TOptimizerChoice { kLevenbergMarquardt, kDifferentialEvolution };
+// The window's "Optimization strategy": the Levenberg-Marquardt fitter on
+// the scalar cost, the differential-evolution search ("Genetic algorithm"),
+// or the least-squares trust-region fit on the residuals ("Trust region").
+enum class TOptimizerChoice { kLevenbergMarquardt, kDifferentialEvolution, kTrustRegion };
 
 // What a long fit reports while it runs.
 struct TFitProgress {
   TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
-  int step = 0;          // Levenberg-Marquardt iteration (1-based) or generation (0-based)
+  int step = 0;          // iteration (1-based) or generation (0-based)
   int total_steps = 0;   // generations to run on the differential-evolution path; 0 if unknown
   double best_cost = 0;  // cost at the end of the iteration, or best cost of the population
 };
@@ -72,12 +79,25 @@ struct TFitOutcome {
   // Levenberg-Marquardt after success: the standard error of each fitted
   // coefficient (same order), NaN where the covariance diagonal is not
   // positive (the coefficient is not determined by the data).
+  // Trust region after success: the standard error scaled by the residual
+  // variance, NaN for a coefficient the data cannot determine.
   std::vector<double> standard_errors;
+  // Trust region: for each fitted coefficient, empty or the sentence that
+  // says why the data cannot determine it ("PHy3 is not determined: the
+  // data holds one camber angle").
+  std::vector<std::string> notes;
+  // Trust region: the solver's iterations and its reason for stopping.
+  int iterations = 0;
+  bool converged = false;
+  std::string solver_message;
 };
 
 // The message boxes of a Levenberg-Marquardt failure.
 extern const char* const kLateralFailureMessage;       // also the longitudinal one
 extern const char* const kAligningFailureMessage;
+// The message box of a trust-region failure begins with this text, followed
+// by the solver's reason.
+extern const char* const kTrustRegionFailureMessage;
 
 // Runs one fit command.  `settings_path` is the fit settings file
 // (configuration.ini beside the executable in the window); a missing file

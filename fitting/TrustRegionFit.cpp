@@ -1,0 +1,248 @@
+// The only translation unit that includes the solver: its headers and the
+// automatic-differentiation instantiations are heavy to compile.
+#include "fitting/TrustRegionFit.h"
+
+#include <ceres/ceres.h>
+#include <glog/logging.h>
+
+#include <array>
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+
+#include "numerics/LxBasics.h"
+#include "tiremodel/MagicFormula.h"
+#include "tiremodel/MagicFormulaKernels.h"
+
+namespace morvex {
+
+namespace {
+
+// Derivatives carried per pass of the automatic differentiation; a fit of
+// n free coefficients evaluates the residuals ceil(n / kStride) times.
+constexpr int kStride = 8;
+
+// The members of a coefficient struct in the order of its coefficient list.
+#define MORVEX_ADDRESS(name) &s.name,
+template <class S>
+auto LateralFields(S& s) { return std::array{MORVEX_LATERAL_COEFFICIENTS(MORVEX_ADDRESS)}; }
+template <class S>
+auto AligningFields(S& s) { return std::array{MORVEX_ALIGNING_COEFFICIENTS(MORVEX_ADDRESS)}; }
+template <class S>
+auto LongitudinalFields(S& s) { return std::array{MORVEX_LONGITUDINAL_COEFFICIENTS(MORVEX_ADDRESS)}; }
+#undef MORVEX_ADDRESS
+
+#define MORVEX_NAME(name) #name,
+constexpr std::string_view kLateralNames[] = {MORVEX_LATERAL_COEFFICIENTS(MORVEX_NAME)};
+constexpr std::string_view kAligningNames[] = {MORVEX_ALIGNING_COEFFICIENTS(MORVEX_NAME)};
+constexpr std::string_view kLongitudinalNames[] = {MORVEX_LONGITUDINAL_COEFFICIENTS(MORVEX_NAME)};
+#undef MORVEX_NAME
+
+template <size_t N>
+size_t IndexOf(const std::string_view (&names)[N], std::string_view name) {
+  for (size_t k = 0; k < N; ++k)
+    if (names[k] == name) return k;
+  throw std::invalid_argument("'" + std::string(name) + "' is not a coefficient of this fit");
+}
+
+// A double coefficient struct as constants of scalar type T.
+template <class T, class Source, class Target, class FieldsOf>
+void Lift(const Source& source, Target& target, FieldsOf fields_of) {
+  auto from = fields_of(source);
+  auto to = fields_of(target);
+  for (size_t k = 0; k < from.size(); ++k) *to[k] = T(*from[k]);
+}
+
+// The residuals of one channel as a function of its free coefficients.
+class ChannelResiduals {
+ public:
+  ChannelResiduals(TFitChannel channel, const TCoefficientSet& set,
+                   const std::vector<std::string>& names, const TTireDataSet& data)
+      : channel_(channel), data_(data) {
+    switch (channel) {
+      case TFitChannel::kLateral:
+        lateral_ = ReadLateralCoefficients(set);
+        for (const std::string& name : names) free_.push_back(IndexOf(kLateralNames, name));
+        break;
+      case TFitChannel::kAligning:
+        lateral_ = ReadLateralCoefficients(set);
+        aligning_ = ReadAligningCoefficients(set);
+        r0_ = set.Value("R0");
+        for (const std::string& name : names) free_.push_back(IndexOf(kAligningNames, name));
+        break;
+      case TFitChannel::kLongitudinal:
+        longitudinal_ = ReadLongitudinalCoefficients(set);
+        for (const std::string& name : names) free_.push_back(IndexOf(kLongitudinalNames, name));
+        break;
+    }
+  }
+
+  // The start values of the free coefficients.
+  std::vector<double> Start() const {
+    std::vector<double> x;
+    for (size_t index : free_) {
+      switch (channel_) {
+        case TFitChannel::kLateral:
+          x.push_back(*LateralFields(lateral_)[index]);
+          break;
+        case TFitChannel::kAligning:
+          x.push_back(*AligningFields(aligning_)[index]);
+          break;
+        case TFitChannel::kLongitudinal:
+          x.push_back(*LongitudinalFields(longitudinal_)[index]);
+          break;
+      }
+    }
+    return x;
+  }
+
+  template <class T>
+  bool operator()(T const* const* parameters, T* residuals) const {
+    const T* x = parameters[0];
+    switch (channel_) {
+      case TFitChannel::kLateral: {
+        mf::LateralCoefficientsOf<T> c;
+        Lift<T>(lateral_, c, [](auto& s) { return LateralFields(s); });
+        auto fields = LateralFields(c);
+        for (size_t k = 0; k < free_.size(); ++k) *fields[free_[k]] = x[k];
+        mf::Residuals<T>(data_, [&c](double camber, double fz) {
+          return mf::LateralAtLoadOf<mf::LateralCoefficientsOf<T>>(c, camber, fz);
+        }, residuals);
+        break;
+      }
+      case TFitChannel::kAligning: {
+        mf::LateralCoefficientsOf<T> lateral;
+        Lift<T>(lateral_, lateral, [](auto& s) { return LateralFields(s); });
+        mf::AligningCoefficientsOf<T> c;
+        Lift<T>(aligning_, c, [](auto& s) { return AligningFields(s); });
+        auto fields = AligningFields(c);
+        for (size_t k = 0; k < free_.size(); ++k) *fields[free_[k]] = x[k];
+        const T fz0 = lateral.Fz0;
+        mf::Residuals<T>(data_, [&](double camber, double fz) {
+          return mf::AligningAtLoadOf<mf::LateralCoefficientsOf<T>, mf::AligningCoefficientsOf<T>>(
+              lateral, c, r0_, fz0, true, camber, fz);
+        }, residuals);
+        break;
+      }
+      case TFitChannel::kLongitudinal: {
+        mf::LongitudinalCoefficientsOf<T> c;
+        Lift<T>(longitudinal_, c, [](auto& s) { return LongitudinalFields(s); });
+        auto fields = LongitudinalFields(c);
+        for (size_t k = 0; k < free_.size(); ++k) *fields[free_[k]] = x[k];
+        mf::Residuals<T>(data_, [&c](double camber, double fz) {
+          return mf::LongitudinalAtLoadOf<mf::LongitudinalCoefficientsOf<T>>(c, camber, fz);
+        }, residuals);
+        break;
+      }
+    }
+    return true;
+  }
+
+ private:
+  TFitChannel channel_;
+  const TTireDataSet& data_;
+  TLateralCoefficients lateral_;
+  TAligningCoefficients aligning_;
+  TLongitudinalCoefficients longitudinal_;
+  double r0_ = 0;
+  std::vector<size_t> free_;  // indices into the channel's coefficient list
+};
+
+class ProgressCallback : public ceres::IterationCallback {
+ public:
+  explicit ProgressCallback(const std::function<void(int, double)>& progress) : progress_(progress) {}
+  ceres::CallbackReturnType operator()(const ceres::IterationSummary& summary) override {
+    if (progress_ && summary.iteration > 0) progress_(summary.iteration, 2.0 * summary.cost);
+    return ceres::SOLVER_CONTINUE;
+  }
+
+ private:
+  const std::function<void(int, double)>& progress_;
+};
+
+// The solver library logs through glog to the terminal; the program reports
+// the solver's outcome itself.
+void SilenceSolverLog() {
+  static const bool silenced = [] {
+    FLAGS_minloglevel = google::GLOG_FATAL;
+    FLAGS_stderrthreshold = google::GLOG_FATAL;
+    FLAGS_logtostderr = false;
+    return true;
+  }();
+  (void)silenced;
+}
+
+// Checks that every case holds Slips x Loads values (the residual pass
+// assumes it).
+void CheckShape(const TTireDataSet& data) {
+  (void)mf::ResidualSum<double>(data, [](double, double) { return [](double) { return 0.0; }; });
+}
+
+}  // namespace
+
+TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& set,
+                                  const std::vector<std::string>& names, const TTireDataSet& data,
+                                  const TTrustRegionOptions& options,
+                                  const std::function<void(int, double)>& progress) {
+  SilenceSolverLog();
+  CheckShape(data);
+  TTrustRegionResult result;
+  auto* residuals = new ChannelResiduals(channel, set, names, data);
+  std::unique_ptr<ChannelResiduals> owner(residuals);
+  result.values = residuals->Start();
+  result.points = mf::PointCount(data);
+  if (result.points == 0 || names.empty()) {
+    result.message = result.points == 0 ? "The data set holds no points to fit."
+                                        : "No coefficient is free.";
+    return result;
+  }
+
+  auto* cost = new ceres::DynamicAutoDiffCostFunction<ChannelResiduals, kStride>(owner.release());
+  cost->AddParameterBlock(static_cast<int>(names.size()));
+  cost->SetNumResiduals(static_cast<int>(result.points));
+  ceres::Problem problem;
+  problem.AddResidualBlock(cost, nullptr, result.values.data());
+
+  ceres::Solver::Options solver;
+  solver.minimizer_type = ceres::TRUST_REGION;
+  solver.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
+  solver.linear_solver_type = ceres::DENSE_QR;
+  solver.initial_trust_region_radius = options.initial_radius;
+  solver.max_num_iterations = options.max_iterations;
+  solver.function_tolerance = options.function_tolerance;
+  solver.parameter_tolerance = options.parameter_tolerance;
+  solver.gradient_tolerance = options.gradient_tolerance;
+  solver.logging_type = ceres::SILENT;
+  solver.minimizer_progress_to_stdout = false;
+  solver.num_threads = 1;
+  ProgressCallback callback(progress);
+  solver.callbacks.push_back(&callback);
+
+  ceres::Solver::Summary summary;
+  ceres::Solve(solver, &problem, &summary);
+  // The derivatives may have raised floating-point flags on rejected steps;
+  // they belong to no evaluation of the program's own.
+  ClearFpFaults();
+
+  result.message = summary.message;
+  result.iterations = static_cast<int>(summary.iterations.size()) - 1;
+  result.initial_cost = 2.0 * summary.initial_cost;
+  result.final_cost = 2.0 * summary.final_cost;
+  result.converged = summary.termination_type == ceres::CONVERGENCE;
+  result.usable = summary.IsSolutionUsable();
+  if (!result.usable) return result;
+
+  ceres::CRSMatrix crs;
+  double final_cost = 0;
+  if (problem.Evaluate(ceres::Problem::EvaluateOptions(), &final_cost, nullptr, nullptr, &crs)) {
+    result.jacobian.assign(result.points * names.size(), 0.0);
+    for (int row = 0; row < crs.num_rows; ++row)
+      for (int k = crs.rows[static_cast<size_t>(row)]; k < crs.rows[static_cast<size_t>(row) + 1]; ++k)
+        result.jacobian[static_cast<size_t>(row) * names.size() + static_cast<size_t>(crs.cols[static_cast<size_t>(k)])] =
+            crs.values[static_cast<size_t>(k)];
+  }
+  ClearFpFaults();
+  return result;
+}
+
+}  // namespace morvex

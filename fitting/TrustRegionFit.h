@@ -1,0 +1,57 @@
+// Least-squares fit of a channel's free coefficients on the residuals
+// (measured - model, one per data point), with a trust-region
+// Levenberg-Marquardt solver and Jacobians by automatic differentiation of
+// the very equations the other fits evaluate.
+//
+// It minimises the same plain sum of squares as the other optimizers but
+// sees every residual and its exact derivatives, so it converges where a
+// fitter working on the scalar cost alone stalls.  The aligning moment is
+// evaluated as its model object evaluates it: Fz0 and the lateral
+// coefficients fixed, R0 from the set, the load change guarded.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fitting/FitCommands.h"
+#include "tiredata/TireDataSet.h"
+#include "tiremodel/CoefficientSet.h"
+
+namespace morvex {
+
+struct TTrustRegionOptions {
+  // Radius of the first trust region.  The solver's usual 1e4 lets the
+  // first steps jump into a neighbouring valley of the aligning moment;
+  // a small radius walks from the start values instead.
+  double initial_radius = 1.0;
+  int max_iterations = 500;
+  // Tight enough that exact data fit to a cost near zero.
+  double function_tolerance = 1e-12;
+  double parameter_tolerance = 1e-12;
+  double gradient_tolerance = 1e-14;
+};
+
+struct TTrustRegionResult {
+  bool usable = false;             // the solver ended with a solution (converged or at the cap)
+  bool converged = false;          // a tolerance was met
+  std::string message;             // the solver's reason for stopping, in its words
+  int iterations = 0;
+  double initial_cost = 0;         // sum of squared residuals at the start
+  double final_cost = 0;           // ... at the solution
+  std::vector<double> values;      // the fitted values, in the order of `names`
+  size_t points = 0;
+  std::vector<double> jacobian;    // points x names derivatives of the residuals at the solution
+};
+
+// Fits the coefficients `names` of `channel`, starting from the set's
+// values; every other coefficient keeps the set's value.  The set is not
+// changed.  `progress(iteration, cost)` is called after every iteration.
+// A coefficient text that is not a number raises EConvertError; a data set
+// with a malformed case raises std::invalid_argument.
+TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& set,
+                                  const std::vector<std::string>& names, const TTireDataSet& data,
+                                  const TTrustRegionOptions& options = {},
+                                  const std::function<void(int, double)>& progress = {});
+
+}  // namespace morvex
