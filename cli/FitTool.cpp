@@ -9,6 +9,7 @@
 
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
+#include "fitting/FitReport.h"
 #include "numerics/LxBasics.h"
 #include "tiredata/TireDataFile.h"
 
@@ -23,10 +24,6 @@ std::string Upper(std::string_view text) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return s;
-}
-
-std::string_view OptimizerName(TOptimizerChoice optimizer) {
-  return optimizer == TOptimizerChoice::kLevenbergMarquardt ? "lm" : "de";
 }
 
 // The window's surroundings, reduced to a terminal: no windows to swap, no
@@ -46,7 +43,7 @@ class ConsoleHost final : public IFitHost {
 
   void Progress(const TFitProgress& p) override {
     if (!show_progress_) return;
-    if (p.optimizer == TOptimizerChoice::kLevenbergMarquardt) {
+    if (p.optimizer != TOptimizerChoice::kDifferentialEvolution) {
       err_ << "\riteration " << p.step << "  cost " << FloatToStr(p.best_cost) << "        ";
     } else {
       const int total = std::max(p.total_steps, 1);
@@ -116,41 +113,6 @@ TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
   return set;
 }
 
-// RMS of the residuals per load case and load, and over all points.
-void PrintResiduals(std::ostream& out, TFitChannel channel, const TCoefficientSet& set,
-                    const TTireDataSet& data) {
-  long double total = 0;
-  size_t total_points = 0;
-  for (size_t c = 0; c < data.Cases.size(); ++c) {
-    const TLoadCase& lc = data.Cases[c];
-    for (size_t j = 0; j < lc.LoadCount(); ++j) {
-      long double sum = 0;
-      for (size_t r = 0; r < lc.RowCount(); ++r) {
-        const double residual =
-            lc.Value(r, j) - EvaluatePoint(channel, set, lc.Camber, lc.Loads[j], lc.Slips[r]);
-        sum += static_cast<long double>(residual) * residual;
-      }
-      total += sum;
-      total_points += lc.RowCount();
-      const long double rms = lc.RowCount() ? std::sqrt(sum / lc.RowCount()) : 0.0L;
-      out << "rms case=" << c + 1 << " camber=" << FloatToStr(lc.Camber)
-          << " load=" << FloatToStr(lc.Loads[j]) << " points=" << lc.RowCount()
-          << " value=" << FloatToStr(static_cast<double>(rms)) << '\n';
-    }
-  }
-  const long double rms = total_points ? std::sqrt(total / total_points) : 0.0L;
-  out << "rms overall points=" << total_points << " value=" << FloatToStr(static_cast<double>(rms))
-      << '\n';
-}
-
-void PrintStandardErrors(std::ostream& out, const TFitOutcome& outcome, const TCoefficientSet& set) {
-  for (size_t k = 0; k < outcome.fitted.size() && k < outcome.standard_errors.size(); ++k) {
-    const double e = outcome.standard_errors[k];
-    out << "stderr name=" << outcome.fitted[k] << " value=" << set.Text(outcome.fitted[k])
-        << " error=" << (std::isfinite(e) ? FloatToStr(e) : std::string("not-determined")) << '\n';
-  }
-}
-
 }  // namespace
 
 std::optional<TFitChannel> ParseChannel(std::string_view text) {
@@ -166,7 +128,7 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
   TMemoryCoefficientSet set;
   TTireDataSet data;
   TFitOutcome outcome;
-  Extended cost = 0;
+  double cost = 0;
   std::ostringstream report;
   try {
     set = StartingSet(options.executable_dir, options.coefficients_path);
@@ -179,17 +141,16 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
       settings = *options.settings_path;
     }
     outcome = RunFitCommand(options.channel, set, data, options.optimizer, settings, host);
+    if (options.polish_with_trust_region && !outcome.optimizer_failed) {
+      host.EndProgressLine();
+      outcome = RunFitCommand(options.channel, set, data, TOptimizerChoice::kTrustRegion, settings,
+                              host);
+    }
     host.EndProgressLine();
 
-    size_t points = 0;
-    for (const TLoadCase& lc : data.Cases) points += lc.RowCount() * lc.LoadCount();
-    report << "fit channel=" << ChannelName(options.channel)
-           << " optimizer=" << OptimizerName(options.optimizer) << " cases=" << data.CaseCount()
-           << " points=" << points << " free=" << outcome.fitted.size()
-           << " status=" << (outcome.optimizer_failed ? "failed" : "ok") << '\n';
-    PrintResiduals(report, options.channel, set, data);
-    PrintStandardErrors(report, outcome, set);
-    cost = ChannelCost(options.channel, set, data);
+    const TFitReport fit_report = BuildFitReport(outcome, set, data);
+    report << FormatFitReport(fit_report);
+    cost = fit_report.cost;
     if (options.output_path) ExportCoefficients(set, *options.output_path);
   } catch (const std::exception& error) {
     host.EndProgressLine();

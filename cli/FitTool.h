@@ -9,8 +9,8 @@
 // Both run the same core code as the window; this layer only gathers the
 // inputs, reports and maps failures to exit codes:
 //   0  success;
-//   1  the Levenberg-Marquardt fitter failed (the output is still written,
-//      as the window would still show the values);
+//   1  the Levenberg-Marquardt fitter or the trust-region fit failed (the
+//      output is still written, as the window would still show the values);
 //   2  any other error (nothing written).
 #pragma once
 
@@ -32,6 +32,8 @@ struct TFitToolOptions {
   std::optional<std::string> coefficients_path;  // imported as "Import MF model" does
   std::string free = "all";                      // "all" or a comma-separated list of names
   TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
+  // After the first fit, a trust-region fit from its result ("de+tr").
+  bool polish_with_trust_region = false;
   std::optional<std::string> settings_path;      // default: configuration.ini in executable_dir
   std::optional<std::string> output_path;
   std::string executable_dir;                    // where param_fm_ini.ini and configuration.ini live

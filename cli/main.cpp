@@ -21,6 +21,13 @@ std::string ExecutableDir(const char* argv0) {
 
 }  // namespace
 
+// `text` with ASCII letters in lower case.
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
 int main(int argc, char** argv) {
   morvex::InitDecimalSeparatorFromLocale();
 
@@ -53,8 +60,10 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   fit_cmd->add_option("--optimizer", fit_optimizer,
                       "lm: Levenberg-Marquardt from the start values; de: differential evolution "
-                      "within the bounds of the settings file")
-      ->check(CLI::IsMember({"lm", "de"}, CLI::ignore_case))
+                      "within the bounds of the settings file; tr: trust-region least squares from "
+                      "the start values; de+tr: differential evolution, then the trust region from "
+                      "its best member")
+      ->check(CLI::IsMember({"lm", "de", "tr", "de+tr"}, CLI::ignore_case))
       ->capture_default_str();
   fit_cmd->add_option("--settings", fit_settings,
                       "Fit settings file (default: configuration.ini beside the executable)");
@@ -84,9 +93,14 @@ int main(int argc, char** argv) {
   const std::string exe_dir = ExecutableDir(argv[0]);
   if (fit_cmd->parsed()) {
     fit.channel = *morvex::ParseChannel(fit_channel);
-    fit.optimizer = (fit_optimizer == "de" || fit_optimizer == "DE")
-                        ? morvex::TOptimizerChoice::kDifferentialEvolution
-                        : morvex::TOptimizerChoice::kLevenbergMarquardt;
+    const std::string optimizer = Lower(fit_optimizer);
+    if (optimizer == "de" || optimizer == "de+tr")
+      fit.optimizer = morvex::TOptimizerChoice::kDifferentialEvolution;
+    else if (optimizer == "tr")
+      fit.optimizer = morvex::TOptimizerChoice::kTrustRegion;
+    else
+      fit.optimizer = morvex::TOptimizerChoice::kLevenbergMarquardt;
+    fit.polish_with_trust_region = optimizer == "de+tr";
     fit.executable_dir = exe_dir;
     if (!fit_coefficients.empty()) fit.coefficients_path = fit_coefficients;
     if (!fit_settings.empty()) fit.settings_path = fit_settings;

@@ -91,6 +91,47 @@ TEST_F(FitToolTest, LevenbergMarquardtFitWritesSetAndReportsCost) {
   EXPECT_EQ(err_.str(), "");  // no progress lines when the error stream is not a terminal
 }
 
+TEST_F(FitToolTest, TrustRegionFitsExactDataAndReportsStandardErrors) {
+  TFitToolOptions options = FitOptions();
+  options.optimizer = TOptimizerChoice::kTrustRegion;
+  options.free = "PKy1,PDy1,Fz0";
+  ASSERT_EQ(RunFitTool(options, out_, err_), kExitOk) << err_.str();
+  const std::string report = out_.str();
+  EXPECT_NE(report.find("fit channel=lateral optimizer=tr cases=2 points=102 free=3 status=ok"),
+            std::string::npos) << report;
+  EXPECT_NE(report.find("stderr name=PDy1 value=1 error="), std::string::npos) << report;
+  EXPECT_EQ(report.find("not-determined"), std::string::npos) << report;
+  EXPECT_NE(report.find("solver iterations="), std::string::npos) << report;
+  TMemoryCoefficientSet written;
+  ImportCoefficients(written, *options.output_path);
+  EXPECT_NEAR(written.Value("PKy1"), 12.0, 1e-9);
+  EXPECT_NEAR(written.Value("Fz0"), 3000.0, 1e-6);
+}
+
+TEST_F(FitToolTest, SingleCamberDataNamesTheCamberCoefficients) {
+  TFitToolOptions options = FitOptions();
+  options.optimizer = TOptimizerChoice::kTrustRegion;
+  options.free = "PKy1,PHy3";
+  options.data_path = Write("one.plt", "LOAD_CASE\n0\n2000;4000\n-2;-900;-1500\n0;0;10\n2;900;1500\n4;1500;2600\n");
+  ASSERT_EQ(RunFitTool(options, out_, err_), kExitOk) << err_.str();
+  EXPECT_NE(out_.str().find("stderr name=PHy3 value=0.25 error=not-determined\n"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("note PHy3 is not determined: the data holds one camber angle\n"),
+            std::string::npos) << out_.str();
+}
+
+TEST_F(FitToolTest, GeneticSearchThenTrustRegionPolish) {
+  TFitToolOptions options = FitOptions();
+  options.optimizer = TOptimizerChoice::kDifferentialEvolution;
+  options.polish_with_trust_region = true;
+  options.free = "PKy1";
+  options.settings_path = Write("small.ini", "[GENETIC]\nNB_POP=8\nNB_GEN=3\nPKY1_MIN=5\nPKY1_MAX=20\n");
+  ASSERT_EQ(RunFitTool(options, out_, err_), kExitOk) << err_.str();
+  EXPECT_NE(out_.str().find("optimizer=tr"), std::string::npos) << out_.str();
+  TMemoryCoefficientSet written;
+  ImportCoefficients(written, *options.output_path);
+  EXPECT_NEAR(written.Value("PKy1"), 12.0, 1e-9);
+}
+
 TEST_F(FitToolTest, StartValuesComeFromDefaultsFileThenCoefficientFile) {
   Write("param_fm_ini.ini", "[PARAMETERS FY]\nPKY1=11\nPCY1=1.25\n");
   TFitToolOptions options = FitOptions();
