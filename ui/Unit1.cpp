@@ -36,6 +36,7 @@
 #include "tiredata/DataGrid.h"
 #include "tiredata/TireDataFile.h"
 #include "ui/CoefficientPanel.h"
+#include "ui/FitReportWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/ResultPlot.h"
 
@@ -210,14 +211,20 @@ void TForm1::BuildControls() {
   CheckBox2->setChecked(true);
   Button3 = MakeButton("Button3", QStringLiteral("DRAW"), GroupBox2, 54, 64, 75, 25);
 
-  RadioGroup1 = MakeGroupBox("RadioGroup1", QStringLiteral("Optimization strategy"), client, 552, 128, 185, 73);
+  // Three strategies in the space above the chart.
+  RadioGroup1 = MakeGroupBox("RadioGroup1", QStringLiteral("Optimization strategy"), client, 552, 124, 185, 88);
   RadioButton1 = new QRadioButton(QStringLiteral("Levenberg-Marquardt"), client);
   RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
-  RadioButton1->setGeometry(576, 152, 150, 17);
+  RadioButton1->setGeometry(576, 144, 150, 17);
   RadioButton1->setChecked(true);
   RadioButton2 = new QRadioButton(QStringLiteral("Genetic algorithm"), client);
   RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
-  RadioButton2->setGeometry(576, 176, 150, 17);
+  RadioButton2->setGeometry(576, 166, 150, 17);
+  RadioButton3 = new QRadioButton(QStringLiteral("Trust region"), client);
+  RadioButton3->setObjectName(QStringLiteral("RadioButton3"));
+  RadioButton3->setGeometry(576, 188, 150, 17);
+  RadioButton3->setToolTip(QStringLiteral(
+      "Least squares on every residual with exact derivatives; reports standard errors"));
 
   // Commands.
   Button2 = MakeButton("Button2", QStringLiteral("Load tire data"), client, 808, 24, 161, 25);
@@ -232,6 +239,10 @@ void TForm1::BuildControls() {
     command_width = std::max(command_width, button->fontMetrics().horizontalAdvance(button->text()) + 14);
   for (QPushButton* button : {Button2, Button1, Button6, Button7})
     button->setGeometry(969 - command_width, button->y(), command_width, button->height());
+
+  // The report of the last fit, available once a fit has run.
+  Button9 = MakeButton("Button9", QStringLiteral("Fit report"), client, 808, 152, 121, 25);
+  Button9->setEnabled(false);
 
   auto* help_button = new TBitBtnWithColor(QStringLiteral("Help"), client);
   help_button->SetColor(kHelpButtonColor);
@@ -291,6 +302,7 @@ void TForm1::ConnectHandlers() {
   connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
   connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
   connect(BitBtnWithColor1, &QPushButton::clicked, this, &TForm1::BitBtnWithColor1Click);
+  connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
   // The selector changes when the user picks an item or types; filling it
   // from the program raises neither signal.
   connect(CBbx_camber, &QComboBox::activated, this, [this](int index) {
@@ -491,8 +503,9 @@ std::string TForm1::SettingsPath() const {
 }
 
 void TForm1::RunFit(TFitChannel channel) {
-  const TOptimizerChoice optimizer = RadioButton1->isChecked() ? TOptimizerChoice::kLevenbergMarquardt
-                                                               : TOptimizerChoice::kDifferentialEvolution;
+  TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
+  if (RadioButton2->isChecked()) optimizer = TOptimizerChoice::kDifferentialEvolution;
+  if (RadioButton3->isChecked()) optimizer = TOptimizerChoice::kTrustRegion;
   progress_clock_.invalidate();
   // Whatever way the command ends, the window comes back with its normal
   // cursor and without progress text.
@@ -500,8 +513,32 @@ void TForm1::RunFit(TFitChannel channel) {
     TForm1* form;
     ~Restore() { form->EndFit(); }
   } restore{this};
-  RunFitCommand(channel, *panel_, data_, optimizer, SettingsPath(), *this);
+  const TFitOutcome outcome = RunFitCommand(channel, *panel_, data_, optimizer, SettingsPath(), *this);
+  UpdateReport(outcome);
 }
+
+void TForm1::UpdateReport(const TFitOutcome& outcome) {
+  // The fit itself is done and shown; a model that cannot be evaluated
+  // for the report leaves the report of the previous fit.
+  try {
+    last_report_ = BuildFitReport(outcome, *panel_, data_);
+  } catch (const std::exception&) {
+    return;
+  }
+  Button9->setEnabled(true);
+  if (report_window_ != nullptr && report_window_->isVisible()) report_window_->ShowReport(*last_report_);
+}
+
+void TForm1::Button9Click() {
+  if (!last_report_) return;
+  if (report_window_ == nullptr) report_window_ = new TFitReportWindow(this);
+  report_window_->ShowReport(*last_report_);
+  report_window_->show();
+  report_window_->raise();
+  report_window_->activateWindow();
+}
+
+TFitReportWindow* TForm1::ReportWindow() const { return report_window_; }
 
 void TForm1::EndFit() {
   if (wait_screen_ != nullptr && wait_screen_->isVisible()) HideWaitScreen();
@@ -548,7 +585,7 @@ void TForm1::Progress(const TFitProgress& progress) {
   const QString cost =
       QString::fromStdString(FloatToStrF(progress.best_cost, TFloatFormat::kGeneral, 6, 0));
   QString text;
-  if (progress.optimizer == TOptimizerChoice::kLevenbergMarquardt) {
+  if (progress.optimizer != TOptimizerChoice::kDifferentialEvolution) {
     text = QStringLiteral("Iteration %1, cost %2").arg(progress.step).arg(cost);
   } else if (progress.total_steps > 0) {
     text = QStringLiteral("Generation %1 of %2, best cost %3")

@@ -40,9 +40,11 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "fitting/FitCommands.h"
+#include "fitting/FitReport.h"
 #include "tiredata/TireDataSet.h"
 
 class QChart;
@@ -62,6 +64,7 @@ class QTableWidgetItem;
 namespace morvex {
 
 class TCoefficientPanel;
+class TFitReportWindow;
 class TForm3;
 class TPopcalcul;
 
@@ -108,6 +111,10 @@ class TForm1 : public QMainWindow, private IFitHost {
   void Button7Click();
   void Button8Click();
   void BitBtnWithColor1Click();
+  // Opens the fit report window with the report of the last fit.
+  void Button9Click();
+  // The report window, once opened; nullptr before.
+  TFitReportWindow* ReportWindow() const;
   void CBbx_camberChange();
   // Stores the text of data cell (col, row) into the selected case and
   // redraws; a text that is not a number raises the conversion error.
@@ -138,6 +145,7 @@ class TForm1 : public QMainWindow, private IFitHost {
   void BuildControls();
   void ConnectHandlers();
   void RunFit(TFitChannel channel);
+  void UpdateReport(const TFitOutcome& outcome);
   void EndFit();
   TPopcalcul* WaitScreen();
   void ShowProgressText(const QString& text);
@@ -177,6 +185,10 @@ class TForm1 : public QMainWindow, private IFitHost {
   QGroupBox* RadioGroup1 = nullptr;
   QRadioButton* RadioButton1 = nullptr;
   QRadioButton* RadioButton2 = nullptr;
+  QRadioButton* RadioButton3 = nullptr;
+  QPushButton* Button9 = nullptr;
+  std::optional<TFitReport> last_report_;
+  TFitReportWindow* report_window_ = nullptr;
   QPushButton* Button2 = nullptr;
   QPushButton* Button1 = nullptr;
   QPushButton* Button6 = nullptr;

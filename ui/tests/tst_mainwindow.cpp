@@ -2,6 +2,8 @@
 // names, with file dialogs and message boxes answered by a script.
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QChart>
 #include <QComboBox>
 #include <QDate>
@@ -32,6 +34,7 @@
 #include "numerics/LxBasics.h"
 #include "tiremodel/CoefficientTable.h"
 #include "ui/BitBtnWithColor.h"
+#include "ui/FitReportWindow.h"
 #include "ui/HelpLauncher.h"
 #include "ui/Popcalcul.h"
 #include "ui/Unit1.h"
@@ -180,7 +183,8 @@ class TestMainWindow : public QObject {
         {"Button7", "Fit longitudinal MF parameters"}, {"Button8", "Tire size calculator"},
         {"BitBtnWithColor1", "Help"},            {"CheckBox1", "MF model"},
         {"CheckBox2", "Tire data"},              {"RadioButton1", "Levenberg-Marquardt"},
-        {"RadioButton2", "Genetic algorithm"}};
+        {"RadioButton2", "Genetic algorithm"},   {"RadioButton3", "Trust region"},
+        {"Button9", "Fit report"}};
     for (const auto& [name, caption] : captions) QCOMPARE(Find<QAbstractButton>(name)->text(), QLatin1String(caption));
     QCOMPARE(Find<QPushButton>("Button6")->toolTip(), QStringLiteral("Fit lateral MF parameters first"));
     QCOMPARE(Find<TBitBtnWithColor>("BitBtnWithColor1")->Color(), QColor(64, 128, 128));
@@ -193,6 +197,12 @@ class TestMainWindow : public QObject {
     QVERIFY(Find<QRadioButton>("RadioButton1")->isChecked());
     QVERIFY(Find<QCheckBox>("CheckBox1")->isChecked() && Find<QCheckBox>("CheckBox2")->isChecked());
     QVERIFY(!Find<QLineEdit>("Lbledt1")->isVisible());
+    QVERIFY(!Find<QPushButton>("Button9")->isEnabled());  // no fit, no report
+    // The three strategies sit inside their group, above the chart.
+    const QRect group = Find("RadioGroup1")->geometry();
+    for (const char* name : {"RadioButton1", "RadioButton2", "RadioButton3"})
+      QVERIFY(group.contains(Find(name)->geometry()));
+    QVERIFY(group.bottom() < Find("Chart1")->geometry().top());
 
     // Every coefficient has its edit, and all but R0 a checked free box; the
     // defaults file's texts are shown exactly as stored.
@@ -465,6 +475,58 @@ class TestMainWindow : public QObject {
     QVERIFY(progress.count() >= 2);
     QVERIFY(progress.first().first().toString().startsWith(QStringLiteral("Generation")));
     QVERIFY(progress.last().first().toString().isEmpty());
+  }
+
+  void trustRegionKeepsBoxesAndReportsWhatDataCannotDetermine() {
+    Load("lateral_single.plt");
+    Find<QRadioButton>("RadioButton3")->setChecked(true);
+    VisibilityLog log;
+    log.Watch(form_.get(), QStringLiteral("main"));
+    log.Watch(wait_.get(), QStringLiteral("wait"));
+    Box("PHy3")->setChecked(true);
+    SetText("PKy3", QStringLiteral("0.000"));
+    Box("PKy3")->setChecked(false);
+    QSignalSpy progress(form_->statusBar(), &QStatusBar::messageChanged);
+
+    Click("Button1");
+
+    QVERIFY2(dialogs_.messages.empty(), dialogs_.messages.empty() ? "" : dialogs_.messages[0].c_str());
+    QVERIFY(log.events.empty());  // the window stays; no wait screen
+    QVERIFY(Box("PHy3")->isChecked());  // no flag cleared
+    for (std::string_view name : LateralFreeOrder())
+      if (name != "PKy3") QVERIFY2(IsGeneralFormat(Edit(name)->text()), name.data());
+    QCOMPARE(Edit("PKy3")->text(), QStringLiteral("0.000"));
+    QVERIFY(IsGeneralFormat(Find<QLineEdit>("Lbledt1")->text()));
+    QVERIFY(progress.count() >= 1);
+    QCOMPARE(Series().size(), 6);
+
+    auto* report_button = Find<QPushButton>("Button9");
+    QVERIFY(report_button->isEnabled());
+    Click("Button9");
+    TFitReportWindow* report = form_->ReportWindow();
+    QVERIFY(report != nullptr && report->isVisible());
+    QVERIFY(report->findChild<QLabel*>("ReportSummary")->text().startsWith(
+        QStringLiteral("Lateral force, trust region: RMS error")));
+    auto* coefficients = report->findChild<QTableWidget*>("ReportCoefficients");
+    bool phy3_listed = false;
+    for (int row = 0; row < coefficients->rowCount(); ++row)
+      if (coefficients->item(row, 0)->text() == QStringLiteral("PHy3")) {
+        phy3_listed = true;
+        QCOMPARE(coefficients->item(row, 2)->text(), QStringLiteral("not determined"));
+      }
+    QVERIFY(phy3_listed);
+    QVERIFY(report->findChild<QLabel*>("ReportNotes")->text().contains(
+        QStringLiteral("PHy3 is not determined: the data holds one camber angle.")));
+    const QString text = report->findChild<QPlainTextEdit*>("ReportText")->toPlainText();
+    QVERIFY(text.startsWith(QStringLiteral("fit channel=lateral optimizer=tr cases=1")));
+    QVERIFY(text.contains(QStringLiteral("stderr name=PCy1 value=") + Edit("PCy1")->text() + " error="));
+    QCOMPARE(report->findChild<QTableWidget*>("ReportCurves")->rowCount(), 3);
+
+    // A later fit refreshes the open report.
+    Find<QRadioButton>("RadioButton1")->setChecked(true);
+    Click("Button1");
+    QVERIFY(report->findChild<QLabel*>("ReportSummary")->text().startsWith(
+        QStringLiteral("Lateral force, Levenberg-Marquardt")));
   }
 
   void aligningFitsClearFz0AndKeepLateral() {

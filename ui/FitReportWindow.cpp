@@ -1,0 +1,157 @@
+#include "ui/FitReportWindow.h"
+
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+#include "numerics/LxBasics.h"
+
+namespace morvex {
+
+namespace {
+
+QString Number(double value, int digits = 6) {
+  if (!std::isfinite(value)) return QStringLiteral("–");
+  return QString::fromStdString(FloatToStrF(value, TFloatFormat::kGeneral, digits, 0));
+}
+
+QString ChannelTitle(TFitChannel channel) {
+  switch (channel) {
+    case TFitChannel::kLateral: return QStringLiteral("Lateral force");
+    case TFitChannel::kAligning: return QStringLiteral("Aligning moment");
+    case TFitChannel::kLongitudinal: return QStringLiteral("Longitudinal force");
+  }
+  return QString();
+}
+
+QString OptimizerTitle(TOptimizerChoice optimizer) {
+  switch (optimizer) {
+    case TOptimizerChoice::kLevenbergMarquardt: return QStringLiteral("Levenberg-Marquardt");
+    case TOptimizerChoice::kDifferentialEvolution: return QStringLiteral("genetic algorithm");
+    case TOptimizerChoice::kTrustRegion: return QStringLiteral("trust region");
+  }
+  return QString();
+}
+
+QTableWidget* MakeTable(const char* name, const QStringList& headers, QWidget* parent) {
+  auto* table = new QTableWidget(0, static_cast<int>(headers.size()), parent);
+  table->setObjectName(QString::fromLatin1(name));
+  table->setHorizontalHeaderLabels(headers);
+  table->verticalHeader()->hide();
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->horizontalHeader()->setStretchLastSection(true);
+  return table;
+}
+
+void SetRow(QTableWidget* table, int row, const QStringList& cells) {
+  for (int col = 0; col < cells.size(); ++col) {
+    auto* item = new QTableWidgetItem(cells[col]);
+    if (col > 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    table->setItem(row, col, item);
+  }
+}
+
+}  // namespace
+
+QString ReportSummary(const TFitReport& report) {
+  QString text = ChannelTitle(report.channel) + QStringLiteral(", ") + OptimizerTitle(report.optimizer);
+  if (report.failed) text += QStringLiteral(" (the fit failed; the values are those it left)");
+  text += QStringLiteral(": RMS error %1 over %2 points (largest %3)")
+              .arg(Number(report.rms, 4))
+              .arg(report.points)
+              .arg(Number(report.max_error, 4));
+  text += std::isfinite(report.r_squared) ? QStringLiteral(", R² %1.").arg(Number(report.r_squared, 6))
+                                          : QStringLiteral(".");
+  return text;
+}
+
+TFitReportWindow::TFitReportWindow(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("FitReportWindow"));
+  setWindowTitle(QStringLiteral("Fit report"));
+  resize(560, 520);
+
+  auto* layout = new QVBoxLayout(this);
+  summary_ = new QLabel(this);
+  summary_->setObjectName(QStringLiteral("ReportSummary"));
+  summary_->setWordWrap(true);
+  layout->addWidget(summary_);
+
+  pages_ = new QTabWidget(this);
+  pages_->setObjectName(QStringLiteral("ReportPages"));
+  layout->addWidget(pages_, 1);
+
+  curves_ = MakeTable("ReportCurves",
+                      {QStringLiteral("Case"), QStringLiteral("Camber"), QStringLiteral("Load"),
+                       QStringLiteral("Points"), QStringLiteral("RMS error"), QStringLiteral("Largest error")},
+                      pages_);
+  pages_->addTab(curves_, QStringLiteral("Curves"));
+
+  auto* coefficient_page = new QWidget(pages_);
+  auto* coefficient_layout = new QVBoxLayout(coefficient_page);
+  coefficients_ = MakeTable("ReportCoefficients",
+                            {QStringLiteral("Coefficient"), QStringLiteral("Value"),
+                             QStringLiteral("Standard error")},
+                            coefficient_page);
+  coefficient_layout->addWidget(coefficients_, 1);
+  notes_ = new QLabel(coefficient_page);
+  notes_->setObjectName(QStringLiteral("ReportNotes"));
+  notes_->setWordWrap(true);
+  notes_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  coefficient_layout->addWidget(notes_);
+  pages_->addTab(coefficient_page, QStringLiteral("Coefficients"));
+
+  text_ = new QPlainTextEdit(pages_);
+  text_->setObjectName(QStringLiteral("ReportText"));
+  text_->setReadOnly(true);
+  text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  pages_->addTab(text_, QStringLiteral("Text"));
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
+  layout->addWidget(buttons);
+}
+
+void TFitReportWindow::ShowReport(const TFitReport& report) {
+  summary_->setText(ReportSummary(report));
+
+  curves_->setRowCount(static_cast<int>(report.curves.size()));
+  for (int row = 0; row < curves_->rowCount(); ++row) {
+    const TCurveFit& c = report.curves[static_cast<size_t>(row)];
+    SetRow(curves_, row,
+           {QString::number(c.case_number), Number(c.camber), Number(c.load), QString::number(c.points),
+            Number(c.rms, 4), Number(c.max_error, 4)});
+  }
+  curves_->resizeColumnsToContents();
+
+  coefficients_->setRowCount(static_cast<int>(report.coefficients.size()));
+  QStringList notes;
+  for (int row = 0; row < coefficients_->rowCount(); ++row) {
+    const TFittedCoefficient& c = report.coefficients[static_cast<size_t>(row)];
+    QString error;
+    if (!c.note.empty())
+      error = QStringLiteral("not determined");
+    else if (report.has_standard_errors)
+      error = Number(c.standard_error, 3);
+    SetRow(coefficients_, row, {QString::fromStdString(c.name), QString::fromStdString(c.value), error});
+    if (!c.note.empty()) notes << QString::fromStdString(c.note) + QLatin1Char('.');
+  }
+  coefficients_->resizeColumnsToContents();
+  if (!report.has_standard_errors)
+    notes << QStringLiteral("Standard errors come with the trust-region fit.");
+  notes_->setText(notes.join(QLatin1Char('\n')));
+  notes_->setVisible(!notes.isEmpty());
+
+  text_->setPlainText(QString::fromStdString(FormatFitReport(report)));
+}
+
+}  // namespace morvex

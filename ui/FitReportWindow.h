@@ -1,0 +1,40 @@
+// The fit report window: how well the last fit matches each measured curve,
+// and, after a trust-region fit, how precisely the data fix each fitted
+// coefficient and which ones they cannot determine.  The "Text" page holds
+// the very report that morvex-fit prints, to copy into a test log.
+#pragma once
+
+#include <QDialog>
+
+#include "fitting/FitReport.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableWidget;
+
+namespace morvex {
+
+class TFitReportWindow : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TFitReportWindow(QWidget* parent = nullptr);
+
+  // Shows `report` in place of the one shown before.
+  void ShowReport(const TFitReport& report);
+
+ private:
+  QLabel* summary_ = nullptr;
+  QTabWidget* pages_ = nullptr;
+  QTableWidget* curves_ = nullptr;
+  QTableWidget* coefficients_ = nullptr;
+  QLabel* notes_ = nullptr;
+  QPlainTextEdit* text_ = nullptr;
+};
+
+// The first line of the report in words: "Lateral force, trust region: RMS
+// error 14.67 over 492 points (largest 41.3), R² 0.99991."
+QString ReportSummary(const TFitReport& report);
+
+}  // namespace morvex
