@@ -44,6 +44,17 @@ size_t DistinctLoads(const TTireDataSet& data) {
   return loads.size();
 }
 
+// True when no two cambers of the data have opposite signs: then gamma and
+// |gamma| are proportional.
+bool OneSigned(const TTireDataSet& data) {
+  bool negative = false, positive = false;
+  for (const TLoadCase& lc : data.Cases) {
+    negative = negative || lc.Camber < 0;
+    positive = positive || lc.Camber > 0;
+  }
+  return !(negative && positive);
+}
+
 std::string Join(const std::vector<std::string>& names) {
   std::string text;
   for (size_t k = 0; k < names.size(); ++k) {
@@ -80,6 +91,8 @@ std::vector<std::string> IdentityNotes(TFitChannel /*channel*/, const std::vecto
     std::string why;
     if (cambers <= 1 && kCamberCoefficients.count(name))
       why = "the data holds one camber angle";
+    else if (OneSigned(data) && (name == "QBz4" || name == "QBz5"))
+      why = "the camber angles of the data all have one sign, so camber and its magnitude act alike";
     else if (loads <= 1 && kLoadCoefficients.count(name))
       why = "the data holds one load";
     else if (id.no_effect)

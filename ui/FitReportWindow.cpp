@@ -48,7 +48,7 @@ QTableWidget* MakeTable(const char* name, const QStringList& headers, QWidget* p
   table->verticalHeader()->hide();
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table->horizontalHeader()->setStretchLastSection(true);
+  table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   return table;
 }
 
@@ -77,7 +77,7 @@ QString ReportSummary(const TFitReport& report) {
 TFitReportWindow::TFitReportWindow(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FitReportWindow"));
   setWindowTitle(QStringLiteral("Fit report"));
-  resize(560, 520);
+  resize(680, 560);
 
   auto* layout = new QVBoxLayout(this);
   summary_ = new QLabel(this);
@@ -131,7 +131,7 @@ void TFitReportWindow::ShowReport(const TFitReport& report) {
            {QString::number(c.case_number), Number(c.camber), Number(c.load), QString::number(c.points),
             Number(c.rms, 4), Number(c.max_error, 4)});
   }
-  curves_->resizeColumnsToContents();
+
 
   coefficients_->setRowCount(static_cast<int>(report.coefficients.size()));
   QStringList notes;
@@ -145,7 +145,7 @@ void TFitReportWindow::ShowReport(const TFitReport& report) {
     SetRow(coefficients_, row, {QString::fromStdString(c.name), QString::fromStdString(c.value), error});
     if (!c.note.empty()) notes << QString::fromStdString(c.note) + QLatin1Char('.');
   }
-  coefficients_->resizeColumnsToContents();
+
   if (!report.has_standard_errors)
     notes << QStringLiteral("Standard errors come with the trust-region fit.");
   notes_->setText(notes.join(QLatin1Char('\n')));

@@ -46,6 +46,9 @@ const char* const kUsage =
     "                     aligning or longitudinal (needs DATA_FILE)\n"
     "  --genetic          use the genetic algorithm instead of\n"
     "                     Levenberg-Marquardt for --fit\n"
+    "  --trust-region     use the trust region instead of\n"
+    "                     Levenberg-Marquardt for --fit\n"
+    "  --report           open the fit report after --fit\n"
     "  -debug, /debug     write the help diagnostics report HHDebug.txt\n"
     "  -h, --help         show this help and exit\n"
     "\n"
@@ -58,6 +61,8 @@ struct Options {
   int page = -1;          // index of the coefficient page to open
   const char* fit = nullptr;  // object name of the fit button to press
   bool genetic = false;
+  bool trust_region = false;
+  bool report = false;
   bool help = false;
   std::string error;
 };
@@ -93,6 +98,10 @@ Options ParseOptions(int argc, char** argv) {
       else options.error = "unknown fit channel " + *channel;
     } else if (arg == "--genetic") {
       options.genetic = true;
+    } else if (arg == "--trust-region") {
+      options.trust_region = true;
+    } else if (arg == "--report") {
+      options.report = true;
     } else if (arg.rfind("--", 0) == 0) {
       options.error = "unknown option " + arg;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -110,6 +119,8 @@ Options ParseOptions(int argc, char** argv) {
     }
   }
   if (options.fit && !options.data_file) options.error = "--fit needs a data file";
+  if (options.report && !options.fit) options.error = "--report needs --fit";
+  if (options.genetic && options.trust_region) options.error = "choose --genetic or --trust-region";
   return options;
 }
 
@@ -149,6 +160,9 @@ int main(int argc, char** argv) {
   if (options.genetic) {
     if (auto* genetic = form1.findChild<QRadioButton*>(QStringLiteral("RadioButton2"))) genetic->setChecked(true);
   }
+  if (options.trust_region) {
+    if (auto* trust = form1.findChild<QRadioButton*>(QStringLiteral("RadioButton3"))) trust->setChecked(true);
+  }
 
   // Centred on the screen.
   if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -162,8 +176,9 @@ int main(int argc, char** argv) {
     // Once the window is on screen, as if the user had pressed the button.
     QMetaObject::invokeMethod(
         &form1,
-        [&form1, name = options.fit] {
+        [&form1, name = options.fit, report = options.report] {
           if (auto* button = form1.findChild<QAbstractButton*>(QLatin1String(name))) button->click();
+          if (report) form1.Button9Click();
         },
         Qt::QueuedConnection);
   }

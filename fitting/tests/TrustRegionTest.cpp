@@ -212,6 +212,41 @@ TEST(TrustRegion, NothingToFit) {
 
 // ------------------------------------------------------------- the report
 
+TEST(IdentityNotes, ReasonsInWords) {
+  TTireDataSet data;
+  for (double camber : {0.0, 2.0, 4.0}) {
+    TLoadCase lc;
+    lc.Camber = camber;
+    lc.Loads = {4000.0};
+    lc.Slips = {1.0};
+    lc.Values = {100.0};
+    data.Cases.push_back(lc);
+  }
+  TIdentifiability id;
+  id.coefficients.resize(5);
+  id.coefficients[0].determined = false;  // QBz4 with QBz5, cambers of one sign
+  id.coefficients[0].partners = {1};
+  id.coefficients[1].determined = false;
+  id.coefficients[1].partners = {0};
+  id.coefficients[2].determined = false;  // a load coefficient with one load
+  id.coefficients[3].determined = false;  // no effect at all
+  id.coefficients[3].no_effect = true;
+  const std::vector<std::string> names = {"QBz4", "QBz5", "QDz2", "QBz9", "QCz1"};
+
+  const std::vector<std::string> notes = IdentityNotes(TFitChannel::kAligning, names, data, id);
+
+  EXPECT_EQ(notes[0], "QBz4 is not determined: the camber angles of the data all have one sign, "
+                      "so camber and its magnitude act alike");
+  EXPECT_EQ(notes[2], "QDz2 is not determined: the data holds one load");
+  EXPECT_EQ(notes[3], "QBz9 is not determined: the model does not depend on it at these data points");
+  EXPECT_EQ(notes[4], "");
+
+  data.Cases[0].Camber = -2.0;  // both signs: the pair is told apart by the data, so name the partner
+  EXPECT_EQ(IdentityNotes(TFitChannel::kAligning, names, data, id)[1],
+            "QBz5 is not determined: its effect cannot be told apart from that of QBz4");
+}
+
+
 TEST(FitReport, CurvesOverallAndNotes) {
   const TMemoryCoefficientSet truth = TrueCoefficients();
   TTireDataSet data = ExactData(TFitChannel::kLateral, truth, {0.0});
