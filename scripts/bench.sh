@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Builds Morvex and runs the benchmark on the sample data (pass --quick for a short run).
+# Builds Morvex and benchmarks it on the sample data against a Python peer
+# (the same costs in numpy, fitted with scipy): one run prints Morvex's own
+# tables and every Morvex / scipy ratio.  Pass --quick for a short run.
+#
+# The peer needs Debian's python3-numpy and python3-scipy, so it runs under
+# /usr/bin/python3 whatever python3 comes first on PATH.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --bench
 bash scripts/build.sh
-build/bin/morvex-bench examples "$@"
+/usr/bin/python3 bench/peer/compare.py --bench build/bin/morvex-bench --examples examples "$@"
