@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes a screenshot of the Morvex main window under a virtual X server.
 #
-#   scripts/screenshot.sh [--no-fit] [--genetic] [--page PAGE] [--out FILE] [DATA_FILE]
+#   scripts/screenshot.sh [--no-fit] [--genetic|--trust-region] [--page PAGE] [--out FILE] [DATA_FILE]
 #
 # Starts build/bin/morvex (or $MORVEX_BUILD_DIR/bin/morvex) under Xvfb with
 # the sample lateral data (examples/lateral.plt; DATA_FILE to choose another),
@@ -25,6 +25,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --no-fit) fit=() ;;
     --genetic) genetic=(--genetic) ;;
+    --trust-region) genetic=(--trust-region) ;;
     --page) page="$2"; shift ;;
     --out) out="$2"; shift ;;
     -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
