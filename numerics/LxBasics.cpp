@@ -340,8 +340,10 @@ bool TryStrToInt(std::string_view text, int32_t& value) {
   if (base == 16) {
     // Hexadecimal texts name the 32-bit pattern, as 0xFFFFFFFF = -1.
     if (magnitude > 0xFFFFFFFFull) return false;
-    const auto bits = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
-    value = negative ? -bits : bits;
+    // The sign negates the pattern modulo 2^32, so "-$80000000" is the
+    // pattern 80000000 again; negating the signed value would overflow.
+    const auto bits = static_cast<uint32_t>(magnitude);
+    value = static_cast<int32_t>(negative ? 0u - bits : bits);
     return true;
   }
   if (negative ? magnitude > 2147483648ull : magnitude > 2147483647ull) return false;

@@ -89,6 +89,19 @@ TEST(StrToInt, ReadsDecimalAndHexadecimal) {
   EXPECT_FALSE(TryStrToInt("1.0", value));
 }
 
+// Found by fuzzing: negating the pattern 80000000 overflowed a signed int.
+TEST(StrToInt, NegatesHexadecimalPatternsModulo32Bits) {
+  EXPECT_EQ(StrToInt("-$80000000"), INT32_MIN);
+  EXPECT_EQ(StrToInt("-0x80000000"), INT32_MIN);
+  EXPECT_EQ(StrToInt("$80000000"), INT32_MIN);
+  EXPECT_EQ(StrToInt("$FFFFFFFF"), -1);
+  EXPECT_EQ(StrToInt("-$FFFFFFFF"), 1);
+  EXPECT_EQ(StrToInt("-$7FFFFFFF"), -INT32_MAX);
+  EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+  int32_t value;
+  EXPECT_FALSE(TryStrToInt("-$100000000", value));
+}
+
 TEST(RandomSource, FollowsTheLinearCongruentialSequenceFromSeedZero) {
   SetRandSeed(0);
   const uint32_t states[] = {1u, 134775814u, 3698175007u, 870078620u, 1172187917u};
