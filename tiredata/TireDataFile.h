@@ -16,18 +16,54 @@
 //
 // Errors (the first one stops the read):
 //   - a camber line or field that is not a number (an empty field too):
-//     EConvertError "'<text>' n'est pas une valeur en virgule flottante correcte";
+//     EConvertError "'<text>' n'est pas une valeur en virgule flottante
+//     correcte"; a text longer than 200 characters is quoted by its first
+//     200 followed by "...", so that a runaway line cannot flood the
+//     message box;
 //   - a row with fewer than L + 1 fields (a blank line inside a block
 //     included): EListError "Indice de liste hors limites (<k>)", k the
 //     index of the first missing field;
 //   - a last block cut short by the end of the file (no camber or loads
 //     line): EListError naming the missing line's index, i.e. the file's
 //     line count;
-//   - a file that cannot be opened or read: EFOpenError.
+//   - a file that cannot be opened or read, or a folder: EFOpenError;
+//   - a file larger than the read limit (kMaxTireDataFileBytes, 256 MB):
+//     Exception "The file <path> is too large to load as tire data (more
+//     than 256 MB)", raised from its size before anything is read;
+//   - a file that changes while it is read (it shrinks, grows or is
+//     rewritten in place between the opening and the end of the read):
+//     Exception "The file <path> changed while it was being read; load it
+//     again when nothing is writing to it".
 // A failed read returns no data set at all, so the caller keeps whatever it
 // had before.
+//
+// Changes during the read.  The size and the modification time are taken
+// when the file is opened and compared with the bytes read and with the
+// file's state after the read, so a file truncated or rewritten in place by
+// another program is reported, never loaded half old and half new.  A file
+// replaced whole (written elsewhere and renamed over the name) or deleted
+// while it is read is not a change: the open file still holds one complete
+// version, and that version loads.  Two limits remain: a rewrite of the same
+// length within one tick of the file system's clock leaves no trace, and a
+// file that another program has only half written when it is opened loads
+// as the half it holds (typically failing at its cut-off last row).  Pipes
+// and devices have no size; they are read to their end, up to the limit.
+//
+// Cost.  Time is linear in the text: every line is scanned a bounded number
+// of times, however long it is and however many blocks there are.  Memory:
+// the file's text (its size, allocated once), plus the data set, reserved
+// once per list.  The data set takes at most about 10 bytes per byte of
+// text: numeric rows take at most 4 (8-byte doubles from fields of at least
+// 2 bytes; files of real numbers take about 1), and the extreme is a file
+// of tiny blocks ("LOAD_CASE\n0\n1\n1 1\n"), where each block's bookkeeping
+// outweighs its 18 bytes.  So the peak stays below 11 times the file size
+// plus a few megabytes, at most about 3 GB at the read limit.  Measured: a
+// million rows of four loads (46 MB) peak at 87 MB; 252 MB of tiny blocks
+// at 2.7 GB; a 1.2 GB file is refused at once.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +74,12 @@ namespace morvex {
 
 // The keyword that starts a block, matched anywhere in a line.
 inline constexpr std::string_view kLoadCaseKeyword = "LOAD_CASE";
+
+// Files larger than this are refused by ReadTireDataFile: 256 MB holds a
+// million rows of ten loads written with 13 significant digits (about
+// 150 MB), while the peak memory of a load stays within what a desktop can
+// spare (see Cost above).
+inline constexpr uint64_t kMaxTireDataFileBytes = uint64_t{256} << 20;
 
 // Splits `text` into lines at CR LF, LF or CR.  A line break at the very end
 // adds no empty line; an empty text has no lines.
@@ -58,10 +100,20 @@ std::vector<std::string> SplitFields(std::string_view line);
 
 // Builds a data set from the lines of a tire data file.
 TTireDataSet ParseTireData(const std::vector<std::string>& lines);
-// The same from the whole file text.
+// The same from the whole file text, without splitting it into line copies
+// first.  No size limit applies here; the memory bound above does.
 TTireDataSet ParseTireDataText(std::string_view text);
 // Reads the file at `path` whole and parses it.  Raises EFOpenError
-// ("Impossible d'ouvrir le fichier <path>") when it cannot be read.
-TTireDataSet ReadTireDataFile(const std::string& path);
+// ("Impossible d'ouvrir le fichier <path>") when it cannot be read, and the
+// size and change errors above.  `max_bytes` is the read limit; the
+// default suits the window and morvex-fit.
+TTireDataSet ReadTireDataFile(const std::string& path, uint64_t max_bytes = kMaxTireDataFileBytes);
+
+namespace detail {
+// Called by ReadTireDataFile, when set, after the file is opened and its
+// size and time are taken and before a byte is read: tests change the file
+// there to check that such a change is caught.  The program never sets it.
+extern std::function<void()> g_tire_data_read_hook;
+}  // namespace detail
 
 }  // namespace morvex
