@@ -1,5 +1,9 @@
 #include "files/CoefficientFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <vector>
 
@@ -19,6 +23,10 @@ void ExportCoefficients(const TCoefficientSet& set, const std::string& path) {
     const TCoefficientInfo& info = Coefficient(name);
     entries.push_back({std::string(info.export_section), std::string(info.export_key), FloatToStr(set.Value(name))});
   }
+  // The file is replaced through a rename, which a read-only file would not
+  // stop: refuse it here, as writing it in place would fail.  A missing file
+  // (or a dangling link) is created.
+  if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) throw EWriteError(path);
   if (!WriteProfileStrings(path, entries)) throw EWriteError(path);
 }
 
