@@ -45,8 +45,8 @@ inline constexpr const char* kStartupDefaultsFileName = "param_fm_ini.ini";
 // An existing file keeps all its other sections, keys, comments and blank
 // lines; its 60 keys get the new values; a missing file is created.  The
 // file is replaced in one step, so a failure never leaves it half written:
-// when it cannot be written (folder missing or read-only, `path` a folder,
-// ...) EWriteError ("Impossible d'écrire dans <path>") is raised and the file
+// when it cannot be written (folder missing or read-only, a read-only file,
+// `path` a folder, ...) EWriteError ("Impossible d'écrire dans <path>") is raised and the file
 // is as it was.
 void ExportCoefficients(const TCoefficientSet& set, const std::string& path);
 
