@@ -16,6 +16,7 @@
 #include "files/ProfileFile.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
+#include "files/tests/FileTestSupport.h"
 #include "tiremodel/CoefficientTable.h"
 
 namespace morvex {
@@ -25,43 +26,9 @@ using test::MessageOf;
 
 namespace fs = std::filesystem;
 
-// A fresh folder per test, removed with everything in it afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "morvex-files-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-  // Names of everything in the folder: shows leftover temporary files.
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
 
 // A set whose every text is `text`, to see which values a reader replaced.
 TMemoryCoefficientSet SetOfTexts(const std::string& text) {

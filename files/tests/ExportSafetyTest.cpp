@@ -29,6 +29,7 @@
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "testing/TestSupport.h"
+#include "files/tests/FileTestSupport.h"
 #include "tiremodel/CoefficientTable.h"
 
 namespace morvex {
@@ -37,45 +38,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::MessageOf;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "morvex-export-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-  // Names in the folder other than `keep`.
-  std::vector<std::string> Others(const std::string& keep) const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) {
-      std::string name = entry.path().filename().string();
-      if (name != keep) names.push_back(std::move(name));
-    }
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
 
 const char kForeign[] = "; notes kept by hand\n[VEHICLE]\nMass=1350\n";
 
