@@ -99,12 +99,10 @@ class ChannelResiduals {
   template <class T>
   bool operator()(T const* const* parameters, T* residuals) const {
     const T* x = parameters[0];
+    const auto lateral_fields = [](auto& s) { return LateralFields(s); };
     switch (channel_) {
       case TFitChannel::kLateral: {
-        mf::LateralCoefficientsOf<T> c;
-        Lift<T>(lateral_, c, [](auto& s) { return LateralFields(s); });
-        auto fields = LateralFields(c);
-        for (size_t k = 0; k < free_.size(); ++k) *fields[free_[k]] = x[k];
+        const auto c = WithFree<mf::LateralCoefficientsOf<T>>(lateral_, lateral_fields, x);
         mf::Residuals<T>(data_, [&c](double camber, double fz) {
           return mf::LateralAtLoadOf<mf::LateralCoefficientsOf<T>>(c, camber, fz);
         }, residuals);
@@ -112,11 +110,9 @@ class ChannelResiduals {
       }
       case TFitChannel::kAligning: {
         mf::LateralCoefficientsOf<T> lateral;
-        Lift<T>(lateral_, lateral, [](auto& s) { return LateralFields(s); });
-        mf::AligningCoefficientsOf<T> c;
-        Lift<T>(aligning_, c, [](auto& s) { return AligningFields(s); });
-        auto fields = AligningFields(c);
-        for (size_t k = 0; k < free_.size(); ++k) *fields[free_[k]] = x[k];
+        Lift<T>(lateral_, lateral, lateral_fields);
+        const auto c = WithFree<mf::AligningCoefficientsOf<T>>(
+            aligning_, [](auto& s) { return AligningFields(s); }, x);
         const T fz0 = lateral.Fz0;
         mf::Residuals<T>(data_, [&](double camber, double fz) {
           return mf::AligningAtLoadOf<mf::LateralCoefficientsOf<T>, mf::AligningCoefficientsOf<T>>(
@@ -125,10 +121,8 @@ class ChannelResiduals {
         break;
       }
       case TFitChannel::kLongitudinal: {
-        mf::LongitudinalCoefficientsOf<T> c;
-        Lift<T>(longitudinal_, c, [](auto& s) { return LongitudinalFields(s); });
-        auto fields = LongitudinalFields(c);
-        for (size_t k = 0; k < free_.size(); ++k) *fields[free_[k]] = x[k];
+        const auto c = WithFree<mf::LongitudinalCoefficientsOf<T>>(
+            longitudinal_, [](auto& s) { return LongitudinalFields(s); }, x);
         mf::Residuals<T>(data_, [&c](double camber, double fz) {
           return mf::LongitudinalAtLoadOf<mf::LongitudinalCoefficientsOf<T>>(c, camber, fz);
         }, residuals);
@@ -139,6 +133,16 @@ class ChannelResiduals {
   }
 
  private:
+  // The fixed coefficients as constants, the free ones from `x`.
+  template <class Coefficients, class Source, class FieldsOf, class T>
+  Coefficients WithFree(const Source& fixed, FieldsOf fields_of, const T* x) const {
+    Coefficients c;
+    Lift<T>(fixed, c, fields_of);
+    auto fields = fields_of(c);
+    for (size_t k = 0; k < free_.size(); ++k) *fields[free_[k]] = x[k];
+    return c;
+  }
+
   TFitChannel channel_;
   const TTireDataSet& data_;
   TLateralCoefficients lateral_;
