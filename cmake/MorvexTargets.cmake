@@ -43,3 +43,14 @@ function(morvex_tests name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C")
 endfunction()
+
+# morvex_fuzz_target(<target> DEPENDS <targets>...)
+#   A libFuzzer program of fuzz/<target>.cpp (only in a MORVEX_FUZZ build),
+#   written to <build>/fuzz/.  Its seed corpus is fuzz/corpus/<target>/.
+function(morvex_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+endfunction()

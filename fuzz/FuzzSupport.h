@@ -1,0 +1,82 @@
+// Helpers shared by the fuzz targets.
+//
+// The profile-file readers (minIni underneath) take a file name, not a
+// buffer, so the targets that feed them write each input to one scratch file
+// first.  The file lives in /dev/shm when there is one (a memory file system:
+// millions of rewrites cost no disk traffic), else in $TMPDIR or /tmp, and is
+// removed when the fuzzer exits normally.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace morvex::fuzz {
+
+class TScratchFile {
+ public:
+  TScratchFile() {
+    std::string folder = "/dev/shm";
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || access(folder.c_str(), W_OK) != 0) {
+      const char* tmp = std::getenv("TMPDIR");
+      folder = tmp && *tmp ? tmp : "/tmp";
+    }
+    std::string name = folder + "/morvex-fuzz-XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+      std::perror("morvex fuzz: cannot create a scratch file");
+      std::abort();
+    }
+    close(fd);
+    path_ = name;
+  }
+  ~TScratchFile() { std::remove(path_.c_str()); }
+  TScratchFile(const TScratchFile&) = delete;
+  TScratchFile& operator=(const TScratchFile&) = delete;
+
+  // Replaces the file's content with `size` bytes of `data` and returns its path.
+  const std::string& Write(const uint8_t* data, size_t size) {
+    const int fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool ok = fd >= 0;
+    while (ok && size > 0) {
+      const ssize_t n = write(fd, data, size);
+      ok = n > 0;
+      if (ok) {
+        data += n;
+        size -= static_cast<size_t>(n);
+      }
+    }
+    if (fd >= 0) ok = close(fd) == 0 && ok;
+    if (!ok) {
+      std::perror("morvex fuzz: cannot write the scratch file");
+      std::abort();
+    }
+    return path_;
+  }
+
+ private:
+  std::string path_;
+};
+
+// The fuzz input as text.
+inline std::string_view AsText(const uint8_t* data, size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+// A property of the code under test does not hold: report it as a crash.
+[[noreturn]] inline void Fail(const char* what, std::string_view input_text = {}) {
+  std::fprintf(stderr, "morvex fuzz: %s\n", what);
+  if (!input_text.empty())
+    std::fprintf(stderr, "  text: '%.*s'\n", static_cast<int>(input_text.size()), input_text.data());
+  std::abort();
+}
+
+}  // namespace morvex::fuzz

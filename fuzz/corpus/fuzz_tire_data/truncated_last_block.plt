@@ -1,0 +1,6 @@
+LOAD_CASE 1
+0
+1000
+-1;-10
+LOAD_CASE 2
+0

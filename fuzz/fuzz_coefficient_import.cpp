@@ -1,0 +1,33 @@
+// Fuzzes "Import MF model": any file the user picks is read into a
+// coefficient set, and every value is then converted as the fits and the
+// plot would convert it.  A text that is not a number is the one expected
+// error (EConvertError); crashes, other exceptions, undefined behaviour,
+// leaks and hangs are faults.  minIni itself comes from the system and is not
+// instrumented: within it only the C library calls it makes are checked.
+#include <cstddef>
+#include <cstdint>
+
+#include "files/CoefficientFile.h"
+#include "fuzz/FuzzSupport.h"
+#include "numerics/LxBasics.h"
+#include "numerics/LxTypes.h"
+#include "tiremodel/CoefficientSet.h"
+#include "tiremodel/CoefficientTable.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace morvex;
+  static fuzz::TScratchFile file;
+  const std::string& path = file.Write(data, size);
+
+  TMemoryCoefficientSet set;
+  ImportCoefficients(set, path);
+  // One decimal separator per input, picked by its length.
+  SetDecimalSeparator((size & 1) ? ',' : '.');
+  for (std::string_view name : FileOrder()) {
+    try {
+      (void)set.Value(name);
+    } catch (const EConvertError&) {
+    }
+  }
+  return 0;
+}

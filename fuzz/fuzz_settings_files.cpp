@@ -1,0 +1,44 @@
+// Fuzzes the two files read from beside the executable: the start-up
+// defaults (param_fm_ini.ini, read when the window opens) and the fit
+// settings (configuration.ini, read by every fit command).  Each input is
+// read both ways.  Every key read is a scan of the file in minIni, so one
+// input reads the settings of one channel and converts the defaults with one
+// decimal separator, both picked by the input's length: mutations reach all
+// of them.  Neither reader may fail on any content: the defaults only store
+// texts (converted afterwards, where EConvertError is the one expected
+// error), and the settings reader falls back to the default of every key it
+// cannot use.
+#include <cstddef>
+#include <cstdint>
+
+#include "files/CoefficientFile.h"
+#include "fitting/FitSettings.h"
+#include "fuzz/FuzzSupport.h"
+#include "numerics/LxBasics.h"
+#include "numerics/LxTypes.h"
+#include "tiremodel/CoefficientSet.h"
+#include "tiremodel/CoefficientTable.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace morvex;
+  static fuzz::TScratchFile file;
+  const std::string& path = file.Write(data, size);
+  SetDecimalSeparator((size & 1) ? ',' : '.');
+
+  TMemoryCoefficientSet set;
+  LoadStartupDefaults(set, path);
+  for (std::string_view name : FileOrder()) {
+    try {
+      (void)set.Value(name);
+    } catch (const EConvertError&) {
+    }
+  }
+
+  constexpr TFitChannel kChannels[] = {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal};
+  const TFitChannel channel = kChannels[size % 3];
+  const TFitSettings settings = ReadFitSettings(path, channel);
+  const size_t count = FitFreeOrder(channel).size();
+  if (settings.Min.size() != count || settings.Max.size() != count)
+    fuzz::Fail("fit settings whose bound vectors do not match the free order");
+  return 0;
+}

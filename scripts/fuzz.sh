@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of fuzz/ with clang in build-fuzz/ and runs
+# each one over its seed corpus for a fixed time.
+#
+#   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
+#
+# SECONDS_PER_TARGET defaults to 15; TARGETs default to every fuzz/fuzz_*.cpp.
+# Each target runs under AddressSanitizer (with leak checks) and
+# UndefinedBehaviorSanitizer, starting from the committed seeds in
+# fuzz/corpus/<target>/ plus what earlier runs here found
+# (build-fuzz/fuzz-work/<target>/).  Any crash, sanitizer report, leak,
+# input slower than the timeout or memory beyond the limit fails the script;
+# the input that caused it is saved in build-fuzz/fuzz-artifacts/<target>/
+# (replay it with build-fuzz/fuzz/<target> <file>).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-15}
+shift || true
+case "$seconds" in '' | *[!0-9]*) echo "fuzz.sh: seconds must be a whole number, not '$seconds'" >&2; exit 2 ;; esac
+
+build=build-fuzz
+jobs=$(nproc 2>/dev/null || echo 2)
+# clang is needed for libFuzzer; the compiler of an existing build folder stays.
+CC=clang CXX=clang++ cmake -S . -B "$build" -DMORVEX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$jobs"
+
+if [ $# -gt 0 ]; then
+  targets=("$@")
+else
+  targets=()
+  for source in fuzz/fuzz_*.cpp; do targets+=("$(basename "$source" .cpp)"); done
+fi
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+
+failed=()
+for target in "${targets[@]}"; do
+  work="$build/fuzz-work/$target"
+  artifacts="$build/fuzz-artifacts/$target"
+  log="$build/fuzz-logs/$target.log"
+  mkdir -p "$work" "$artifacts" "$(dirname "$log")"
+  status=0
+  "$build/fuzz/$target" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -max_len=4096 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  if [ "$status" -eq 0 ]; then
+    echo "fuzz: $target ok, ${runs:-?} runs in ${seconds} s (${speed:-?}/s)"
+  else
+    echo "fuzz: $target FAILED (exit $status) after ${runs:-?} runs; log $log, input in $artifacts/" >&2
+    grep -E "ERROR:|runtime error:|SUMMARY:|morvex fuzz:" "$log" | head -5 >&2 || true
+    failed+=("$target")
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: failures in ${failed[*]}" >&2
+  exit 1
+fi
