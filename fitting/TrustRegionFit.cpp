@@ -176,12 +176,6 @@ void SilenceSolverLog() {
   (void)silenced;
 }
 
-// Checks that every case holds Slips x Loads values (the residual pass
-// assumes it).
-void CheckShape(const TTireDataSet& data) {
-  (void)mf::ResidualSum<double>(data, [](double, double) { return [](double) { return 0.0; }; });
-}
-
 }  // namespace
 
 TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& set,
@@ -189,7 +183,8 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
                                   const TTrustRegionOptions& options,
                                   const std::function<void(int, double)>& progress) {
   SilenceSolverLog();
-  CheckShape(data);
+  // A malformed case raises here, not inside the solver's evaluation.
+  mf::CheckShape(data);
   TTrustRegionResult result;
   auto* residuals = new ChannelResiduals(channel, set, names, data);
   std::unique_ptr<ChannelResiduals> owner(residuals);

@@ -268,43 +268,60 @@ double PointAt(double fz, double slip, const Args&... args) {
   return AtLoad(args..., fz)(slip);
 }
 
-// The sum of (measured - predicted)^2 over the data set, each square formed
-// in double and added to a `Sum` (double for the search costs, Extended for
-// the model objects).  `make_at_load(camber, fz)` returns the channel at one
-// load.  Loads of a case without slips are skipped before anything is
-// evaluated, so a cost pass raises exactly the faults that the one-point
-// evaluations of its points would raise.
-template <class Sum, class MakeAtLoad>
-Sum ResidualSum(const TTireDataSet& data, MakeAtLoad make_at_load) {
-  Sum sum = 0;
+// Raises std::invalid_argument when case `i` does not hold Slips x Loads values.
+inline void CheckCaseShape(const TLoadCase& lc, size_t i) {
+  const size_t loads = lc.LoadCount();
+  const size_t rows = lc.RowCount();
+  if (lc.Values.size() != rows * loads)
+    throw std::invalid_argument("load case " + std::to_string(i) + " holds " +
+                                std::to_string(lc.Values.size()) + " values for " +
+                                std::to_string(rows) + " slips x " + std::to_string(loads) +
+                                " loads");
+}
+
+// The same check for every case, before anything is evaluated.
+inline void CheckShape(const TTireDataSet& data) {
+  for (size_t i = 0; i < data.Cases.size(); ++i) CheckCaseShape(data.Cases[i], i);
+}
+
+// Calls `visit(measured - predicted)` for every point of the data set, case
+// by case, load by load (outer) and slip by slip (inner).  A point at load 0
+// is predicted as 0 without evaluating anything.  `make_at_load(camber, fz)`
+// returns the channel at one load.  Each case's shape is checked before its
+// points are visited; loads of a case without slips are skipped before
+// anything is evaluated.  Always inlined: the cost sums' accumulator then
+// stays in a register, as in a loop written out in place.
+template <class MakeAtLoad, class Visit>
+[[gnu::always_inline]] inline void ForEachResidual(const TTireDataSet& data, MakeAtLoad make_at_load, Visit visit) {
   for (size_t i = 0; i < data.Cases.size(); ++i) {
     const TLoadCase& lc = data.Cases[i];
+    CheckCaseShape(lc, i);
     const size_t loads = lc.LoadCount();
     const size_t rows = lc.RowCount();
-    if (lc.Values.size() != rows * loads)
-      throw std::invalid_argument("load case " + std::to_string(i) + " holds " +
-                                  std::to_string(lc.Values.size()) + " values for " +
-                                  std::to_string(rows) + " slips x " + std::to_string(loads) +
-                                  " loads");
     if (rows == 0) continue;
     const double* slips = lc.Slips.data();
     for (size_t j = 0; j < loads; ++j) {
       const double fz = lc.Loads[j];
       const double* measured = lc.Values.data() + j;  // column j, stride `loads`
       if (fz == 0.0) {
-        for (size_t k = 0; k < rows; ++k) {
-          const double residual = measured[k * loads] - 0.0;
-          sum += static_cast<Sum>(residual * residual);
-        }
+        for (size_t k = 0; k < rows; ++k) visit(measured[k * loads] - 0.0);
         continue;
       }
       const auto at_load = make_at_load(lc.Camber, fz);
-      for (size_t k = 0; k < rows; ++k) {
-        const double residual = measured[k * loads] - at_load(slips[k]);
-        sum += static_cast<Sum>(residual * residual);
-      }
+      for (size_t k = 0; k < rows; ++k) visit(measured[k * loads] - at_load(slips[k]));
     }
   }
+}
+
+// The sum of (measured - predicted)^2 over the data set, each square formed
+// in double and added to a `Sum` (double for the search costs, Extended for
+// the model objects), so a cost pass raises exactly the faults that the
+// one-point evaluations of its points would raise.
+template <class Sum, class MakeAtLoad>
+Sum ResidualSum(const TTireDataSet& data, MakeAtLoad make_at_load) {
+  Sum sum = 0;
+  ForEachResidual(data, make_at_load,
+                  [&sum](double residual) { sum += static_cast<Sum>(residual * residual); });
   return sum;
 }
 
@@ -315,27 +332,11 @@ inline size_t PointCount(const TTireDataSet& data) {
   return n;
 }
 
-// measured - predicted at every point, in the order of the cost pass (case
-// by case, load by load, slip by slip), written to `out[0 .. PointCount)`.
-// A point at load 0 is predicted as 0.  The caller checks the shape of the
-// data first (ResidualSum raises for a malformed case).
+// measured - predicted at every point, in the order of the cost pass,
+// written to `out[0 .. PointCount)`, in the scalar type of the model.
 template <class T, class MakeAtLoad>
 void Residuals(const TTireDataSet& data, MakeAtLoad make_at_load, T* out) {
-  for (const TLoadCase& lc : data.Cases) {
-    const size_t loads = lc.LoadCount();
-    const size_t rows = lc.RowCount();
-    if (rows == 0) continue;
-    for (size_t j = 0; j < loads; ++j) {
-      const double fz = lc.Loads[j];
-      const double* measured = lc.Values.data() + j;
-      if (fz == 0.0) {
-        for (size_t k = 0; k < rows; ++k) *out++ = T(measured[k * loads]);
-        continue;
-      }
-      const auto at_load = make_at_load(lc.Camber, fz);
-      for (size_t k = 0; k < rows; ++k) *out++ = measured[k * loads] - at_load(lc.Slips[k]);
-    }
-  }
+  ForEachResidual(data, make_at_load, [&out](const auto& residual) { *out++ = T(residual); });
 }
 
 template <class Sum>
