@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fitting/ChannelModel.h"
+#include "fitting/tests/FitTestSupport.h"
 #include "numerics/LxBasics.h"
 #include "tiremodel/MagicFormula.h"
 
@@ -15,29 +16,8 @@ namespace morvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Records what a fit command asks of its window, in order.
-class RecordingHost final : public IFitHost {
- public:
-  void ShowWaitScreen() override { calls.push_back("wait"); }
-  void HideWaitScreen() override { calls.push_back("main"); }
-  void SetBusyCursor(bool busy) override { calls.push_back(busy ? "busy" : "normal"); }
-  void ShowMessage(const std::string& text) override {
-    calls.push_back("message");
-    messages.push_back(text);
-  }
-  void Redraw() override { calls.push_back("redraw"); }
-  void SetCostText(const std::string& text) override {
-    calls.push_back("cost");
-    cost_text = text;
-  }
-  void Progress(const TFitProgress&) override { ++progress_reports; }
-
-  std::vector<std::string> calls;
-  std::vector<std::string> messages;
-  std::string cost_text;
-  int progress_reports = 0;
-};
+using test::FreeOnly;
+using test::RecordingHost;
 
 // A settings file in a fresh temporary folder.
 class SettingsFile {
@@ -94,10 +74,6 @@ TMemoryCoefficientSet LateralTruth() {
   return set;
 }
 
-void FreeOnly(TCoefficientSet& set, std::initializer_list<const char*> names) {
-  for (const TCoefficientInfo& info : Coefficients()) set.SetFree(info.name, false);
-  for (const char* name : names) set.SetFree(name, true);
-}
 
 TEST(LateralFit, LevenbergMarquardtRecoversCoefficientsFromExactData) {
   const TMemoryCoefficientSet truth = LateralTruth();

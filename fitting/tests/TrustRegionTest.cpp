@@ -9,6 +9,7 @@
 #include "fitting/FitCommands.h"
 #include "fitting/FitReport.h"
 #include "fitting/TrustRegionFit.h"
+#include "fitting/tests/FitTestSupport.h"
 #include "numerics/LxBasics.h"
 #include "optim/Identifiability.h"
 #include "tiremodel/CoefficientTable.h"
@@ -17,21 +18,8 @@
 namespace morvex {
 namespace {
 
-class QuietHost final : public IFitHost {
- public:
-  void ShowWaitScreen() override { calls.push_back("wait"); }
-  void HideWaitScreen() override { calls.push_back("main"); }
-  void SetBusyCursor(bool busy) override { calls.push_back(busy ? "busy" : "normal"); }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  void Redraw() override { calls.push_back("redraw"); }
-  void SetCostText(const std::string& text) override { cost_text = text; }
-  void Progress(const TFitProgress& p) override {
-    if (p.optimizer == TOptimizerChoice::kTrustRegion) ++progress_reports;
-  }
-  std::vector<std::string> calls, messages;
-  std::string cost_text;
-  int progress_reports = 0;
-};
+using test::FreeOnly;
+using test::RecordingHost;
 
 // The coefficients the sample data were made from (examples/true-values.txt).
 TMemoryCoefficientSet TrueCoefficients() {
@@ -75,11 +63,6 @@ std::vector<std::string> ChannelNames(TFitChannel channel) {
   return names;
 }
 
-void FreeOnly(TCoefficientSet& set, const std::vector<std::string>& names) {
-  for (const TCoefficientInfo& info : Coefficients())
-    if (info.HasFreeFlag()) set.SetFree(info.name, false);
-  for (const std::string& name : names) set.SetFree(name, true);
-}
 
 // ------------------------------------------------------------- the fit
 
@@ -100,7 +83,7 @@ TEST_P(ExactRecovery, EveryCoefficientComesBackToEightDigits) {
   TMemoryCoefficientSet set = truth;
   for (const std::string& name : names) set.SetText(name, FloatToStr(scale * truth.Value(name)));
   FreeOnly(set, names);
-  QuietHost host;
+  RecordingHost host;
 
   const TFitOutcome outcome = RunFitCommand(channel, set, data, TOptimizerChoice::kTrustRegion, "", host);
 
@@ -116,7 +99,7 @@ TEST_P(ExactRecovery, EveryCoefficientComesBackToEightDigits) {
   EXPECT_GT(host.progress_reports, 0);
   // No free flag is cleared, and the window is never swapped for the wait screen.
   for (const std::string& name : names) EXPECT_TRUE(set.Free(name)) << name;
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"busy", "redraw", "normal"}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"busy", "cost", "redraw", "normal"}));
   for (const std::string& note : outcome.notes) EXPECT_EQ(note, "");
 }
 
@@ -141,7 +124,7 @@ TEST(TrustRegion, WritesValuesInTheGeneralFormatAndKeepsFixedTexts) {
   set.SetText("PDy1", "1.1");
   set.SetText("PHy2", "-0.0010");  // fixed: must keep its text
   FreeOnly(set, {"PDy1"});
-  QuietHost host;
+  RecordingHost host;
   RunFitCommand(TFitChannel::kLateral, set, data, TOptimizerChoice::kTrustRegion, "", host);
   EXPECT_EQ(set.Text("PHy2"), "-0.0010");
   EXPECT_EQ(set.Text("PDy1"), FloatToStr(set.Value("PDy1")));
@@ -154,7 +137,7 @@ TEST(TrustRegion, SingleCamberBlockLeavesCamberCoefficientsNotDetermined) {
   TMemoryCoefficientSet set = truth;
   const std::vector<std::string> names = ChannelNames(TFitChannel::kLateral);
   FreeOnly(set, names);
-  QuietHost host;
+  RecordingHost host;
 
   const TFitOutcome outcome =
       RunFitCommand(TFitChannel::kLateral, set, data, TOptimizerChoice::kTrustRegion, "", host);
@@ -182,7 +165,7 @@ TEST(TrustRegion, NonFiniteStartIsReportedAndChangesNothing) {
   set.SetText("PDy1", "1E308");
   set.SetText("PDy2", "1E308");
   FreeOnly(set, {"PDy1", "PCy1"});
-  QuietHost host;
+  RecordingHost host;
 
   const TFitOutcome outcome =
       RunFitCommand(TFitChannel::kLateral, set, data, TOptimizerChoice::kTrustRegion, "", host);
