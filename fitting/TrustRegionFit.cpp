@@ -225,7 +225,6 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
 
   result.message = summary.message;
   result.iterations = static_cast<int>(summary.iterations.size()) - 1;
-  result.initial_cost = 2.0 * summary.initial_cost;
   result.final_cost = 2.0 * summary.final_cost;
   result.converged = summary.termination_type == ceres::CONVERGENCE;
   result.usable = summary.IsSolutionUsable();

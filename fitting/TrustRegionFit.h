@@ -37,8 +37,7 @@ struct TTrustRegionResult {
   bool converged = false;          // a tolerance was met
   std::string message;             // the solver's reason for stopping, in its words
   int iterations = 0;
-  double initial_cost = 0;         // sum of squared residuals at the start
-  double final_cost = 0;           // ... at the solution
+  double final_cost = 0;           // sum of squared residuals at the solution
   std::vector<double> values;      // the fitted values, in the order of `names`
   size_t points = 0;
   std::vector<double> jacobian;    // points x names derivatives of the residuals at the solution
