@@ -8,10 +8,15 @@
 //
 // minIni opens the file anew for every key it looks up, a hundred or more
 // per input, and those opens took most of a run's time.  So this header
-// also replaces fopen in the fuzz executables: a read-only open of the
-// scratch file returns a stdio stream over a copy of the bytes just written
-// (fmemopen), which minIni then reads with the same fgets calls as a file.
-// Every other open, and any open for writing, goes to the C library's fopen.
+// also replaces fopen and fclose in the fuzz executables: a read-only open of
+// the scratch file returns a stdio stream over a copy of the bytes just
+// written (fmemopen), which minIni then reads with the same fgets calls as a
+// file.  One such stream serves every open of an input: closing it only
+// marks it closed, and the next open rewinds it, so an input costs one
+// stream and one stdio buffer instead of one per key.  A stream still open
+// when the next input is written means a reader forgot to close the file,
+// and fails the run as the leak it would be.  Every other open, and any open
+// for writing, goes to the C library.
 #pragma once
 
 #include <dlfcn.h>
@@ -34,10 +39,19 @@ namespace morvex::fuzz {
 struct TScratchContent {
   std::string path;
   std::vector<char> bytes;
+  FILE* stream = nullptr;    // the memory stream over `bytes`, made at the first open
+  bool stream_open = false;  // handed out by fopen and not yet closed
 };
 inline TScratchContent& ScratchContent() {
   static TScratchContent content;
   return content;
+}
+
+using CloseFunction = int (*)(FILE*);
+// The C library's fclose, which the replacement at the end of this file hides.
+inline CloseFunction RealClose() {
+  static const CloseFunction real = reinterpret_cast<CloseFunction>(dlsym(RTLD_NEXT, "fclose"));
+  return real;
 }
 
 class TScratchFile {
@@ -82,6 +96,14 @@ class TScratchFile {
       std::abort();
     }
     TScratchContent& content = ScratchContent();
+    if (content.stream) {
+      if (content.stream_open) {
+        std::fprintf(stderr, "morvex fuzz: the input file was left open after its input\n");
+        std::abort();
+      }
+      RealClose()(content.stream);
+      content.stream = nullptr;
+    }
     content.path = path_;
     content.bytes.assign(begin, begin + length);
     return path_;
@@ -106,15 +128,35 @@ inline std::string_view AsText(const uint8_t* data, size_t size) {
 
 }  // namespace morvex::fuzz
 
-// Replaces the C library's fopen (and the sanitizer's weak interceptor of it)
-// in the fuzz executables; see the top of this file.  An empty input cannot
-// be a memory stream, so it is read from the (empty) file.
+// Replace the C library's fopen and fclose (and the sanitizer's weak
+// interceptors of them) in the fuzz executables; see the top of this file.
+// An empty input cannot be a memory stream, so it is read from the (empty)
+// file.
 extern "C" FILE* fopen(const char* path, const char* mode) {
   using Open = FILE* (*)(const char*, const char*);
   static const Open real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "fopen"));
-  const morvex::fuzz::TScratchContent& content = morvex::fuzz::ScratchContent();
-  if (path && mode && mode[0] == 'r' && !std::strchr(mode, '+') && !content.bytes.empty() &&
-      content.path == path)
-    return fmemopen(const_cast<char*>(content.bytes.data()), content.bytes.size(), mode);
-  return real(path, mode);
+  morvex::fuzz::TScratchContent& content = morvex::fuzz::ScratchContent();
+  if (!path || !mode || mode[0] != 'r' || std::strchr(mode, '+') || content.bytes.empty() || content.path != path)
+    return real(path, mode);
+  // A second open while the first is still in use gets a stream of its own.
+  if (content.stream_open) return fmemopen(content.bytes.data(), content.bytes.size(), "r");
+  if (content.stream)
+    rewind(content.stream);
+  else
+    content.stream = fmemopen(content.bytes.data(), content.bytes.size(), "r");
+  content.stream_open = content.stream != nullptr;
+  return content.stream;
+}
+
+extern "C" int fclose(FILE* stream) {
+  morvex::fuzz::TScratchContent& content = morvex::fuzz::ScratchContent();
+  if (stream && stream == content.stream) {
+    if (!content.stream_open) {
+      std::fprintf(stderr, "morvex fuzz: the input file was closed twice\n");
+      std::abort();
+    }
+    content.stream_open = false;
+    return 0;
+  }
+  return morvex::fuzz::RealClose()(stream);
 }
