@@ -47,6 +47,14 @@ inline TScratchContent& ScratchContent() {
   return content;
 }
 
+// A property of the code under test does not hold: report it as a crash.
+[[noreturn]] inline void Fail(const char* what, std::string_view input_text = {}) {
+  std::fprintf(stderr, "morvex fuzz: %s\n", what);
+  if (!input_text.empty())
+    std::fprintf(stderr, "  text: '%.*s'\n", static_cast<int>(input_text.size()), input_text.data());
+  std::abort();
+}
+
 using CloseFunction = int (*)(FILE*);
 // The C library's fclose, which the replacement at the end of this file hides.
 inline CloseFunction RealClose() {
@@ -97,10 +105,7 @@ class TScratchFile {
     }
     TScratchContent& content = ScratchContent();
     if (content.stream) {
-      if (content.stream_open) {
-        std::fprintf(stderr, "morvex fuzz: the input file was left open after its input\n");
-        std::abort();
-      }
+      if (content.stream_open) Fail("the input file was left open after its input");
       RealClose()(content.stream);
       content.stream = nullptr;
     }
@@ -116,14 +121,6 @@ class TScratchFile {
 // The fuzz input as text.
 inline std::string_view AsText(const uint8_t* data, size_t size) {
   return {reinterpret_cast<const char*>(data), size};
-}
-
-// A property of the code under test does not hold: report it as a crash.
-[[noreturn]] inline void Fail(const char* what, std::string_view input_text = {}) {
-  std::fprintf(stderr, "morvex fuzz: %s\n", what);
-  if (!input_text.empty())
-    std::fprintf(stderr, "  text: '%.*s'\n", static_cast<int>(input_text.size()), input_text.data());
-  std::abort();
 }
 
 }  // namespace morvex::fuzz
@@ -151,10 +148,7 @@ extern "C" FILE* fopen(const char* path, const char* mode) {
 extern "C" int fclose(FILE* stream) {
   morvex::fuzz::TScratchContent& content = morvex::fuzz::ScratchContent();
   if (stream && stream == content.stream) {
-    if (!content.stream_open) {
-      std::fprintf(stderr, "morvex fuzz: the input file was closed twice\n");
-      std::abort();
-    }
+    if (!content.stream_open) morvex::fuzz::Fail("the input file was closed twice");
     content.stream_open = false;
     return 0;
   }
