@@ -8,9 +8,10 @@
 # SECONDS_PER_TARGET defaults to 15; TARGETs default to every fuzz/fuzz_*.cpp.
 # With --runs each target runs until it has executed that many inputs in
 # all, however long that takes: the profile-file targets manage about two
-# thousand a second on one core, the others ten thousand and more.  --workers N spreads each target's run over
-# N processes (libFuzzer's fork mode, one shared corpus and one count of
-# executions), for machines with cores to spare.
+# thousand a second on one core, the others ten thousand and more.
+# --workers N spreads each target's run over N processes (libFuzzer's fork
+# mode, one shared corpus and one count of executions), for machines with
+# cores to spare.
 # Each target runs under AddressSanitizer (with leak checks) and
 # UndefinedBehaviorSanitizer, starting from the committed seeds in
 # fuzz/corpus/<target>/ plus what earlier runs here found
