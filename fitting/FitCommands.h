@@ -35,6 +35,19 @@
 
 namespace morvex {
 
+// One reason why a fit is poor, in words, with what to try about it.
+struct TVerdictReason {
+  std::string code;    // short key: "cost-not-lowered", "low-r2", "iteration-limit", ...
+  std::string text;    // "the cost did not fall below that of the start values"
+  std::string advice;  // "press Estimate start values, then fit again"
+};
+
+// The judgement of a finished fit: good, or poor with its reasons.
+struct TFitVerdict {
+  bool poor = false;
+  std::vector<TVerdictReason> reasons;
+};
+
 enum class TFitChannel { kLateral, kAligning, kLongitudinal };
 // The window's "Optimization strategy": the Levenberg-Marquardt fitter on
 // the scalar cost, the differential-evolution search ("Genetic algorithm"),
@@ -66,6 +79,11 @@ class IFitHost {
   // Called after every Levenberg-Marquardt iteration and every generation.
   // It must not change anything the fit reads.
   virtual void Progress(const TFitProgress& /*progress*/) {}
+  // Polled between cost evaluations.  Once it returns true the fit stops as
+  // soon as it can; the command then writes the best point found so far
+  // into the set and returns with TFitOutcome::cancelled set.  It must not
+  // change anything the fit reads (a window processes its input queue here).
+  virtual bool CancelRequested() { return false; }
 };
 
 // What the caller may want to know after a command returned normally.
@@ -90,6 +108,14 @@ struct TFitOutcome {
   int iterations = 0;
   bool converged = false;
   std::string solver_message;
+  // The user asked to stop: the set holds the best point found until then.
+  bool cancelled = false;
+  // Sum of squared residuals of the start values and of the written result
+  // (NaN where it could not be evaluated).
+  double start_cost = std::nan("");
+  double final_cost = std::nan("");
+  // Good, or poor with reasons (filled by every command that ran to its end).
+  TFitVerdict verdict;
 };
 
 // The message boxes of a Levenberg-Marquardt failure.
