@@ -10,6 +10,7 @@
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
+#include "fitting/StartEstimate.h"
 #include "numerics/LxBasics.h"
 #include "tiredata/TireDataFile.h"
 
@@ -135,6 +136,7 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     ApplyFreeList(set, options.free);
     RequireFile(options.data_path);
     data = ReadTireDataFile(options.data_path);
+    if (options.estimate_start) EstimateStartValues(options.channel, set, data);
     std::string settings = JoinPath(options.executable_dir, "configuration.ini");
     if (options.settings_path) {
       RequireFile(*options.settings_path);

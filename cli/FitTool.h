@@ -34,6 +34,9 @@ struct TFitToolOptions {
   TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
   // After the first fit, a trust-region fit from its result ("de+tr").
   bool polish_with_trust_region = false;
+  // Start from values estimated from the data ("--start estimate") instead
+  // of the files' values.
+  bool estimate_start = false;
   std::optional<std::string> settings_path;      // default: configuration.ini in executable_dir
   std::optional<std::string> output_path;
   std::string executable_dir;                    // where param_fm_ini.ini and configuration.ini live

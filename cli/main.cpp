@@ -65,6 +65,12 @@ int main(int argc, char** argv) {
                       "its best member")
       ->check(CLI::IsMember({"lm", "de", "tr", "de+tr"}, CLI::ignore_case))
       ->capture_default_str();
+  std::string fit_start = "files";
+  fit_cmd->add_option("--start", fit_start,
+                      "files: start from param_fm_ini.ini and --coefficients; estimate: estimate "
+                      "the free coefficients of the channel from the data first")
+      ->check(CLI::IsMember({"files", "estimate"}, CLI::ignore_case))
+      ->capture_default_str();
   fit_cmd->add_option("--settings", fit_settings,
                       "Fit settings file (default: configuration.ini beside the executable)");
   fit_cmd->add_option("--output", fit_output, "Coefficient file to write the whole set to");
@@ -101,6 +107,7 @@ int main(int argc, char** argv) {
     else
       fit.optimizer = morvex::TOptimizerChoice::kLevenbergMarquardt;
     fit.polish_with_trust_region = optimizer == "de+tr";
+    fit.estimate_start = Lower(fit_start) == "estimate";
     fit.executable_dir = exe_dir;
     if (!fit_coefficients.empty()) fit.coefficients_path = fit_coefficients;
     if (!fit_settings.empty()) fit.settings_path = fit_settings;
