@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
       "window."};
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 success, 1 the Levenberg-Marquardt fitter failed (output still written), "
-      "2 any other error (nothing written).\n"
+      "Exit status: 0 success, 1 the Levenberg-Marquardt fitter or the trust region failed (output "
+      "still written), 2 any other error (nothing written), 3 the fit finished but its verdict is "
+      "poor (output written; the reasons are printed).\n"
       "param_fm_ini.ini and configuration.ini are read from the folder of the executable.");
 
   const std::vector<std::string> channels = {"lateral", "aligning", "longitudinal"};

@@ -654,10 +654,7 @@ TStartEstimate EstimateStartValues(TFitChannel channel, TCoefficientSet& set,
 
   // Work on a copy: the set changes only when the whole estimate succeeded.
   TMemoryCoefficientSet work;
-  for (const TCoefficientInfo& info : Coefficients()) {
-    work.SetText(info.name, set.Text(info.name));
-    work.SetFree(info.name, set.Free(info.name));
-  }
+  CopyCoefficients(set, work);
   if (channel == TFitChannel::kAligning) work.SetFree("Fz0", false);
 
   const std::vector<TMeasuredCurve> curves = MeasuredCurves(data, channel != TFitChannel::kLongitudinal);
