@@ -254,6 +254,7 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
   // with the cost still falling is continued from its last point.
   result.iterations = 0;
   ceres::Solver::Summary summary;
+  bool capped_while_falling = false;
   for (int round = 0; round < std::max(options.max_rounds, 1); ++round) {
     ProgressCallback callback(progress, options.cancel, result.iterations);
     solver.callbacks.assign(1, &callback);
@@ -266,13 +267,16 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
     result.cancelled = callback.cancelled();
     const bool at_cap = summary.termination_type == ceres::NO_CONVERGENCE;
     const bool still_falling = summary.final_cost < summary.initial_cost * (1.0 - 1e-12);
-    if (result.cancelled || !at_cap || !still_falling) break;
+    capped_while_falling = at_cap && still_falling;
+    if (result.cancelled || !capped_while_falling) break;
   }
 
   result.message = summary.message;
   result.final_cost = 2.0 * summary.final_cost;
   result.converged = summary.termination_type == ceres::CONVERGENCE;
-  result.iteration_limit = summary.termination_type == ceres::NO_CONVERGENCE;
+  // A round at the cap that no longer lowered the cost has stalled at its
+  // point: that is as far as the tolerances can take it, not a cut-off.
+  result.iteration_limit = capped_while_falling;
   result.usable = summary.IsSolutionUsable();
   if (result.cancelled) result.message = "Cancelled by the user.";
   if (!result.usable) return result;
