@@ -62,6 +62,15 @@ double RatedLoad(const TCoefficientSet& set, const std::vector<TMeasuredCurve>& 
 // per unit of asymmetry) keeps it from running away there.
 constexpr double kAsymmetryWeight = 0.01;
 
+// One curve's fit is a start for the whole channel's: it need not be
+// polished to the last digits.
+TCurveFitOptions CurveOptions() {
+  TCurveFitOptions options;
+  options.max_iterations = 100;
+  options.relative_tolerance = 1e-9;
+  return options;
+}
+
 // ---------------------------------------------------------- one force curve
 
 // y = D sin(C atan(B x - E (B x - atan(B x)))) + Sv, x shifted by Sh, with
@@ -90,7 +99,7 @@ CurveParams FitForceCurve(const TMeasuredCurve& curve, const std::vector<double>
     for (size_t i = 0; i < n; ++i) r[i] = curve.y[i] - ForceShape(p, curve.x[i]);
     r[n] = weight * p[kEa];
   };
-  TCurveFitResult fit = FitCurve(residuals, curve.x.size() + 1, start, fixed);
+  TCurveFitResult fit = FitCurve(residuals, curve.x.size() + 1, start, fixed, CurveOptions());
   CurveParams result{fit.x, fit.cost};
   // D and B may both change sign without changing the curve: keep D > 0.
   if (result.p[kD] < 0) {
@@ -101,8 +110,11 @@ CurveParams FitForceCurve(const TMeasuredCurve& curve, const std::vector<double>
 }
 
 // Fits D, C, B, E, Sh, Sv to one curve from a few starts and keeps the best.
-// With `shape` finite, C is held there.
-CurveParams FitForce(const TMeasuredCurve& curve, double default_shape, double shape) {
+// With `shape` finite, C is held there; `warm`, the curve's fit with its
+// own shape factor, is then one more start (with B scaled to keep the slope
+// B C D).
+CurveParams FitForce(const TMeasuredCurve& curve, double default_shape, double shape,
+                     const CurveParams* warm = nullptr) {
   double slope = 0, offset = 0;
   CentreLine(curve, slope, offset);
   const auto [lo, hi] = std::minmax_element(curve.y.begin(), curve.y.end());
@@ -113,6 +125,12 @@ CurveParams FitForce(const TMeasuredCurve& curve, double default_shape, double s
   fixed[kC] = std::isfinite(shape);
 
   CurveParams best;
+  if (warm != nullptr && std::isfinite(warm->cost) && std::isfinite(shape)) {
+    std::vector<double> start = warm->p;
+    start[kB] = warm->p[kB] * warm->p[kC] / shape;
+    start[kC] = shape;
+    best = FitForceCurve(curve, start, fixed);
+  }
   for (double e0 : {0.0, -1.0, 0.6}) {
     const double b0 = slope / (c0 * d0);
     std::vector<double> start = {d0, c0, std::isfinite(b0) ? b0 : 1.0, e0, 0.0, offset, 0.0};
@@ -130,22 +148,28 @@ bool ShowsPeak(const TMeasuredCurve& curve, const CurveParams& fit) {
   return std::isfinite(fit.cost) && fit.p[kD] < 2.0 * max_abs && fit.p[kC] > 0.3 && fit.p[kC] < 3.0;
 }
 
-// The shape factors of the curves that show their peak, each fitted alone.
-std::vector<double> ForceShapes(const std::vector<TMeasuredCurve>& curves, double default_shape) {
+// Each curve fitted with its own shape factor.
+std::vector<CurveParams> OwnShapeFits(const std::vector<TMeasuredCurve>& curves, double default_shape) {
+  std::vector<CurveParams> fits;
+  for (const TMeasuredCurve& curve : curves) fits.push_back(FitForce(curve, default_shape, kNaN));
+  return fits;
+}
+
+// The shape factors of the curves that show their peak.
+std::vector<double> ForceShapes(const std::vector<TMeasuredCurve>& curves, const std::vector<CurveParams>& own) {
   std::vector<double> shapes;
-  for (const TMeasuredCurve& curve : curves) {
-    const CurveParams fit = FitForce(curve, default_shape, kNaN);
-    if (ShowsPeak(curve, fit)) shapes.push_back(fit.p[kC]);
-  }
+  for (size_t i = 0; i < curves.size(); ++i)
+    if (ShowsPeak(curves[i], own[i])) shapes.push_back(own[i].p[kC]);
   return shapes;
 }
 
 // Per-curve force fits with one shape factor common to all curves, as the
 // channel's model has it.
 std::vector<CurveParams> FitForceCurves(const std::vector<TMeasuredCurve>& curves, double default_shape,
-                                        double shape) {
+                                        double shape, const std::vector<CurveParams>& own) {
   std::vector<CurveParams> fits;
-  for (const TMeasuredCurve& curve : curves) fits.push_back(FitForce(curve, default_shape, shape));
+  for (size_t i = 0; i < curves.size(); ++i)
+    fits.push_back(FitForce(curves[i], default_shape, shape, i < own.size() ? &own[i] : nullptr));
   return fits;
 }
 
@@ -211,8 +235,8 @@ double Magnitude(double g) { return std::fabs(g); }
 // ------------------------------------------------------------ the channels
 
 void EstimateLateral(TCoefficientSet& set, const std::vector<TMeasuredCurve>& curves, double shape,
-                     TStartEstimate& estimate) {
-  std::vector<CurveParams> fits = FitForceCurves(curves, kLateralShape, shape);
+                     const std::vector<CurveParams>& own, TStartEstimate& estimate) {
+  std::vector<CurveParams> fits = FitForceCurves(curves, kLateralShape, shape, own);
   const double fz0 = RatedLoad(set, curves, set.Free("Fz0"));
   const double g0 = MinAbsGamma(curves);
 
@@ -315,8 +339,8 @@ void EstimateLateral(TCoefficientSet& set, const std::vector<TMeasuredCurve>& cu
 }
 
 void EstimateLongitudinal(TCoefficientSet& set, const std::vector<TMeasuredCurve>& curves, double shape,
-                          TStartEstimate& estimate) {
-  std::vector<CurveParams> fits = FitForceCurves(curves, kLongitudinalShape, shape);
+                          const std::vector<CurveParams>& own, TStartEstimate& estimate) {
+  std::vector<CurveParams> fits = FitForceCurves(curves, kLongitudinalShape, shape, own);
   const double fz0 = RatedLoad(set, curves, set.Free("Fz0"));
   const double g0 = MinAbsGamma(curves);
 
@@ -409,7 +433,8 @@ enum { kDt, kBt, kCt, kEt, kSht, kDr, kBr, kEq, kMomentParams };
 
 struct MomentCurve {
   const TMeasuredCurve* curve = nullptr;
-  std::vector<double> fy0;  // lateral force at each point
+  std::vector<double> fy0;        // lateral force at each point
+  std::vector<double> cos_alpha;  // cos of each point's slip angle
   double shf = 0;           // SHy + SVy/Kya of the lateral set at this load
 };
 
@@ -418,12 +443,14 @@ double MomentShape(const double* p, const MomentCurve& mc, size_t i) {
   const double at = alpha + p[kSht];
   const double bt = p[kBt] * at;
   const double et = std::min(p[kEt] * (1.0 + p[kEq] * (2.0 / kPi) * std::atan(p[kBt] * p[kCt] * at)), 1.0);
-  const double trail = p[kDt] * std::cos(p[kCt] * std::atan(bt - et * (bt - std::atan(bt)))) * std::cos(alpha);
-  const double residual = p[kDr] * std::cos(std::atan(p[kBr] * (alpha + mc.shf))) * std::cos(alpha);
-  return -trail * mc.fy0[i] + residual;
+  const double trail = p[kDt] * std::cos(p[kCt] * std::atan(bt - et * (bt - std::atan(bt))));
+  // cos(atan(z)) = 1 / sqrt(1 + z^2)
+  const double br = p[kBr] * (alpha + mc.shf);
+  const double residual = p[kDr] / std::sqrt(1.0 + br * br);
+  return (-trail * mc.fy0[i] + residual) * mc.cos_alpha[i];
 }
 
-CurveParams FitMoment(const MomentCurve& mc, double shape) {
+CurveParams FitMoment(const MomentCurve& mc, double shape, const CurveParams* warm = nullptr) {
   const TMeasuredCurve& curve = *mc.curve;
   const double weight = kAsymmetryWeight * MaxAbs(curve.y);
   const auto residuals = [&mc, &curve, weight](const double* p, double* r) {
@@ -449,7 +476,10 @@ CurveParams FitMoment(const MomentCurve& mc, double shape) {
   // Where the moment changes sign away from the centre the trail has
   // vanished: Ct atan(Bt a) = pi/2 there.
   const double c0 = std::isfinite(shape) ? shape : kTrailShape;
-  std::vector<double> bt_starts = {5.0, 10.0, 20.0};
+  // With the curve's own fit at hand one start from the typical slope
+  // suffices beside it.
+  const bool warm_start = warm != nullptr && std::isfinite(warm->cost) && std::isfinite(shape);
+  std::vector<double> bt_starts = warm_start ? std::vector<double>{10.0} : std::vector<double>{5.0, 10.0, 20.0};
   std::vector<size_t> by_slip = order;
   std::sort(by_slip.begin(), by_slip.end(), [&curve](size_t a, size_t b) { return curve.x[a] < curve.x[b]; });
   for (size_t j = 0; j + 1 < by_slip.size(); ++j) {
@@ -470,15 +500,22 @@ CurveParams FitMoment(const MomentCurve& mc, double shape) {
   fixed[kBr] = true;
   CurveParams best;
   for (double bt0 : bt_starts) {
-    for (double e0 : {0.0, -1.0}) {
+    for (double e0 : warm_start ? std::initializer_list<double>{0.0} : std::initializer_list<double>{0.0, -1.0}) {
       const std::vector<double> start = {dt0, bt0, c0, e0, 0.0, dr0, 10.0, 0.0};
-      TCurveFitResult fit = FitCurve(residuals, curve.x.size() + 1, start, fixed);
+      TCurveFitResult fit = FitCurve(residuals, curve.x.size() + 1, start, fixed, CurveOptions());
       if (fit.cost < best.cost) best = {fit.x, fit.cost};
     }
   }
   if (std::isfinite(best.cost)) {
     fixed[kBr] = false;
-    const TCurveFitResult fit = FitCurve(residuals, curve.x.size() + 1, best.p, fixed);
+    const TCurveFitResult fit = FitCurve(residuals, curve.x.size() + 1, best.p, fixed, CurveOptions());
+    if (fit.cost < best.cost && std::fabs(fit.x[kBr]) <= 100.0 && std::fabs(fit.x[kDr]) <= 2.0 * MaxAbs(curve.y))
+      best = {fit.x, fit.cost};
+  }
+  if (warm_start) {
+    std::vector<double> start = warm->p;
+    start[kCt] = shape;
+    const TCurveFitResult fit = FitCurve(residuals, curve.x.size() + 1, start, fixed, CurveOptions());
     if (fit.cost < best.cost && std::fabs(fit.x[kBr]) <= 100.0 && std::fabs(fit.x[kDr]) <= 2.0 * MaxAbs(curve.y))
       best = {fit.x, fit.cost};
   }
@@ -504,6 +541,7 @@ std::vector<MomentCurve> MomentCurves(const TCoefficientSet& set, const std::vec
     mc.curve = &curve;
     try {
       for (double slip : curve.slip) mc.fy0.push_back(LateralForce(lateral, curve.camber, curve.fz, slip));
+      for (double alpha : curve.x) mc.cos_alpha.push_back(std::cos(alpha));
       const double dfz = (curve.fz - fz0) / fz0;
       const double shy = lateral.PHy1 + lateral.PHy2 * dfz + lateral.PHy3 * curve.gamma;
       const double svy = curve.fz * (lateral.PVy1 + lateral.PVy2 * dfz + (lateral.PVy3 + lateral.PVy4 * dfz) * curve.gamma);
@@ -513,29 +551,40 @@ std::vector<MomentCurve> MomentCurves(const TCoefficientSet& set, const std::vec
     } catch (const std::exception&) {
       mc.fy0.assign(curve.x.size(), 0.0);
     }
+    if (mc.cos_alpha.size() != curve.x.size()) {
+      mc.cos_alpha.clear();
+      for (double alpha : curve.x) mc.cos_alpha.push_back(std::cos(alpha));
+    }
     ClearFpFaults();
     moments.push_back(std::move(mc));
   }
   return moments;
 }
 
-std::vector<double> TrailShapes(const std::vector<MomentCurve>& moments) {
-  std::vector<double> shapes;
-  for (const MomentCurve& mc : moments) {
-    const CurveParams fit = FitMoment(mc, kNaN);
-    if (std::isfinite(fit.cost) && fit.p[kCt] > 0.3 && fit.p[kCt] < 3.0) shapes.push_back(fit.p[kCt]);
-  }
+// Each curve of the moment fitted with its own trail shape factor.
+std::vector<CurveParams> OwnTrailFits(const std::vector<MomentCurve>& moments) {
+  std::vector<CurveParams> fits;
+  for (const MomentCurve& mc : moments) fits.push_back(FitMoment(mc, kNaN));
   ClearFpFaults();
+  return fits;
+}
+
+std::vector<double> TrailShapes(const std::vector<CurveParams>& own) {
+  std::vector<double> shapes;
+  for (const CurveParams& fit : own)
+    if (std::isfinite(fit.cost) && fit.p[kCt] > 0.3 && fit.p[kCt] < 3.0) shapes.push_back(fit.p[kCt]);
   return shapes;
 }
 
 void EstimateAligning(TCoefficientSet& set, const std::vector<TMeasuredCurve>& curves,
-                      const std::vector<MomentCurve>& moments, double shape, TStartEstimate& estimate) {
+                      const std::vector<MomentCurve>& moments, double shape, const std::vector<CurveParams>& own,
+                      TStartEstimate& estimate) {
   const double fz0 = set.Value("Fz0");
   double r0 = set.Value("R0");
   if (!(std::fabs(r0) > 1e-9)) r0 = 0.3;
   std::vector<CurveParams> fits;
-  for (const MomentCurve& mc : moments) fits.push_back(FitMoment(mc, shape));
+  for (size_t i = 0; i < moments.size(); ++i)
+    fits.push_back(FitMoment(moments[i], shape, i < own.size() ? &own[i] : nullptr));
   ClearFpFaults();
 
   const double g0 = MinAbsGamma(curves);
@@ -661,22 +710,25 @@ TStartEstimate EstimateStartValues(TFitChannel channel, TCoefficientSet& set,
   if (curves.empty())
     throw std::invalid_argument("The data set holds no curve with four or more points to estimate from.");
   std::vector<MomentCurve> moments;
+  std::vector<CurveParams> own;  // each curve with its own shape factor
   std::vector<double> shapes;
   std::string_view shape_name;
   switch (channel) {
     case TFitChannel::kLateral:
       shape_name = "PCy1";
-      if (work.Free(shape_name)) shapes = ShapeCandidates(ForceShapes(curves, kLateralShape), kLateralShape);
+      own = OwnShapeFits(curves, kLateralShape);
+      if (work.Free(shape_name)) shapes = ShapeCandidates(ForceShapes(curves, own), kLateralShape);
       break;
     case TFitChannel::kLongitudinal:
       shape_name = "PCx1";
-      if (work.Free(shape_name))
-        shapes = ShapeCandidates(ForceShapes(curves, kLongitudinalShape), kLongitudinalShape);
+      own = OwnShapeFits(curves, kLongitudinalShape);
+      if (work.Free(shape_name)) shapes = ShapeCandidates(ForceShapes(curves, own), kLongitudinalShape);
       break;
     case TFitChannel::kAligning:
       shape_name = "QCz1";
       moments = MomentCurves(work, curves);
-      if (work.Free(shape_name)) shapes = ShapeCandidates(TrailShapes(moments), kTrailShape);
+      own = OwnTrailFits(moments);
+      if (work.Free(shape_name)) shapes = ShapeCandidates(TrailShapes(own), kTrailShape);
       break;
   }
   if (shapes.empty()) shapes.push_back(work.Value(shape_name));
@@ -692,9 +744,9 @@ TStartEstimate EstimateStartValues(TFitChannel channel, TCoefficientSet& set,
     TStartEstimate proposed;
     try {
       switch (channel) {
-        case TFitChannel::kLateral: EstimateLateral(trial, curves, shape, proposed); break;
-        case TFitChannel::kAligning: EstimateAligning(trial, curves, moments, shape, proposed); break;
-        case TFitChannel::kLongitudinal: EstimateLongitudinal(trial, curves, shape, proposed); break;
+        case TFitChannel::kLateral: EstimateLateral(trial, curves, shape, own, proposed); break;
+        case TFitChannel::kAligning: EstimateAligning(trial, curves, moments, shape, own, proposed); break;
+        case TFitChannel::kLongitudinal: EstimateLongitudinal(trial, curves, shape, own, proposed); break;
       }
     } catch (const EConvertError&) {
       throw;
