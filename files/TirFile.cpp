@@ -404,7 +404,8 @@ struct TSectionLayout {
 };
 
 std::string Q(const char* text) { return std::string("'") + text + "'"; }
-std::string N(double value) { return TirNumber(value); }
+// A placeholder derived from a fitted value; 0 when the derivation overflows.
+std::string N(double value) { return TirNumber(std::isfinite(value) ? value : 0.0); }
 
 // The full MF 5.2 (PAC2002) layout; the 60 coefficients' values are filled in
 // afterwards.  Values that a pure-slip fit does not give are neutral: every
@@ -551,9 +552,15 @@ constexpr const char* kHeaderPrefix = "$ Morvex: ";
 bool IsTirPath(const std::string& path) { return EndsWithTir(path); }
 
 std::string TirNumber(double value) {
-  if (value == 0.0) return "0";
+  // A subnormal number is written as 0: readers that parse with std::stod
+  // throw on it (the C library reports it as a range error).
+  if (value == 0.0 || std::fpclassify(value) == FP_SUBNORMAL) return "0";
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  double back;
+  // Next to the largest double, 15 digits round beyond the double range.
+  if (!TryStrToFloatPoint(std::string_view(buffer, static_cast<size_t>(result.ptr - buffer)), back))
+    result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
   return std::string(buffer, result.ptr);
 }
 
@@ -596,6 +603,10 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
     result.notes.push_back("UNLOADED_RADIUS and FNOMIN were converted from the units of [UNITS] to metres and "
                            "newtons.");
   FoldScalingFactors(values, keys, path, result.notes);
+  for (const auto& [name, value] : values)
+    if (!std::isfinite(value))
+      throw Exception("Folding the scaling factors of " + path + " into " + name +
+                      " gives a number beyond the double range");
   if (version == TTirVersion::kMF6) result.notes.push_back(MF6Note(keys, path));
 
   // Signs: the file is ISO; the set gets the chosen convention.
@@ -626,8 +637,12 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
   if (!unreadable.empty())
     result.notes.push_back("Not a number in the file, kept as they were: " + Join(unreadable, ", ") + ".");
 
-  for (const auto& [name, value] : values)
-    set.SetText(name, FloatToStrF(value, TFloatFormat::kGeneral, 15, 0));
+  for (const auto& [name, value] : values) {
+    std::string text = FloatToStrF(value, TFloatFormat::kGeneral, 15, 0);
+    double back;
+    if (!TryStrToFloat(text, back)) text = FloatToStrF(value, TFloatFormat::kGeneral, 17, 0);
+    set.SetText(name, text);
+  }
   return result;
 }
 

@@ -117,7 +117,9 @@ TTirExportResult ExportTir(const TCoefficientSet& set, const std::string& path,
                            const TTirExportOptions& options = {});
 
 // The text of a number in a property file: C locale, 15 significant digits,
-// shortest form ("4000", "-0.0125", "1.5e-05").
+// shortest form ("4000", "-0.0125", "1.5e-05"); 17 digits next to the
+// largest double, where 15 would round beyond it; 0 for a subnormal number,
+// which std::stod-based readers refuse.
 std::string TirNumber(double value);
 
 }  // namespace morvex

@@ -426,3 +426,35 @@ TEST(TirExport, RefusalsLeaveTheTargetAsItWas) {
 
 }  // namespace
 }  // namespace morvex
+
+namespace morvex {
+namespace {
+
+TEST(TirFile, ExtremeValuesStayNumbersThroughAPropertyFile) {
+  TempDir dir;
+  TMemoryCoefficientSet set;
+  set.SetText("Fz0", "1.7976931348623157E308");  // 15 digits would round beyond the double range
+  set.SetText("PCy1", "4.9E-324");
+  set.SetText("PDy1", "-0");
+  const std::string path = dir.File("extreme.tir");
+  ExportTir(set, path, {TSignConvention::kIso, std::nullopt, {}});
+  EXPECT_TRUE(StrictTirRead(path).complaints.empty());
+  TMemoryCoefficientSet back;
+  ImportTir(back, path, TSignConvention::kIso);
+  for (const char* name : {"Fz0", "PDy1"}) EXPECT_EQ(back.Value(name), set.Value(name)) << name;
+  EXPECT_EQ(back.Text("PCy1"), "0");  // a subnormal number is written as 0
+
+  // Folding a factor that overflows a coefficient is refused by name.
+  WriteAll(path, "[MODEL]\nFITTYP = 6\n[SCALING_COEFFICIENTS]\nLKY = 1e300\n[LATERAL_COEFFICIENTS]\nPKY1 = -1e10\n");
+  EXPECT_NE(MessageOf([&] { ImportTir(back, path); }).find("PKy1"), std::string::npos);
+}
+
+TEST(TirFile, TypeByExtension) {
+  EXPECT_TRUE(IsTirPath("a/b/car.tir"));
+  EXPECT_TRUE(IsTirPath("CAR.TIR"));
+  EXPECT_FALSE(IsTirPath("car.tir.txt"));
+  EXPECT_FALSE(IsTirPath("tir"));
+}
+
+}  // namespace
+}  // namespace morvex
