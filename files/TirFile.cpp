@@ -174,6 +174,7 @@ enum class TTirVersion { kMF52, kMF6 };
 
 TTirVersion VersionOf(const TTirKeys& keys, const std::string& path, std::vector<std::string>& notes) {
   const TTirValue* fittyp = keys.Find("MODEL", "FITTYP");
+  if (fittyp && fittyp->text.empty()) fittyp = nullptr;  // "FITTYP =" says nothing
   if (fittyp) {
     double value;
     if (TryStrToFloatPoint(fittyp->text, value)) {
@@ -190,7 +191,7 @@ TTirVersion VersionOf(const TTirKeys& keys, const std::string& path, std::vector
                     "property files");
   }
   const TTirValue* format = keys.Find("MODEL", "PROPERTY_FILE_FORMAT");
-  if (format) {
+  if (format && !format->text.empty()) {
     const std::string name = Upper(format->text);
     if (name == "PAC2002" || name == "MF_05" || name == "MF_5.2" || name == "MF5.2") return TTirVersion::kMF52;
     throw Exception("PROPERTY_FILE_FORMAT = '" + format->text + "' in " + Where(path, format) +
@@ -229,7 +230,7 @@ constexpr TUnit kAngleUnits[] = {{"RAD", 1}, {"RADIAN", 1}, {"RADIANS", 1}};
 double UnitFactor(const TTirKeys& keys, const char* key, std::span<const TUnit> units, const std::string& path,
                   const char* what) {
   const TTirValue* value = keys.Find("UNITS", key);
-  if (!value) return 1.0;
+  if (!value || Trim(value->text).empty()) return 1.0;  // missing or empty: the SI default
   const std::string name = Upper(Trim(value->text));
   for (const TUnit& unit : units)
     if (name == unit.name) return unit.factor;
@@ -608,6 +609,10 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
       throw Exception("Folding the scaling factors of " + path + " into " + name +
                       " gives a number beyond the double range");
   if (version == TTirVersion::kMF6) result.notes.push_back(MF6Note(keys, path));
+  if (const TTirValue* side = keys.Find("MODEL", "TYRESIDE"); side && Upper(side->text) == "RIGHT")
+    result.notes.push_back("TYRESIDE = 'RIGHT' in " + Where(path, side) +
+                           ": the coefficients describe the tire as measured on the right side; they were "
+                           "taken as they are, not mirrored.");
 
   // Signs: the file is ISO; the set gets the chosen convention.
   result.convention = convention.value_or(ConventionOfSet(set));

@@ -207,6 +207,13 @@ TEST(TirImport, LexicalOddities) {
   EXPECT_EQ(set.Text("PDy1"), "keep");
   EXPECT_EQ(set.Text("PEy1"), "keep too");
   EXPECT_TRUE(Contains(result.notes, "PEY1 ('x', line 20)"));
+
+  // Empty version and unit values say nothing; a right-side tire is named.
+  WriteAll(path, "[UNITS]\nLENGTH =\n[MODEL]\nFITTYP =\nPROPERTY_FILE_FORMAT = 'PAC2002'\nTYRESIDE = 'RIGHT'\n"
+                 "[DIMENSION]\nUNLOADED_RADIUS = 0.3\n");
+  const TTirImportResult right = ImportTir(set, path, TSignConvention::kIso);
+  EXPECT_EQ(set.Text("R0"), "0.3");
+  EXPECT_TRUE(Contains(right.notes, "TYRESIDE = 'RIGHT'"));
 }
 
 TEST(TirImport, NeverChangesAFreeFlag) {
