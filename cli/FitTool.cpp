@@ -195,6 +195,7 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
         for (const TVerdictReason& reason : outcome.verdict.reasons) fit << ' ' << reason.text;
       }
       info.fits.push_back(fit.str());
+      AddDataRanges(info.ranges, data, options.channel != TFitChannel::kLongitudinal);
       ExportCoefficientFile(set, *options.output_path, options.template_path, options.convention, info, err);
     }
   } catch (const std::exception& error) {

@@ -413,7 +413,15 @@ std::string N(double value) { return TirNumber(std::isfinite(value) ? value : 0.
 // scaling factor 1, pressure, overturning and combined-slip terms 0 (with
 // RCX1 = RCY1 = 1 the combined-slip weights are 1), and the placeholders of
 // a passenger car tire elsewhere.
-std::vector<TSectionLayout> FullLayout(double r0, double fz0) {
+std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& ranges) {
+  auto range = [](const std::optional<std::pair<double, double>>& r, double low, double high) {
+    return r ? std::pair<std::string, std::string>{N(r->first), N(r->second)}
+             : std::pair<std::string, std::string>{N(low), N(high)};
+  };
+  const auto kappa = range(ranges.slip_ratio, -1.5, 1.5);
+  const auto alpha = range(ranges.slip_angle, -1.5708, 1.5708);
+  const auto gamma = range(ranges.camber, -0.26181, 0.26181);
+  const auto load = range(ranges.load, 0, std::fabs(fz0) * 3);
   std::vector<TSectionLayout> s;
   s.push_back({"MDI_HEADER",
                {{"FILE_TYPE", Q("tir"), nullptr}, {"FILE_VERSION", "3.0", nullptr}, {"FILE_FORMAT", Q("ASCII"), nullptr}}});
@@ -447,10 +455,15 @@ std::vector<TSectionLayout> FullLayout(double r0, double fz0) {
                 {"BREFF", "8.4", "placeholder"},
                 {"DREFF", "0.27", "placeholder"},
                 {"FREFF", "0.07", "placeholder"}}});
-  s.push_back({"LONG_SLIP_RANGE", {{"KPUMIN", "-1.5", nullptr}, {"KPUMAX", "1.5", nullptr}}});
-  s.push_back({"SLIP_ANGLE_RANGE", {{"ALPMIN", "-1.5708", nullptr}, {"ALPMAX", "1.5708", nullptr}}});
-  s.push_back({"INCLINATION_ANGLE_RANGE", {{"CAMMIN", "-0.26181", nullptr}, {"CAMMAX", "0.26181", nullptr}}});
-  s.push_back({"VERTICAL_FORCE_RANGE", {{"FZMIN", "0", nullptr}, {"FZMAX", N(std::fabs(fz0) * 3), nullptr}}});
+  const char* kData = "range of the fitted data";
+  s.push_back({"LONG_SLIP_RANGE", {{"KPUMIN", kappa.first, ranges.slip_ratio ? kData : nullptr},
+                                   {"KPUMAX", kappa.second, nullptr}}});
+  s.push_back({"SLIP_ANGLE_RANGE", {{"ALPMIN", alpha.first, ranges.slip_angle ? kData : nullptr},
+                                    {"ALPMAX", alpha.second, nullptr}}});
+  s.push_back({"INCLINATION_ANGLE_RANGE", {{"CAMMIN", gamma.first, ranges.camber ? kData : nullptr},
+                                           {"CAMMAX", gamma.second, nullptr}}});
+  s.push_back({"VERTICAL_FORCE_RANGE", {{"FZMIN", load.first, ranges.load ? kData : nullptr},
+                                        {"FZMAX", load.second, nullptr}}});
   TSectionLayout scaling{"SCALING_COEFFICIENTS", {}};
   for (const char* key : {"LFZO", "LCX", "LMUX", "LEX", "LKX", "LHX", "LVX", "LGAX", "LCY", "LMUY", "LEY",
                           "LKY", "LHY", "LVY", "LGAY", "LTR", "LRES", "LGAZ", "LXAL", "LYKA", "LVYKA", "LS",
@@ -551,6 +564,24 @@ constexpr const char* kHeaderPrefix = "$ Morvex: ";
 }  // namespace
 
 bool IsTirPath(const std::string& path) { return EndsWithTir(path); }
+
+void AddDataRanges(TTirRanges& ranges, const TTireDataSet& data, bool slip_is_angle) {
+  auto widen = [](std::optional<std::pair<double, double>>& r, double v) {
+    if (!std::isfinite(v)) return;
+    if (!r)
+      r = std::pair<double, double>{v, v};
+    else
+      r = std::pair<double, double>{std::min(r->first, v), std::max(r->second, v)};
+  };
+  constexpr double kRad = M_PI / 180.0;
+  for (const TLoadCase& lc : data.Cases) {
+    if (lc.Loads.empty() || lc.Slips.empty()) continue;
+    widen(ranges.camber, lc.Camber * kRad);
+    for (double load : lc.Loads)
+      if (load > 0) widen(ranges.load, load);
+    for (double slip : lc.Slips) widen(slip_is_angle ? ranges.slip_angle : ranges.slip_ratio, slip_is_angle ? slip * kRad : slip);
+  }
+}
 
 std::string TirNumber(double value) {
   // A subnormal number is written as 0: readers that parse with std::stod
@@ -806,7 +837,7 @@ std::string ExportFullLayout(const std::map<std::pair<std::string, std::string>,
   const double fz0 = iso.at({"VERTICAL", "FNOMIN"});
   std::string text;
   for (const std::string& line : HeaderLines(options, convention)) text += line + "\n";
-  for (const TSectionLayout& section : FullLayout(r0, fz0)) {
+  for (const TSectionLayout& section : FullLayout(r0, fz0, options.info.ranges)) {
     text += SeparatorLine(section.name) + "\n[" + section.name + "]\n";
     for (const TKeyLine& key : section.keys) {
       const auto it = iso.find({section.name, key.key});

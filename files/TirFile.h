@@ -52,9 +52,11 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/SignConvention.h"
+#include "tiredata/TireDataSet.h"
 #include "tiremodel/CoefficientSet.h"
 
 namespace morvex {
@@ -82,11 +84,26 @@ struct TTirImportResult {
 TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path,
                            std::optional<TSignConvention> convention = std::nullopt);
 
+// The ranges of the fitted data, for the *_RANGE sections of a new file
+// (without them, wide neutral ranges are written).
+struct TTirRanges {
+  std::optional<std::pair<double, double>> load;        // FZMIN, FZMAX (N)
+  std::optional<std::pair<double, double>> slip_angle;  // ALPMIN, ALPMAX (rad)
+  std::optional<std::pair<double, double>> slip_ratio;  // KPUMIN, KPUMAX
+  std::optional<std::pair<double, double>> camber;      // CAMMIN, CAMMAX (rad)
+};
+
+// Widens `ranges` by the loads, slips and cambers of a data set (slip
+// angles and cambers in degrees, as in data files).  `slip_is_angle`: the
+// data are of the lateral or aligning channel.
+void AddDataRanges(TTirRanges& ranges, const TTireDataSet& data, bool slip_is_angle);
+
 // What the header of an exported file tells about where the set came from.
 struct TTirExportInfo {
   std::string data_file;          // empty: none known
   std::vector<std::string> fits;  // one line per fit, e.g. "lateral: RMS 15.2, verdict good"
   std::string date;               // empty: now, "YYYY-MM-DD HH:MM" local time
+  TTirRanges ranges;
 };
 
 struct TTirExportOptions {

@@ -1,6 +1,7 @@
 #include "ui/TirChoices.h"
 
 #include <filesystem>
+#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -18,6 +19,7 @@ namespace {
 struct TRecordedFit {
   std::string data_file;
   std::string text;
+  TTirRanges ranges;
 };
 
 std::map<TFitChannel, TRecordedFit>& RecordedFits() {
@@ -65,7 +67,8 @@ void ShowNotes(QWidget* parent, const std::string& intro, const std::vector<std:
 
 }  // namespace
 
-void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, const std::string& data_file) {
+void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, const std::string& data_file,
+                        const TTireDataSet& data) {
   std::ostringstream text;
   text << ChannelName(report.channel) << ": " << report.points << " points, RMS "
        << FloatToStrF(report.rms, TFloatFormat::kGeneral, 6, 0);
@@ -74,7 +77,9 @@ void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, co
     text << ", verdict poor:";
     for (const TVerdictReason& reason : verdict.reasons) text << ' ' << reason.text;
   }
-  RecordedFits()[report.channel] = {data_file, text.str()};
+  TTirRanges ranges;
+  AddDataRanges(ranges, data, report.channel != TFitChannel::kLongitudinal);
+  RecordedFits()[report.channel] = {data_file, text.str(), ranges};
 }
 
 void ClearRecordedFits() { RecordedFits().clear(); }
@@ -97,6 +102,14 @@ void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set) {
   std::string data_file;
   for (const auto& [channel, fit] : RecordedFits()) {
     options.info.fits.push_back(fit.text);
+    auto merge = [](std::optional<std::pair<double, double>>& into, const std::optional<std::pair<double, double>>& r) {
+      if (!r) return;
+      into = into ? std::pair<double, double>{std::min(into->first, r->first), std::max(into->second, r->second)} : *r;
+    };
+    merge(options.info.ranges.load, fit.ranges.load);
+    merge(options.info.ranges.slip_angle, fit.ranges.slip_angle);
+    merge(options.info.ranges.slip_ratio, fit.ranges.slip_ratio);
+    merge(options.info.ranges.camber, fit.ranges.camber);
     if (data_file.find(fit.data_file) == std::string::npos)
       data_file += (data_file.empty() ? "" : "; ") + fit.data_file;
   }

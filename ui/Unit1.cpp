@@ -518,7 +518,7 @@ void TForm1::UpdateReport(const TFitOutcome& outcome) {
   } catch (const std::exception&) {
     return;
   }
-  RecordFitForExport(*last_report_, outcome.verdict, StatusText(1).toStdString());
+  RecordFitForExport(*last_report_, outcome.verdict, StatusText(1).toStdString(), data_);
   Button9->setEnabled(true);
   if (report_window_ != nullptr && report_window_->isVisible()) report_window_->ShowReport(*last_report_);
 }

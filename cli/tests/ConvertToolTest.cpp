@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/FitTool.h"
+#include "files/TirFile.h"
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
 #include "numerics/LxBasics.h"
@@ -167,6 +168,31 @@ TEST_F(ConvertToolTest, FitUnderADecimalCommaWithShippedOrNoFiles) {
     EXPECT_EQ(RunFitTool(options, out, err_), kExitOk) << err_.str();
     EXPECT_EQ(err_.str().find("n'est pas une valeur"), std::string::npos) << err_.str();
   }
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+TEST(TirRanges, NewFileTakesTheRangesOfTheFittedData) {
+  TTireDataSet data;
+  data.Cases.push_back({2.0, {2000, 6000}, {-8, 0, 10}, std::vector<double>(6, 0.0)});
+  data.Cases.push_back({-1.0, {0, 4000}, {-12, 4}, std::vector<double>(4, 0.0)});
+  TTirExportOptions options;
+  AddDataRanges(options.info.ranges, data, true);
+  const fs::path path = fs::temp_directory_path() / "morvex-ranges.tir";
+  ExportTir(TMemoryCoefficientSet(), path.string(), options);
+  std::ifstream in(path);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  fs::remove(path);
+  EXPECT_NE(text.find("\nFZMIN                     = 2000 "), std::string::npos);  // a load of 0 is no load
+  EXPECT_NE(text.find("\nFZMAX                     = 6000\n"), std::string::npos);
+  EXPECT_NE(text.find("\nALPMIN                    = " + TirNumber(-12 * M_PI / 180) + " "), std::string::npos);
+  EXPECT_NE(text.find("\nALPMAX                    = " + TirNumber(10 * M_PI / 180) + "\n"), std::string::npos);
+  EXPECT_NE(text.find("\nCAMMIN                    = " + TirNumber(-M_PI / 180) + " "), std::string::npos);
+  EXPECT_NE(text.find("\nKPUMIN                    = -1.5\n"), std::string::npos);  // no slip-ratio data
 }
 
 }  // namespace
