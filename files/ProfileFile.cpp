@@ -12,7 +12,6 @@
 #include <system_error>
 #include <vector>
 
-
 namespace morvex {
 
 namespace {

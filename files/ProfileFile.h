@@ -1,10 +1,15 @@
 // Profile files: INI-style text files of [sections] holding key=value lines.
 //
 // This is the program's one door to such files.  It behaves like the
-// classic profile-file functions of desktop systems: section and key names match without regard to case; a write
-// replaces the one line of its key (or adds the key to its section, or the
-// section at the end of the file, or creates the file) and keeps every other
-// byte of the file, comments and blank lines included.
+// classic profile-file functions of desktop systems: section and key names
+// match without regard to case; a write replaces the one line of its key
+// (or adds the key to its section, or the section at the end of the file,
+// or creates the file) and keeps every other byte of the file, comments and
+// blank lines included.  It reads and writes the files itself rather than
+// through minIni: that library reads through a fixed 512-byte line buffer
+// (a longer line was cut short, and its rest read as a line of its own),
+// takes a byte-order mark for part of the first section name, and writes
+// LF line ends into CR LF files.
 //
 // Reading.  Blanks around the equals sign and around the value are dropped,
 // a value in double quotes loses its quotes, and a ';' or '#' after the value
@@ -23,7 +28,6 @@
 // that reads these files reads them whole: a longer one is refused (the
 // functions return false), never cut short.
 #pragma once
-
 
 #include <optional>
 #include <span>
