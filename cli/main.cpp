@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/BatchTool.h"
 #include "cli/FitTool.h"
 #include "numerics/LxBasics.h"
 
@@ -127,6 +128,16 @@ int main(int argc, char** argv) {
                           "the sign of PKy1; when reading a .tir, that of the start-up defaults)")
       ->check(CLI::IsMember(conventions, CLI::ignore_case));
 
+  morvex::TBatchOptions batch;
+  CLI::App* batch_cmd = app.add_subcommand(
+      "batch",
+      "Run the fits of a manifest, several at once: one line per fit, 'DATA CHANNEL START FREE "
+      "OPTIMIZER OUTPUT' (START: a coefficient file, 'estimate' or 'estimate:FILE'); one summary "
+      "line per fit; the exit status is the worst of the fits'.");
+  batch_cmd->add_option("MANIFEST", batch.manifest_path, "The manifest file")->required();
+  batch_cmd->add_option("--jobs", batch.jobs, "Fits at once (default: the number of cores)")
+      ->check(CLI::PositiveNumber);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -135,6 +146,12 @@ int main(int argc, char** argv) {
   }
 
   const std::string exe_dir = ExecutableDir(argv[0]);
+  if (batch_cmd->parsed()) {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    batch.executable = ec ? std::string(argv[0]) : self.string();
+    return morvex::RunBatchTool(batch, std::cout, std::cerr);
+  }
   if (fit_cmd->parsed()) {
     fit.channel = *morvex::ParseChannel(fit_channel);
     const std::string optimizer = Lower(fit_optimizer);
