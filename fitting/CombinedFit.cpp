@@ -14,15 +14,9 @@ namespace {
 // The host of the trust-region runs from the candidates: they report
 // progress and may be cancelled, but show nothing of their own; the
 // winner is shown once at the end.
-class CandidateHost final : public IFitHost {
+class CandidateHost final : public TSilentFitHost {
  public:
   explicit CandidateHost(IFitHost& host) : host_(host) {}
-  void ShowWaitScreen() override {}
-  void HideWaitScreen() override {}
-  void SetBusyCursor(bool) override {}
-  void ShowMessage(const std::string&) override {}
-  void Redraw() override {}
-  void SetCostText(const std::string&) override {}
   void Progress(const TFitProgress& progress) override { host_.Progress(progress); }
   bool CancelRequested() override { return host_.CancelRequested(); }
 

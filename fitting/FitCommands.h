@@ -86,6 +86,18 @@ class IFitHost {
   virtual bool CancelRequested() { return false; }
 };
 
+// A host with no window: it shows nothing and never asks to stop.  Derive
+// from it to hear only what matters (progress, say).
+class TSilentFitHost : public IFitHost {
+ public:
+  void ShowWaitScreen() override {}
+  void HideWaitScreen() override {}
+  void SetBusyCursor(bool) override {}
+  void ShowMessage(const std::string&) override {}
+  void Redraw() override {}
+  void SetCostText(const std::string&) override {}
+};
+
 // What the caller may want to know after a command returned normally.
 struct TFitOutcome {
   TFitChannel channel = TFitChannel::kLateral;

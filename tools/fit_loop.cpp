@@ -58,15 +58,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The window around a fit, reduced to nothing.
-class NoHost final : public IFitHost {
- public:
-  void ShowWaitScreen() override {}
-  void HideWaitScreen() override {}
-  void SetBusyCursor(bool) override {}
-  void ShowMessage(const std::string&) override {}
-  void Redraw() override {}
-  void SetCostText(const std::string&) override {}
-};
+class NoHost final : public TSilentFitHost {};
 
 struct TChannelCase {
   TFitChannel channel;

@@ -43,4 +43,15 @@ inline void FreeOnly(TCoefficientSet& set, const std::vector<std::string>& names
   for (const std::string& name : names) set.SetFree(name, true);
 }
 
+// The coefficients a channel's fit frees, but the rated load.
+inline std::vector<std::string> ChannelNames(TFitChannel channel) {
+  std::vector<std::string> names;
+  const auto order = channel == TFitChannel::kLateral    ? LateralFreeOrder()
+                     : channel == TFitChannel::kAligning ? AligningFreeOrder()
+                                                         : LongitudinalFreeOrder();
+  for (std::string_view name : order)
+    if (name != "Fz0") names.emplace_back(name);
+  return names;
+}
+
 }  // namespace morvex::test

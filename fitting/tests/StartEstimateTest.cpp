@@ -18,21 +18,12 @@
 namespace morvex {
 namespace {
 
+using test::ChannelNames;
 using test::FreeOnly;
 using test::Mirrored;
 using test::PublishedData;
 using test::PublishedTire;
 using test::RecordingHost;
-
-std::vector<std::string> ChannelNames(TFitChannel channel) {
-  std::vector<std::string> names;
-  const auto order = channel == TFitChannel::kLateral   ? LateralFreeOrder()
-                     : channel == TFitChannel::kAligning ? AligningFreeOrder()
-                                                         : LongitudinalFreeOrder();
-  for (std::string_view name : order)
-    if (name != "Fz0") names.emplace_back(name);
-  return names;
-}
 
 // The shipped start values: what a new user begins from.  The tire's rated
 // load and radius, and for the aligning moment its lateral set, as the user

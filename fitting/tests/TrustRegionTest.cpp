@@ -18,6 +18,7 @@
 namespace morvex {
 namespace {
 
+using test::ChannelNames;
 using test::FreeOnly;
 using test::RecordingHost;
 
@@ -51,16 +52,6 @@ TTireDataSet ExactData(TFitChannel channel, const TCoefficientSet& truth,
     data.Cases.push_back(lc);
   }
   return data;
-}
-
-std::vector<std::string> ChannelNames(TFitChannel channel) {
-  std::vector<std::string> names;
-  const auto order = channel == TFitChannel::kLateral    ? LateralFreeOrder()
-                     : channel == TFitChannel::kAligning ? AligningFreeOrder()
-                                                         : LongitudinalFreeOrder();
-  for (std::string_view name : order)
-    if (name != "Fz0") names.emplace_back(name);
-  return names;
 }
 
 
