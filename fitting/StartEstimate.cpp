@@ -499,8 +499,9 @@ CurveParams FitMoment(const MomentCurve& mc, double shape, const CurveParams* wa
   fixed[kCt] = std::isfinite(shape);
   fixed[kBr] = true;
   CurveParams best;
+  const std::vector<double> curvature_starts = warm_start ? std::vector<double>{0.0} : std::vector<double>{0.0, -1.0};
   for (double bt0 : bt_starts) {
-    for (double e0 : warm_start ? std::initializer_list<double>{0.0} : std::initializer_list<double>{0.0, -1.0}) {
+    for (double e0 : curvature_starts) {
       const std::vector<double> start = {dt0, bt0, c0, e0, 0.0, dr0, 10.0, 0.0};
       TCurveFitResult fit = FitCurve(residuals, curve.x.size() + 1, start, fixed, CurveOptions());
       if (fit.cost < best.cost) best = {fit.x, fit.cost};
