@@ -35,6 +35,9 @@ const std::set<std::string, std::less<>> kPeakShape = {
 // Fewer slips than this per curve leave shape, peak, stiffness, curvature
 // and shifts loosely tied.
 constexpr size_t kFewCurvePoints = 10;
+// Inclinations (deg) and relative loads closer than these count as one.
+constexpr double kSameCamber = 0.1;
+constexpr double kSameLoad = 0.03;
 
 std::span<const std::string_view> ChannelOrder(TFitChannel channel) {
   switch (channel) {
@@ -120,8 +123,12 @@ TDataAdvice AdviseOnData(TFitChannel channel, const TCoefficientSet& set, const 
     advice.points += lc.RowCount() * lc.LoadCount();
   }
   if (advice.points == 0) throw std::invalid_argument("The data set holds no points to judge.");
-  advice.cambers.assign(cambers.begin(), cambers.end());
-  advice.loads.assign(loads.begin(), loads.end());
+  // Imported data label each inclination's columns with their own mean
+  // loads: values within a few percent are one load of the test programme.
+  for (double c : cambers)
+    if (advice.cambers.empty() || c - advice.cambers.back() > kSameCamber) advice.cambers.push_back(c);
+  for (double l : loads)
+    if (advice.loads.empty() || l - advice.loads.back() > kSameLoad * std::fabs(advice.loads.back())) advice.loads.push_back(l);
 
   // ---- facts
   std::vector<std::string> camber_texts, load_texts;
@@ -136,7 +143,7 @@ TDataAdvice AdviseOnData(TFitChannel channel, const TCoefficientSet& set, const 
                           std::none_of(advice.cambers.begin(), advice.cambers.end(), [](double c) { return c > 0; });
   if (advice.cambers.size() == 1)
     advice.facts.push_back("one inclination: the camber coefficients cannot be determined");
-  else if (one_signed)
+  else if (one_signed && channel == TFitChannel::kAligning)
     advice.facts.push_back("the inclinations all have one sign: camber and its magnitude act alike");
   if (advice.loads.size() == 1)
     advice.facts.push_back("one load: the load-change coefficients cannot be determined");
