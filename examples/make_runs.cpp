@@ -2,10 +2,10 @@
 // recording (RunRecorder.h) of the tire of true-values.txt, as a
 // tab-separated run file in SAE signs and as a TYDEX file in ISO signs.
 //
-//   make_runs <examples folder> [rows]
+//   make_runs <examples folder> [rows output-file]
 //
 // With `rows`, the programme repeats until the run holds at least that many
-// samples and only the delimited file is written (run-<rows>.dat, for the
+// samples and only the delimited file is written, to `output-file` (for the
 // import benchmark).  The output is the same on every run (fixed seed).
 #include <cstdlib>
 #include <filesystem>
@@ -15,8 +15,8 @@
 #include "examples/RunRecorder.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::cerr << "usage: make_runs <examples folder> [rows]\n";
+  if (argc != 2 && argc != 4) {
+    std::cerr << "usage: make_runs <examples folder> [rows output-file]\n";
     return 2;
   }
   namespace ex = morvex::examples;
@@ -30,11 +30,11 @@ int main(int argc, char** argv) {
       out << text;
       if (!out) throw std::runtime_error("cannot write " + path.string());
     };
-    if (argc == 3) {
+    if (argc == 4) {
       const long rows = std::atol(argv[2]);
       const size_t once = ex::RecordRun(truth, programme).size();
       programme.repeat = static_cast<size_t>(rows) / once + 1;
-      write(folder / ("run-" + std::string(argv[2]) + ".dat"), ex::FormatDelimitedRun(ex::RecordRun(truth, programme)));
+      write(argv[3], ex::FormatDelimitedRun(ex::RecordRun(truth, programme)));
       return 0;
     }
     const auto samples = ex::RecordRun(truth, programme);

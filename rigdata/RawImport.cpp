@@ -23,6 +23,7 @@ constexpr double kMaxGridCells = 100000;
 constexpr double kCellsPerTolerance = 4;
 constexpr double kMaxHistogramCells = 1e6;
 constexpr size_t kMaxSetPoints = 100;
+constexpr size_t kMaxHeldTests = 200;
 // The slope of the lateral force near zero slip is measured within this slip angle (deg).
 constexpr double kSlopeWindow = 1.0;
 constexpr size_t kMinSlopeSamples = 10;
@@ -120,14 +121,48 @@ void Filter(std::vector<TIndex>& alive, TImportReport& report, std::string name,
   report.steps.push_back({std::move(name), std::move(limit), before - alive.size(), alive.size()});
 }
 
-// Peaks of the histogram of values[alive]: centres of values held by at
-// least `min_samples` samples within `tolerance`, at least twice the
-// tolerance apart.  The highest cell is taken first, its centre is the mean
-// of the samples within the tolerance, and cells within twice the tolerance
-// of it are then left out, so that the noise on a held value never splits
-// it into two set-points.
+// How long a value is held: what a set-point needs besides many samples.
+struct TDwell {
+  const std::vector<double>* time = nullptr;  // without one, `samples` in a row count
+  double seconds = 0;
+  size_t samples = 1;
+};
+
+// The samples of values[alive] within `tolerance` of `centre` that belong to
+// stretches held at least the dwell (consecutive samples of `alive`, within
+// the tolerance from the first to the last, lasting the dwell time).  A
+// ramp that passes through a value many times never holds it.
+size_t HeldSamples(const std::vector<double>& values, const std::vector<TIndex>& alive, double centre,
+                   double tolerance, const TDwell& dwell) {
+  size_t held = 0, run = 0;
+  double first = 0, last = 0;
+  auto close = [&] {
+    const bool long_enough = dwell.time ? run >= 2 && last - first >= dwell.seconds : run >= dwell.samples;
+    if (long_enough) held += run;
+    run = 0;
+  };
+  for (TIndex i : alive) {
+    if (std::fabs(values[i] - centre) <= tolerance) {
+      const double t = dwell.time ? (*dwell.time)[i] : 0.0;
+      if (run == 0) first = t;
+      last = t;
+      ++run;
+    } else if (run > 0) {
+      close();
+    }
+  }
+  if (run > 0) close();
+  return held;
+}
+
+// Peaks of the histogram of values[alive]: centres of values held (see
+// HeldSamples) by at least `min_samples` samples within `tolerance`, at
+// least twice the tolerance apart.  The highest cell is taken first, its
+// centre is the mean of the samples within the tolerance, and cells within
+// twice the tolerance of it are then left out, so that the noise on a held
+// value never splits it into two set-points.
 std::vector<TImportSetPoint> FindPeaks(const std::vector<double>& values, const std::vector<TIndex>& alive,
-                                       double tolerance, size_t min_samples) {
+                                       double tolerance, size_t min_samples, const TDwell& dwell) {
   std::vector<TImportSetPoint> peaks;
   if (alive.empty()) return peaks;
   double lo = values[alive[0]], hi = lo;
@@ -166,12 +201,22 @@ std::vector<TImportSetPoint> FindPeaks(const std::vector<double>& values, const 
     }
     return support ? sum / static_cast<double>(support) : centre;
   };
+  size_t held_tests = 0;
   for (size_t c : order) {
     if (taken[c]) continue;
     size_t support = 0;
     double centre = window(lo + (static_cast<double>(c) + 0.5) * width, support);
     centre = window(centre, support);
     if (support < min_samples) continue;
+    // Each test of the dwell passes over the samples: a candidate that fails
+    // keeps its neighbours from being tried again, and the tries are few.
+    if (++held_tests > kMaxHeldTests) break;
+    if (HeldSamples(values, alive, centre, tolerance, dwell) < min_samples) {
+      const long mid = static_cast<long>(cell_of(std::clamp(centre, lo, hi)));
+      for (long k = std::max(0L, mid - reach); k <= std::min(static_cast<long>(cells) - 1, mid + reach); ++k)
+        taken[static_cast<size_t>(k)] = 1;
+      continue;
+    }
     peaks.push_back({centre, support});
     const long mid = static_cast<long>(cell_of(std::clamp(centre, lo, hi)));
     for (long k = std::max(0L, mid - 2 * reach); k <= std::min(static_cast<long>(cells) - 1, mid + 2 * reach); ++k)
@@ -514,12 +559,13 @@ TRawImportResult ImportRunText(std::string_view text, const TRawImportOptions& o
     }
   }
 
+  const TDwell dwell{time, options.min_dwell_seconds, dwell_samples};
   auto held_window = [&](TRunRole role, bool enabled, double setpoint, double tolerance, const char* unit,
                          std::vector<TImportSetPoint>& found) {
     if (!has(role) || !enabled) return false;
     const std::vector<double>& v = column(role);
     const std::string label(RoleInfo(role).label);
-    found = FindPeaks(v, alive, tolerance, dwell_samples);
+    found = FindPeaks(v, alive, tolerance, dwell_samples, dwell);
     double centre = setpoint;
     if (std::isnan(centre)) {
       if (found.empty()) {
@@ -579,7 +625,7 @@ TRawImportResult ImportRunText(std::string_view text, const TRawImportOptions& o
     const std::string label(RoleInfo(role).label);
     std::vector<TImportSetPoint> points;
     if (given.empty()) {
-      points = FindPeaks(v, alive, tolerance, held);
+      points = FindPeaks(v, alive, tolerance, held, dwell);
     } else {
       for (double g : given) points.push_back({g, 0});
       std::sort(points.begin(), points.end(), [](const auto& a, const auto& b) { return a.value < b.value; });

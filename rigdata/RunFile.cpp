@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -19,26 +20,27 @@ constexpr size_t kMaxHeaderLines = 3;
 // Longest text quoted whole in a message.
 constexpr size_t kMaxQuoted = 40;
 
-// Walks the lines of a text (CR LF, LF or CR end a line), counting them.
+// Walks the lines of a text, counting them.  Lines end with LF or CR LF;
+// in a text without any LF, with CR (old Mac files).
 class TLineReader {
  public:
   TLineReader(std::string_view text, size_t offset = 0, size_t line = 0)
-      : text_(text), pos_(offset), line_(line) {}
+      : text_(text),
+        pos_(offset),
+        line_(line),
+        end_char_(std::memchr(text.data(), '\n', text.size()) ? '\n' : '\r') {}
 
   bool Next(std::string_view& line) {
     const size_t n = text_.size();
     if (pos_ >= n) return false;
     start_ = pos_;
     const char* base = text_.data();
-    const void* nl = std::memchr(base + pos_, '\n', n - pos_);
-    size_t end = nl ? static_cast<size_t>(static_cast<const char*>(nl) - base) : n;
-    // A lone CR also ends a line; look for one only where the line has one.
-    const void* cr = std::memchr(base + pos_, '\r', end - pos_);
-    if (cr) end = static_cast<size_t>(static_cast<const char*>(cr) - base);
-    line = text_.substr(pos_, end - pos_);
-    pos_ = end;
-    if (pos_ < n && text_[pos_] == '\r') ++pos_;
-    if (pos_ < n && text_[pos_] == '\n' && (pos_ == end || text_[pos_ - 1] == '\r')) ++pos_;
+    const void* hit = std::memchr(base + pos_, end_char_, n - pos_);
+    const size_t end = hit ? static_cast<size_t>(static_cast<const char*>(hit) - base) : n;
+    size_t stop = end;
+    if (end_char_ == '\n' && stop > pos_ && text_[stop - 1] == '\r') --stop;
+    line = text_.substr(pos_, stop - pos_);
+    pos_ = end < n ? end + 1 : n;
     ++line_;
     return true;
   }
@@ -50,6 +52,7 @@ class TLineReader {
   std::string_view text_;
   size_t pos_;
   size_t line_;
+  char end_char_;
   size_t start_ = 0;
 };
 
@@ -119,8 +122,41 @@ bool SameToken(std::string_view a, std::string_view lower) {
   return true;
 }
 
+// Plain decimals (a sign, at most 19 digits with one decimal separator, no
+// exponent) whose digits make an integer below 2^53 and that have at most
+// 22 decimals: the value is then one division of two doubles that hold the
+// integer and the power of ten exactly, which IEEE arithmetic rounds
+// correctly (Clinger's fast path), so it equals what from_chars gives, in a
+// fraction of the time.  Anything else goes the long way.
+bool FastDecimal(std::string_view f, char decimal_separator, double& value) {
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  size_t i = 0;
+  const bool negative = f[0] == '-';
+  if (f[0] == '-' || f[0] == '+') i = 1;
+  uint64_t mantissa = 0;
+  int digits = 0, decimals = -1;
+  for (; i < f.size(); ++i) {
+    const char c = f[i];
+    if (c >= '0' && c <= '9') {
+      if (++digits > 19) return false;
+      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+      if (decimals >= 0) ++decimals;
+    } else if (c == decimal_separator && decimals < 0) {
+      decimals = 0;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || mantissa > (uint64_t{1} << 53) || decimals > 22) return false;
+  const double magnitude = static_cast<double>(mantissa) / kPowers[decimals < 0 ? 0 : decimals];
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
 TNumber ParseNumber(std::string_view field, char decimal_separator, double& value) {
   if (field.empty()) return TNumber::kMissing;
+  if (FastDecimal(field, decimal_separator, value)) return TNumber::kValue;
   const char first = field[0];
   if (!(first >= '0' && first <= '9') && first != '-' && first != '+' && first != '.' &&
       first != decimal_separator) {

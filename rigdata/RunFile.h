@@ -28,7 +28,8 @@
 // start with '!' are notes.  The file must end with **END: a file that stops
 // inside its data is reported as cut short.
 //
-// In both layouts an empty field, "NaN" or "NOTAVAIL" is a missing value
+// Lines end with LF or CR LF (with CR alone in a file that has no LF).  In
+// both layouts an empty field, "NaN" or "NOTAVAIL" is a missing value
 // (kept as NaN: the import drops such samples and counts them).  Numbers use
 // the decimal separator of the read options, '.' unless told otherwise,
 // whatever the process uses for its own files: rigs write '.'.

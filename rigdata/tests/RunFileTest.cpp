@@ -3,6 +3,7 @@
 // column its message must name.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -73,6 +74,26 @@ TEST(RunFile, OtherLayouts) {
   const TRunHeader header = ReadRunHeader(cases[3].text);
   EXPECT_EQ(header.title, "free text");
   EXPECT_TRUE(std::isnan(ReadRunRows(cases[3].text, header, {2}).values[0][1]));
+}
+
+// The readers' numbers are exactly those of the standard conversion
+// (std::from_chars, correctly rounded), whichever way they are parsed.
+TEST(RunFile, NumbersAreCorrectlyRounded) {
+  const char* numbers[] = {"-0.00017", "0.1", "4012.37", "-4012.3700", "123456789012345678", "9007199254740993",
+                           "9007199254740992", "1.7976931348623157", "0.30000000000000004", "1e-5", "-2.5E3",
+                           "0.0000000000000000000001", "3.14159265358979323846", "+7.5", ".5", "5."};
+  std::string text = "A B\n";
+  for (const char* n : numbers) text += std::string(n) + " 0\n";
+  const TRunHeader header = ReadRunHeader(text);
+  const TRunTable table = ReadRunRows(text, header, {0});
+  ASSERT_EQ(table.rows, std::size(numbers));
+  for (size_t k = 0; k < std::size(numbers); ++k) {
+    std::string_view n = numbers[k];
+    if (n[0] == '+') n.remove_prefix(1);
+    double expected = 0;
+    std::from_chars(n.data(), n.data() + n.size(), expected);
+    EXPECT_EQ(table.values[0][k], expected) << numbers[k];
+  }
 }
 
 TEST(RunFile, RowLimitStopsEarly) {
