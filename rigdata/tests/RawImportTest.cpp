@@ -312,6 +312,18 @@ TEST(RawImport, UserSetPointsAndDroppedBins) {
   EXPECT_GT(dropped, 0u);
 }
 
+// A long run passes many times through the loads between its set-points
+// while it ramps: that adds up to many samples, but never a held load.
+TEST(RawImport, RampsAreNotSetPoints) {
+  ex::TRunProgramme programme;
+  programme.repeat = 5;
+  const std::string run = ex::FormatDelimitedRun(ex::RecordRun(Truth(), programme));
+  const TRawImportResult result = ImportRunText(run, Options(TImportChannel::kLateral));
+  ASSERT_EQ(result.report.loads.size(), programme.loads.size()) << FormatImportReport(result.report);
+  ASSERT_EQ(result.data.Cases.size(), 3u);
+  EXPECT_EQ(result.data.Cases[0].Loads.size(), programme.loads.size());
+}
+
 TEST(RawImport, FilterText) {
   TRawImportOptions options;
   ApplyFilterText(options, "warmup=30, load-floor=500,pressure=off,speed=40,cell=0.25,min-bin=10");
