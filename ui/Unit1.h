@@ -16,6 +16,7 @@
 //   Button5 "Import MF model"                     Button5Click
 //   Button8 "Tire size calculator"                Button8Click
 //   BitBtnWithColor1 "Help"                       BitBtnWithColor1Click
+//   ButtonImportRun "Import measured run…"        ImportRunClick
 //   CBbx_camber (pick an item or type)            CBbx_camberChange
 //   SG1 (a cell editor closes)                    SG1SetEditText
 // Each handler runs its work through Guarded (Dialogs.h): an error ends the

@@ -4,12 +4,14 @@
 // file layout and sign convention carried them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "examples/RunRecorder.h"
 #include "fitting/ChannelModel.h"
+#include "fitting/StartEstimate.h"
 #include "fitting/TrustRegionFit.h"
 #include "numerics/LxBasics.h"
 #include "rigdata/RawImport.h"
@@ -157,10 +159,12 @@ void CurveGap(TFitChannel channel, const TCoefficientSet& a, const TCoefficientS
       }
 }
 
-// From the imported data, a trust-region fit recovers the tire: its curves
-// lie within 2 % of the peak force of the true ones over the data range.
-// The fit starts from every coefficient of the channel at 0.9 times its
-// true value (rated load and radius exact).
+// From the imported data, start values estimated from the data and a
+// trust-region fit recover the tire: its curves lie within 2 % of the peak
+// force of the true ones over the data range.  Every coefficient of the
+// channel is first put at 0.9 times its true value (rated load and radius
+// exact); the estimate then replaces what it can estimate (where it
+// estimates nothing, the fit starts from there).
 TEST(RawImport, FitFromImportedDataRecoversTheTire) {
   for (TImportChannel channel : {TImportChannel::kLateral, TImportChannel::kLongitudinal, TImportChannel::kAligning}) {
     const TRawImportResult result = ImportRunText(DelimitedRun(), Options(channel));
@@ -176,6 +180,9 @@ TEST(RawImport, FitFromImportedDataRecoversTheTire) {
       names.emplace_back(name);
       start.SetText(name, FloatToStr(0.9 * Truth().Value(name)));
     }
+    for (const TCoefficientInfo& info : Coefficients())
+      if (info.HasFreeFlag()) start.SetFree(info.name, std::find(names.begin(), names.end(), info.name) != names.end());
+    EstimateStartValues(fit_channel, start, result.data);
     const TTrustRegionResult fit = FitTrustRegion(fit_channel, start, names, result.data);
     ASSERT_TRUE(fit.usable) << fit.message;
     TMemoryCoefficientSet fitted = start;
