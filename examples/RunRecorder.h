@@ -4,9 +4,9 @@
 // import benchmark are made from it.
 //
 // The programme, in order:
-//   - a warm-up at the middle inclination and load, sweeping the slip angle,
-//     with the grip of a cold tire (forces 15 % low), which an import must
-//     drop by its warm-up filter;
+//   - a warm-up at the first inclination and the middle load, sweeping the
+//     slip angle, with the grip of a cold tire (forces 15 % low), which an
+//     import must drop by its warm-up filter;
 //   - cornering: per inclination (a gap in the recorded time before each),
 //     per load (a two-second ramp between loads), one slow triangular sweep
 //     of the slip angle 0 -> +A -> -A -> 0, slip ratio held near 0;
@@ -51,7 +51,7 @@ struct TRunProgramme {
   double noise_angle = 0.02;                           // deg
   double noise_ratio = 0.0005;
   uint32_t seed = 14;
-  size_t repeat = 1;                                   // run the programme this many times (long runs)
+  size_t repeat = 1;                                   // run the programme, warm-up included, this many times
 };
 
 // One sample in Morvex's convention and units (deg, N, N m, kPa, km/h, s).
