@@ -135,17 +135,18 @@ struct TDwell {
 size_t HeldSamples(const std::vector<double>& values, const std::vector<TIndex>& alive, double centre,
                    double tolerance, const TDwell& dwell) {
   size_t held = 0, run = 0;
-  double first = 0, last = 0;
+  double earliest = 0, latest = 0;  // a time that steps back (runs joined) still spans its stretch
   auto close = [&] {
-    const bool long_enough = dwell.time ? run >= 2 && last - first >= dwell.seconds : run >= dwell.samples;
+    const bool long_enough = dwell.time ? run >= 2 && latest - earliest >= dwell.seconds : run >= dwell.samples;
     if (long_enough) held += run;
     run = 0;
   };
   for (TIndex i : alive) {
     if (std::fabs(values[i] - centre) <= tolerance) {
       const double t = dwell.time ? (*dwell.time)[i] : 0.0;
-      if (run == 0) first = t;
-      last = t;
+      if (run == 0) earliest = latest = t;
+      earliest = std::min(earliest, t);
+      latest = std::max(latest, t);
       ++run;
     } else if (run > 0) {
       close();
