@@ -27,6 +27,8 @@ constexpr size_t kMaxHeldTests = 200;
 // The slope of the lateral force near zero slip is measured within this slip angle (deg).
 constexpr double kSlopeWindow = 1.0;
 constexpr size_t kMinSlopeSamples = 10;
+// Significant digits of a binned value.
+constexpr int kValueDigits = 6;
 
 using TIndex = uint32_t;
 
@@ -111,6 +113,15 @@ void CheckOptions(const TRawImportOptions& o) {
     if (!std::isfinite(v)) throw Exception("An inclination set-point is not a finite number");
   for (double v : o.loads)
     if (!std::isfinite(v)) throw Exception("A load set-point is not a finite number");
+}
+
+// `v` to kValueDigits significant digits: far below any rig's noise, and
+// short enough to read in the data grid.
+double Significant(double v) {
+  const double magnitude = std::fabs(v);
+  if (!(magnitude >= 1e-290) || !std::isfinite(v)) return std::isfinite(v) ? 0.0 : v;
+  const double scale = std::pow(10.0, kValueDigits - 1 - std::floor(std::log10(magnitude)));
+  return std::round(v * scale) / scale;
 }
 
 // Drops the samples of `alive` for which `drop(i)` holds; records the step.
@@ -792,7 +803,7 @@ TRawImportResult ImportRunText(std::string_view text, const TRawImportOptions& o
         // The line through the cell's samples, at the centre; the plain
         // mean where the samples do not spread enough to give a slope.
         const double slope = t.n >= 3 && sxx > n * 1e-6 * cell * cell ? sxy / sxx : 0.0;
-        lc.Values.push_back(mv - slope * md);
+        lc.Values.push_back(Significant(mv - slope * md));
       }
     std::string note = name + ": " + std::to_string(rows.size()) + " slip cells from " + Fmt(lc.Slips.front(), 4) +
                        " to " + Fmt(lc.Slips.back(), 4) + slip_unit + ", " + std::to_string(loads.size()) +

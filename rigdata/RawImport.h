@@ -19,8 +19,9 @@
 //   5. average each bin's swept slip onto cells of a common grid: a cell's
 //      value is its samples' least-squares line evaluated at the cell
 //      centre, so that samples crowded to one side of a cell do not shift
-//      the curve; only cells that every load of the inclination covers make
-//      rows, since a load case is a full table.
+//      the curve (kept to 6 significant digits); only cells that every load
+//      of the inclination covers make rows, since a load case is a full
+//      table.
 // The binned set, the kept raw samples (for a chart) and the report come
 // back together; an import that ends empty carries the step that emptied
 // it and why, and is not an error.  Errors of the file itself (a missing

@@ -1,5 +1,6 @@
 #include "ui/RunImportDialog.h"
 
+#include <QAbstractAxis>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
@@ -441,6 +442,15 @@ void TRunImportDialog::ShowPreview() {
     for (QLegendMarker* marker : chart->legend()->markers(samples)) marker->setVisible(false);
   }
   chart->createDefaultAxes();
+  const TFitChannel channel = Channel();
+  const QList<QAbstractAxis*> horizontal = chart->axes(Qt::Horizontal), vertical = chart->axes(Qt::Vertical);
+  if (!horizontal.isEmpty())
+    horizontal.front()->setTitleText(channel == TFitChannel::kLongitudinal ? QStringLiteral("Slip ratio")
+                                                                           : QStringLiteral("Slip angle [deg]"));
+  if (!vertical.isEmpty())
+    vertical.front()->setTitleText(channel == TFitChannel::kLateral    ? QStringLiteral("Lateral force [N]")
+                                   : channel == TFitChannel::kAligning ? QStringLiteral("Aligning moment [N m]")
+                                                                       : QStringLiteral("Longitudinal force [N]"));
 }
 
 void TRunImportDialog::SaveAsPlt() {
