@@ -170,19 +170,46 @@ TDataAdvice AdviseOnData(TFitChannel channel, const TCoefficientSet& set, const 
     start = Copy(set);
     advice.start = std::string("at the present values (the estimate failed: ") + error.what() + ")";
   }
-  const TResidualJacobian jacobian = ResidualJacobian(channel, start, names, data);
+  // The analysis sees the test programme: loads and inclinations that count
+  // as one (above) are made one, so that the few newtons between the mean
+  // loads of two inclinations do not pass for a change of load.
+  TTireDataSet programme = data;
+  auto snap = [](double v, const std::vector<double>& groups, double width, bool relative) {
+    for (double g : groups)
+      if (v >= g && v - g <= (relative ? width * std::fabs(g) : width)) return g;
+    return v;
+  };
+  for (TLoadCase& lc : programme.Cases) {
+    lc.Camber = snap(lc.Camber, advice.cambers, kSameCamber, false);
+    for (double& load : lc.Loads) load = snap(load, advice.loads, kSameLoad, true);
+  }
+  const TResidualJacobian jacobian = ResidualJacobian(channel, start, names, programme);
   const double scale = DataScale(data);
 
   // ---- clear what the data cannot show, group by group
-  std::vector<size_t> active(names.size());
-  for (size_t k = 0; k < names.size(); ++k) active[k] = k;
   std::vector<std::string> reasons(names.size());
   std::vector<char> cleared(names.size(), 0);
+  // What one inclination or one load cannot show is cleared from the start:
+  // imported data label each inclination's columns with their own mean
+  // loads, and the small spread of those would otherwise pass for a change
+  // of load that fixes them.
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (advice.cambers.size() == 1 && kCamberOnly.count(names[k])) {
+      cleared[k] = 1;
+      reasons[k] = "the data holds one camber angle";
+    } else if (advice.loads.size() == 1 && kLoadOnly.count(names[k])) {
+      cleared[k] = 1;
+      reasons[k] = "the data holds one load";
+    }
+  }
+  std::vector<size_t> active;
+  for (size_t k = 0; k < names.size(); ++k)
+    if (!cleared[k]) active.push_back(k);
   for (size_t round = 0; round < names.size() && !active.empty(); ++round) {
     const TIdentifiability identity = Analyse(jacobian, names.size(), active, scale);
     std::vector<std::string> active_names;
     for (size_t k : active) active_names.push_back(names[k]);
-    const std::vector<std::string> notes = IdentityNotes(channel, active_names, data, identity);
+    const std::vector<std::string> notes = IdentityNotes(channel, active_names, programme, identity);
     std::vector<size_t> undetermined;  // positions in `active`
     for (size_t p = 0; p < active.size(); ++p)
       if (!identity.coefficients[p].determined) undetermined.push_back(p);

@@ -133,6 +133,17 @@ TEST_F(ImportToolTest, CheckNamesWhatOneInclinationCannotDetermine) {
   EXPECT_NE(advice.str().find("PHy3: the data holds one camber angle"), std::string::npos) << advice.str();
   EXPECT_NE(advice.str().find("Clear these boxes before fitting: "), std::string::npos);
 
+  // One load: the load-change coefficients.
+  options.inclinations = "";
+  options.loads = "4000";
+  ASSERT_EQ(RunImportTool(options, out, err), kExitOk) << err.str();
+  std::ostringstream one_load;
+  ASSERT_EQ(RunCheckTool(check, one_load, check_err), kExitOk) << check_err.str();
+  EXPECT_NE(one_load.str().find("1 load ("), std::string::npos) << one_load.str();
+  for (const char* name : {"PDy2", "PEy2", "PKy2"})
+    EXPECT_NE(one_load.str().find(std::string(name) + ": the data holds one load"), std::string::npos)
+        << name << "\n" << one_load.str();
+
   check.free = "PCy1,PDy1";
   std::ostringstream advice2;
   ASSERT_EQ(RunCheckTool(check, advice2, check_err), kExitOk);

@@ -5,10 +5,13 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "rigdata/RawImport.h"
 #include "rigdata/RunFile.h"
+#include "tiredata/TireDataFile.h"
 #include "testing/TestSupport.h"
 
 namespace morvex {
@@ -94,6 +97,19 @@ TEST(RunFile, NumbersAreCorrectlyRounded) {
     std::from_chars(n.data(), n.data() + n.size(), expected);
     EXPECT_EQ(table.values[0][k], expected) << numbers[k];
   }
+}
+
+// A run file larger than the tire data files' limit is refused from its
+// size, before any of it is read.
+TEST(RunFile, TooLargeFileIsRefused) {
+  const std::string path = (std::filesystem::temp_directory_path() / "morvex-huge-run.dat").string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "SA IA FZ FY\n";
+  }
+  std::filesystem::resize_file(path, kMaxTireDataFileBytes + 1);
+  EXPECT_NE(MessageOf([&] { ImportRunFile(path, TRawImportOptions{}); }).find("is too large"), std::string::npos);
+  std::filesystem::remove(path);
 }
 
 TEST(RunFile, RowLimitStopsEarly) {
