@@ -3,6 +3,7 @@
 #include <QAbstractAxis>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -38,6 +39,9 @@ namespace {
 
 // Raw samples drawn per load at most: a million-sample run stays responsive.
 constexpr size_t kMaxDrawnSamples = 3000;
+// Runs larger than this open with the preview of their first rows.
+constexpr size_t kPreviewBytes = size_t{20} << 20;
+constexpr int kPreviewRows = 100000;
 
 QLineEdit* NumberEdit(const char* name, const QString& text, const QString& tip, QWidget* parent) {
   auto* edit = new QLineEdit(text, parent);
@@ -203,6 +207,11 @@ void TRunImportDialog::BuildControls() {
   update_ = new QPushButton(QStringLiteral("Update"), choices);
   update_->setObjectName(QStringLiteral("btnImportUpdate"));
   update_->setToolTip(QStringLiteral("Run the import again with these choices"));
+  preview_ = new QCheckBox(QStringLiteral("Preview the first %1 rows only").arg(kPreviewRows), choices);
+  preview_->setObjectName(QStringLiteral("chkImportPreview"));
+  preview_->setToolTip(QStringLiteral("Faster updates on a long run; the whole run is imported when you use or save the data"));
+  preview_->setChecked(text_.size() > kPreviewBytes);
+  form->addWidget(preview_);
   form->addWidget(update_);
   form->addStretch();
 
@@ -268,8 +277,15 @@ void TRunImportDialog::BuildControls() {
   connect(preview_case_, &QComboBox::currentIndexChanged, this, [this] {
     if (!filling_) ShowPreview();
   });
-  connect(save_, &QPushButton::clicked, this, [this] { Guarded(this, [this] { SaveAsPlt(); }); });
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(save_, &QPushButton::clicked, this, [this] {
+    if (ImportWholeRun()) Guarded(this, [this] { SaveAsPlt(); });
+  });
+  connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    if (ImportWholeRun()) accept();
+  });
+  connect(preview_, &QCheckBox::toggled, this, [this] {
+    if (!filling_) UpdateImport();
+  });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
@@ -331,6 +347,7 @@ TRawImportOptions TRunImportDialog::OptionsFromControls() const {
   o.slip_angle_cell = NumberOf(cell_, "Slip cell", o.slip_angle_cell);
   o.slip_ratio_cell = NumberOf(cell_, "Slip cell", o.slip_ratio_cell);
   o.min_cell_samples = count(min_cell_, "Samples per cell", o.min_cell_samples);
+  o.row_limit = preview_->isChecked() ? kPreviewRows : 0;
   return o;
 }
 
@@ -451,6 +468,14 @@ void TRunImportDialog::ShowPreview() {
     vertical.front()->setTitleText(channel == TFitChannel::kLateral    ? QStringLiteral("Lateral force [N]")
                                    : channel == TFitChannel::kAligning ? QStringLiteral("Aligning moment [N m]")
                                                                        : QStringLiteral("Longitudinal force [N]"));
+}
+
+bool TRunImportDialog::ImportWholeRun() {
+  if (preview_->isChecked()) {
+    preview_->setChecked(false);  // runs the whole import
+    if (filling_) UpdateImport();
+  }
+  return !result_.data.Empty();
 }
 
 void TRunImportDialog::SaveAsPlt() {

@@ -6,7 +6,9 @@
 // import's report and the advice on what the data can determine below.
 //
 // The dialog reads the file once, when it opens (an unreadable file raises
-// before the dialog shows).  "Update" runs the whole import again with the
+// before the dialog shows).  A long run (over 20 MB) opens with a preview of
+// its first 100 000 rows, for quick updates; using or saving the data
+// imports the whole run first.  "Update" runs the whole import again with the
 // choices as they stand; a choice that cannot be used (a channel the file
 // lacks, a number that is not one) is shown in the report, and "Use as tire
 // data" stays disabled until an import gives data.  Nothing reaches the main
@@ -24,6 +26,7 @@
 #include "tiremodel/CoefficientSet.h"
 
 class QChartView;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -62,6 +65,9 @@ class TRunImportDialog : public QDialog {
   TRawImportOptions OptionsFromControls() const;
   void FillMappingChoices();
   void ShowPreview();
+  // Imports the whole run when only a preview was imported; true when the
+  // whole run gives data.
+  bool ImportWholeRun();
 
   std::string path_;
   std::string text_;
@@ -97,6 +103,7 @@ class TRunImportDialog : public QDialog {
   QPlainTextEdit* report_ = nullptr;
   QPlainTextEdit* advice_ = nullptr;
   QLabel* status_ = nullptr;
+  QCheckBox* preview_ = nullptr;
   QPushButton* update_ = nullptr;
   QPushButton* save_ = nullptr;
   QPushButton* accept_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -111,6 +112,16 @@ class TestRunImport : public QObject {
     dialogs_.answers.push_back(saved);
     QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("btnImportSave")), Qt::LeftButton);
     QCOMPARE(ReadTireDataFile(saved).Cases.size(), size_t{1});
+
+    // Using the data after a preview imports the whole run first.
+    auto* preview = dialog.findChild<QCheckBox*>(QStringLiteral("chkImportPreview"));
+    QVERIFY(!preview->isChecked());  // a small file opens whole
+    preview->setChecked(true);
+    QVERIFY(!dialog.Data().Empty());
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("btnImportAccept")), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(!preview->isChecked());
+    QVERIFY(!dialog.ReportText().contains(QStringLiteral("preview")));
   }
 
   void acceptedImportBecomesTheDataSet() {
