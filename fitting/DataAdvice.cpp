@@ -87,7 +87,7 @@ TMemoryCoefficientSet Copy(const TCoefficientSet& set) {
 
 // The identity of the coefficients `active` (indices into `names`), from
 // the columns of the full Jacobian.
-TIdentifiability Analyse(const TResidualJacobian& j, size_t columns, const std::vector<size_t>& active,
+TIdentifiability Analyse(const TResidualsAndJacobian& j, size_t columns, const std::vector<size_t>& active,
                          double scale) {
   std::vector<double> sub(j.points * active.size());
   for (size_t r = 0; r < j.points; ++r)
@@ -183,7 +183,7 @@ TDataAdvice AdviseOnData(TFitChannel channel, const TCoefficientSet& set, const 
     lc.Camber = snap(lc.Camber, advice.cambers, kSameCamber, false);
     for (double& load : lc.Loads) load = snap(load, advice.loads, kSameLoad, true);
   }
-  const TResidualJacobian jacobian = ResidualJacobian(channel, start, names, programme);
+  const TResidualsAndJacobian jacobian = ResidualsAndJacobian(channel, start, names, programme);
   const double scale = DataScale(data);
 
   // ---- clear what the data cannot show, group by group

@@ -243,10 +243,10 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
   return result;
 }
 
-TResidualJacobian ResidualJacobian(TFitChannel channel, const TCoefficientSet& set,
+TResidualsAndJacobian ResidualsAndJacobian(TFitChannel channel, const TCoefficientSet& set,
                                    const std::vector<std::string>& names, const TTireDataSet& data) {
   mf::CheckShape(data);
-  TResidualJacobian result;
+  TResidualsAndJacobian result;
   auto owner = std::make_unique<ChannelResiduals>(channel, set, names, data);
   const std::vector<double> x = owner->Start();
   result.points = mf::PointCount(data);

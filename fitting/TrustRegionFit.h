@@ -57,7 +57,7 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
 // load, slip by slip) and their derivatives with respect to the coefficients
 // `names` of `channel`, at the set's values, without fitting: what the
 // analysis of what the data can determine needs before any fit.
-struct TResidualJacobian {
+struct TResidualsAndJacobian {
   size_t points = 0;
   std::vector<double> residuals;  // points
   std::vector<double> jacobian;   // points x names, row-major
@@ -66,7 +66,7 @@ struct TResidualJacobian {
 
 // Raises as FitTrustRegion does for a text that is not a number or a
 // malformed case; a floating-point fault of the model leaves NaN in place.
-TResidualJacobian ResidualJacobian(TFitChannel channel, const TCoefficientSet& set,
+TResidualsAndJacobian ResidualsAndJacobian(TFitChannel channel, const TCoefficientSet& set,
                                    const std::vector<std::string>& names, const TTireDataSet& data);
 
 }  // namespace morvex

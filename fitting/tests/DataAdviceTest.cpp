@@ -122,13 +122,13 @@ TEST(DataAdvice, SlipRangeBeforeThePeak) {
 }
 
 // The Jacobian without a fit matches central differences of the residuals.
-TEST(ResidualJacobian, MatchesFiniteDifferences) {
+TEST(ResidualsAndJacobian, MatchesFiniteDifferences) {
   const TMemoryCoefficientSet truth = Truth();
   const TTireDataSet data = Exact(TFitChannel::kLateral, truth, {0, 3}, {3000, 6000}, 10);
   const std::vector<std::string> names = {"PDy1", "PKy1", "PHy3"};
   TMemoryCoefficientSet at = truth;
   at.SetText("PDy1", "1.1");
-  const TResidualJacobian j = ResidualJacobian(TFitChannel::kLateral, at, names, data);
+  const TResidualsAndJacobian j = ResidualsAndJacobian(TFitChannel::kLateral, at, names, data);
   ASSERT_EQ(j.points, 2u * 2u * 41u);
   EXPECT_GT(j.ssr, 0);
   for (size_t k = 0; k < names.size(); ++k) {
@@ -136,8 +136,8 @@ TEST(ResidualJacobian, MatchesFiniteDifferences) {
     TMemoryCoefficientSet up = at, down = at;
     up.SetText(names[k], std::to_string(at.Value(names[k]) + h));
     down.SetText(names[k], std::to_string(at.Value(names[k]) - h));
-    const auto ru = ResidualJacobian(TFitChannel::kLateral, up, {}, data).residuals;
-    const auto rd = ResidualJacobian(TFitChannel::kLateral, down, {}, data).residuals;
+    const auto ru = ResidualsAndJacobian(TFitChannel::kLateral, up, {}, data).residuals;
+    const auto rd = ResidualsAndJacobian(TFitChannel::kLateral, down, {}, data).residuals;
     for (size_t r = 0; r < j.points; r += 17)
       EXPECT_NEAR(j.jacobian[r * names.size() + k], (ru[r] - rd[r]) / (2 * h), 1e-3 * (1 + std::fabs(j.jacobian[r * names.size() + k])))
           << names[k] << " row " << r;
