@@ -43,6 +43,7 @@
 #include "fitting/ChannelModel.h"
 #include "fitting/FitCommands.h"
 #include "fitting/FitSettings.h"
+#include "fitting/StartEstimate.h"
 #include "numerics/LxBasics.h"
 #include "tiredata/TireDataFile.h"
 #include "tiremodel/CoefficientTable.h"
@@ -167,19 +168,12 @@ std::vector<std::string_view> CaseFreeNames(TFitChannel channel) {
   return names;
 }
 
-void CopySet(const TCoefficientSet& from, TCoefficientSet& to) {
-  for (const TCoefficientInfo& info : Coefficients()) {
-    to.SetText(info.name, from.Text(info.name));
-    to.SetFree(info.name, from.Free(info.name));
-  }
-}
-
 // A case's coefficient set: the true coefficients, the channel's free ones
 // replaced by the shipped start values (`start`) or by `factor` times their
 // true value, and exactly those free.
 void MakeCaseSet(TFitChannel channel, const TCoefficientSet& truth, const TCoefficientSet* start,
                  double factor, TCoefficientSet& set) {
-  CopySet(truth, set);
+  CopyCoefficients(truth, set);
   for (const TCoefficientInfo& info : Coefficients()) set.SetFree(info.name, false);
   for (std::string_view name : CaseFreeNames(channel)) {
     set.SetText(name, start ? start->Text(name) : FloatToStr(factor * truth.Value(name)));
@@ -246,7 +240,7 @@ void CopySolverStatus(const Outcome& outcome, FitResult& result) {
 FitResult RunFit(TFitChannel channel, TOptimizerChoice optimizer, const TCoefficientSet& case_set,
                  const TTireDataSet& data, const std::string& settings) {
   TMemoryCoefficientSet set;
-  CopySet(case_set, set);
+  CopyCoefficients(case_set, set);
   QuietHost host;
   FitResult result;
   SetRandSeed(0);
@@ -378,6 +372,23 @@ int main(int argc, char** argv) {
                 points / speed.floor_seconds, speed.search_seconds / speed.floor_seconds,
                 speed.model_seconds / speed.floor_seconds);
     speeds.push_back(speed);
+  }
+
+  // ------------------------------------ start values estimated from the data
+  // From the shipped start values with every coefficient of the channel but
+  // the rated load free; the best of a few runs, since the machine is shared.
+  std::printf("\n%-13s %14s %22s\n", "estimate", "time [s]", "cost at the estimate");
+  for (size_t c = 0; c < std::size(kChannels); ++c) {
+    const TFitChannel channel = kChannels[c].channel;
+    double best_seconds = 1e300, cost = 0;
+    for (int run = 0; run < repeats; ++run) {
+      TMemoryCoefficientSet set;
+      MakeCaseSet(channel, truth, &shipped_start, 0, set);
+      const auto start = Clock::now();
+      cost = EstimateStartValues(channel, set, data_sets[c]).cost;
+      best_seconds = std::min(best_seconds, SecondsSince(start));
+    }
+    std::printf("%-13s %14.3f %22.15g\n", std::string(ChannelName(channel)).c_str(), best_seconds, cost);
   }
 
   // ------------------------------------------------------------- the fits

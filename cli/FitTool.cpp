@@ -9,7 +9,10 @@
 
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
+#include "fitting/CombinedFit.h"
+#include "fitting/FitVerdict.h"
 #include "fitting/FitReport.h"
+#include "fitting/StartEstimate.h"
 #include "numerics/LxBasics.h"
 #include "tiredata/TireDataFile.h"
 
@@ -140,11 +143,20 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
       RequireFile(*options.settings_path);
       settings = *options.settings_path;
     }
-    outcome = RunFitCommand(options.channel, set, data, options.optimizer, settings, host);
-    if (options.polish_with_trust_region && !outcome.optimizer_failed) {
-      host.EndProgressLine();
-      outcome = RunFitCommand(options.channel, set, data, TOptimizerChoice::kTrustRegion, settings,
-                              host);
+    // The files' values stay at hand: the combined run also polishes them.
+    TMemoryCoefficientSet files_values;
+    CopyCoefficients(set, files_values);
+    if (options.estimate_start) {
+      const TStartEstimate estimate = EstimateStartValues(options.channel, set, data);
+      err << "morvex-fit: estimated start values of " << estimate.changed.size()
+          << " coefficients from the data (cost " << FloatToStr(estimate.cost) << ")\n";
+    }
+    if (options.polish_with_trust_region) {
+      std::vector<const TCoefficientSet*> others;
+      if (options.estimate_start) others.push_back(&files_values);
+      outcome = RunSearchThenTrustRegion(options.channel, set, data, settings, host, others);
+    } else {
+      outcome = RunFitCommand(options.channel, set, data, options.optimizer, settings, host);
     }
     host.EndProgressLine();
 
@@ -157,11 +169,17 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     err << "morvex-fit: " << error.what() << '\n';
     return kExitError;
   }
-  out << report.str() << "cost=" << FloatToStr(cost) << '\n';
+  out << report.str() << "verdict=" << VerdictLine(outcome.verdict) << '\n'
+      << "cost=" << FloatToStr(cost) << '\n';
   if (outcome.optimizer_failed) {
     err << "morvex-fit: " << outcome.failure_message << '\n';
     if (!outcome.failure_detail.empty()) err << "morvex-fit: cause: " << outcome.failure_detail << '\n';
     return kExitFitFailed;
+  }
+  if (outcome.verdict.poor) {
+    for (const TVerdictReason& reason : outcome.verdict.reasons)
+      err << "morvex-fit: poor fit: " << reason.text << "; try: " << reason.advice << '\n';
+    return kExitFitPoor;
   }
   return kExitOk;
 }

@@ -11,7 +11,9 @@
 //   0  success;
 //   1  the Levenberg-Marquardt fitter or the trust-region fit failed (the
 //      output is still written, as the window would still show the values);
-//   2  any other error (nothing written).
+//   2  any other error (nothing written);
+//   3  the fit finished but its verdict is poor (the output is written; the
+//      reasons are on the error stream and in the report).
 #pragma once
 
 #include <optional>
@@ -25,6 +27,7 @@ namespace morvex {
 constexpr int kExitOk = 0;
 constexpr int kExitFitFailed = 1;
 constexpr int kExitError = 2;
+constexpr int kExitFitPoor = 3;
 
 struct TFitToolOptions {
   TFitChannel channel = TFitChannel::kLateral;
@@ -34,6 +37,9 @@ struct TFitToolOptions {
   TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
   // After the first fit, a trust-region fit from its result ("de+tr").
   bool polish_with_trust_region = false;
+  // Start from values estimated from the data ("--start estimate") instead
+  // of the files' values.
+  bool estimate_start = false;
   std::optional<std::string> settings_path;      // default: configuration.ini in executable_dir
   std::optional<std::string> output_path;
   std::string executable_dir;                    // where param_fm_ini.ini and configuration.ini live

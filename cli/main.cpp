@@ -39,8 +39,9 @@ int main(int argc, char** argv) {
       "window."};
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 success, 1 the Levenberg-Marquardt fitter failed (output still written), "
-      "2 any other error (nothing written).\n"
+      "Exit status: 0 success, 1 the Levenberg-Marquardt fitter or the trust region failed (output "
+      "still written), 2 any other error (nothing written), 3 the fit finished but its verdict is "
+      "poor (output written; the reasons are printed).\n"
       "param_fm_ini.ini and configuration.ini are read from the folder of the executable.");
 
   const std::vector<std::string> channels = {"lateral", "aligning", "longitudinal"};
@@ -66,6 +67,12 @@ int main(int argc, char** argv) {
                       "the start values; de+tr: differential evolution, then the trust region from "
                       "its best member")
       ->check(CLI::IsMember({"lm", "de", "tr", "de+tr"}, CLI::ignore_case))
+      ->capture_default_str();
+  std::string fit_start = "files";
+  fit_cmd->add_option("--start", fit_start,
+                      "files: start from param_fm_ini.ini and --coefficients; estimate: estimate "
+                      "the free coefficients of the channel from the data first")
+      ->check(CLI::IsMember({"files", "estimate"}, CLI::ignore_case))
       ->capture_default_str();
   fit_cmd->add_option("--settings", fit_settings,
                       "Fit settings file (default: configuration.ini beside the executable)");
@@ -149,6 +156,7 @@ int main(int argc, char** argv) {
     else
       fit.optimizer = morvex::TOptimizerChoice::kLevenbergMarquardt;
     fit.polish_with_trust_region = optimizer == "de+tr";
+    fit.estimate_start = Lower(fit_start) == "estimate";
     fit.executable_dir = exe_dir;
     if (!fit_coefficients.empty()) fit.coefficients_path = fit_coefficients;
     if (!fit_settings.empty()) fit.settings_path = fit_settings;

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <limits>
 #include <optional>
 #include <span>
 
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
 #include "fitting/FitSettings.h"
+#include "fitting/FitVerdict.h"
 #include "fitting/TrustRegionFit.h"
 #include "optim/Identifiability.h"
 #include "numerics/LxBasics.h"
@@ -16,6 +18,7 @@
 #include "optim/LxFit.h"
 #include "tiremodel/DemoModels.h"
 #include "tiremodel/MagicFormula.h"
+#include "tiremodel/MagicFormulaKernels.h"
 
 namespace morvex {
 
@@ -69,6 +72,23 @@ std::vector<std::string_view> FreeNames(TFitChannel channel, const TCoefficientS
     if (set.Free(name)) names.push_back(name);
   return names;
 }
+
+// Thrown through an optimizer when the host asks to stop; never leaves the
+// command.  Not an std::exception, so no optimizer's own trap takes it.
+struct TFitCancelled {};
+
+// The best point an optimizer has evaluated so far, kept while it runs so
+// that a cancelled fit can end there.
+struct BestPoint {
+  double cost = std::numeric_limits<double>::infinity();
+  std::vector<long double> values;
+  void Offer(double c, const std::vector<long double>& v) {
+    if (c < cost) {
+      cost = c;
+      values = v;
+    }
+  }
+};
 
 // Restores the window around a command that ends with an error.
 class HostRestorer {
@@ -133,7 +153,11 @@ void RunLevenbergMarquardt(TFitChannel channel, TCoefficientSet& set, const TTir
   const std::unique_ptr<LmModel> model = MakeLmModel(channel, set, data);
 
   if (data.CaseCount() == 1 && data.Cases[0].Camber == 0.0)
-    for (std::string_view name : CamberFlags(channel)) set.SetFree(name, false);
+    for (std::string_view name : CamberFlags(channel))
+      if (set.Free(name)) {
+        set.SetFree(name, false);
+        outcome.cleared_flags.emplace_back(name);
+      }
 
   std::vector<Extended*> params;
   for (std::string_view name : FreeNames(channel, set)) {
@@ -141,7 +165,18 @@ void RunLevenbergMarquardt(TFitChannel channel, TCoefficientSet& set, const TTir
     outcome.fitted.emplace_back(name);
   }
 
-  const std::shared_ptr<ILxFit> fit = CreateFit(params, [&model] { return model->Cost(); });
+  // Every evaluation first asks whether to stop, and the lowest cost seen
+  // is remembered with its values: a cancelled fit ends there.
+  BestPoint best;
+  std::vector<long double> current(params.size());
+  const auto cost = [&] {
+    if (host.CancelRequested()) throw TFitCancelled{};
+    const Extended c = model->Cost();
+    for (size_t k = 0; k < params.size(); ++k) current[k] = *params[k];
+    best.Offer(static_cast<double>(c), current);
+    return c;
+  };
+  const std::shared_ptr<ILxFit> fit = CreateFit(params, cost);
   fit->SetProgress([&host](int iteration, Extended /*c0*/, Extended c1) {
     TFitProgress progress;
     progress.optimizer = TOptimizerChoice::kLevenbergMarquardt;
@@ -151,16 +186,14 @@ void RunLevenbergMarquardt(TFitChannel channel, TCoefficientSet& set, const TTir
   });
   try {
     fit->Fit();
-    for (size_t k = 1; k <= params.size(); ++k) {
-      const Extended variance = fit->GetCovariance()->GetItem(static_cast<uint32_t>(k), static_cast<uint32_t>(k));
-      outcome.standard_errors.push_back(variance > 0 ? static_cast<double>(std::sqrt(variance))
-                                                     : std::nan(""));
-    }
+  } catch (const TFitCancelled&) {
+    outcome.cancelled = true;
+    if (!best.values.empty())
+      for (size_t k = 0; k < params.size(); ++k) *params[k] = best.values[k];
   } catch (const std::exception& error) {
     outcome.optimizer_failed = true;
     outcome.failure_message = FailureMessage(channel);
     outcome.failure_detail = error.what();
-    outcome.standard_errors.clear();
     host.ShowMessage(outcome.failure_message);
   }
 
@@ -263,28 +296,50 @@ void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const T
     outcome.fitted.emplace_back(order[k]);
   }
   for (const std::string& name : outcome.fitted) start.push_back(set.Value(name));
+  outcome.search_min = min_values;
+  outcome.search_max = max_values;
 
   TDiffEvol optimizer(settings.NbPop, min_values, max_values, start);
   DeCost cost(channel, set, data);
-  optimizer.OnEvaluate = [&cost](TDiffEvol&, const TDiffEvolPopulation& vector) {
-    return cost(vector);
+  BestPoint seen;
+  std::vector<long double> as_long(min_values.size());
+  optimizer.OnEvaluate = [&](TDiffEvol&, const TDiffEvolPopulation& vector) {
+    if (host.CancelRequested()) throw TFitCancelled{};
+    const Extended c = cost(vector);
+    for (size_t k = 0; k < vector.size() && k < as_long.size(); ++k) as_long[k] = vector[k];
+    seen.Offer(static_cast<double>(c), as_long);
+    return c;
   };
 
   host.SetBusyCursor(true);
   restorer.Busy();
-  for (int32_t generation = 0; generation <= settings.NbGen; ++generation) {
-    const double best = optimizer.NextGeneration(settings.GainBest, settings.GainR1,
-                                                 settings.GainR2, settings.GainR3, settings.CR);
-    TFitProgress progress;
-    progress.optimizer = TOptimizerChoice::kDifferentialEvolution;
-    progress.step = generation;
-    progress.total_steps = settings.NbGen + 1;
-    progress.best_cost = best;
-    host.Progress(progress);
-  }
   TDiffEvolPopulation best;
-  optimizer.GetBest(best);
+  std::vector<double> best_costs;
+  try {
+    for (int32_t generation = 0; generation <= settings.NbGen; ++generation) {
+      const double best_cost = optimizer.NextGeneration(settings.GainBest, settings.GainR1,
+                                                        settings.GainR2, settings.GainR3, settings.CR);
+      best_costs.push_back(best_cost);
+      TFitProgress progress;
+      progress.optimizer = TOptimizerChoice::kDifferentialEvolution;
+      progress.step = generation;
+      progress.total_steps = settings.NbGen + 1;
+      progress.best_cost = best_cost;
+      host.Progress(progress);
+    }
+    optimizer.GetBest(best);
+  } catch (const TFitCancelled&) {
+    outcome.cancelled = true;
+    best.assign(seen.values.begin(), seen.values.end());
+    if (best.empty()) best = start;
+  }
   host.SetBusyCursor(false);
+  // Still falling by more than 1 % over the last tenth of the generations.
+  if (best_costs.size() >= 10) {
+    const double earlier = best_costs[best_costs.size() - 1 - best_costs.size() / 10];
+    const double last = best_costs.back();
+    outcome.search_still_improving = std::isfinite(earlier) && earlier > last * 1.01 && !outcome.cancelled;
+  }
 
   for (size_t k = 0; k < outcome.fitted.size(); ++k)
     set.SetText(outcome.fitted[k], FloatToStr(best[k]));
@@ -309,8 +364,10 @@ void RunTrustRegion(TFitChannel channel, TCoefficientSet& set, const TTireDataSe
                     IFitHost& host, TFitOutcome& outcome) {
   for (std::string_view name : FreeNames(channel, set)) outcome.fitted.emplace_back(name);
 
+  TTrustRegionOptions options;
+  options.cancel = [&host] { return host.CancelRequested(); };
   const TTrustRegionResult result =
-      FitTrustRegion(channel, set, outcome.fitted, data, TTrustRegionOptions{},
+      FitTrustRegion(channel, set, outcome.fitted, data, options,
                      [&host](int iteration, double cost) {
                        TFitProgress progress;
                        progress.optimizer = TOptimizerChoice::kTrustRegion;
@@ -321,6 +378,8 @@ void RunTrustRegion(TFitChannel channel, TCoefficientSet& set, const TTireDataSe
   outcome.iterations = result.iterations;
   outcome.converged = result.converged;
   outcome.solver_message = result.message;
+  outcome.cancelled = result.cancelled;
+  outcome.iteration_limit = result.iteration_limit && !result.cancelled;
   if (!result.usable) {
     outcome.optimizer_failed = true;
     outcome.failure_message = kTrustRegionFailureMessage + result.message;
@@ -333,15 +392,51 @@ void RunTrustRegion(TFitChannel channel, TCoefficientSet& set, const TTireDataSe
     set.SetText(outcome.fitted[k], FloatToStr(result.values[k]));
   ChannelCost(channel, set, data);
   host.SetCostText(FloatToStr(LastCost));
+}
 
-  if (!result.jacobian.empty()) {
-    const TIdentifiability identity = AnalyseJacobian(result.jacobian, result.points,
-                                                      outcome.fitted.size(), result.final_cost,
-                                                      DataScale(data));
-    for (const TCoefficientIdentity& id : identity.coefficients)
-      outcome.standard_errors.push_back(id.standard_error);
-    outcome.notes = IdentityNotes(channel, outcome.fitted, data, identity);
+// The standard errors and the not-determined notes of the fitted
+// coefficients, from the Jacobian of the residuals at the values written:
+// the same analysis after either least-squares optimizer, so that both
+// report errors scaled by the residual variance SSR / (points - free).
+void AnalyseSolution(TFitChannel channel, const TCoefficientSet& set, const TTireDataSet& data,
+                     TFitOutcome& outcome) {
+  outcome.standard_errors.clear();
+  outcome.notes.clear();
+  if (outcome.fitted.empty() || !std::isfinite(outcome.final_cost)) return;
+  size_t points = 0;
+  std::vector<double> jacobian;
+  try {
+    jacobian = ResidualJacobian(channel, set, outcome.fitted, data, points);
+  } catch (const std::exception&) {
+    return;
   }
+  if (jacobian.empty()) return;
+  const TIdentifiability identity =
+      AnalyseJacobian(jacobian, points, outcome.fitted.size(), outcome.final_cost, DataScale(data));
+  for (const TCoefficientIdentity& id : identity.coefficients) outcome.standard_errors.push_back(id.standard_error);
+  outcome.notes = IdentityNotes(channel, outcome.fitted, data, identity);
+}
+
+// The channel's cost for the set as it stands, or NaN when it cannot be
+// evaluated; the shared last cost and tire radius are left as they were.
+double CostOrNaN(TFitChannel channel, const TCoefficientSet& set, const TTireDataSet& data) {
+  const double last_cost = LastCost;
+  const double radius = CurrentTireRadius;
+  double cost = std::numeric_limits<double>::quiet_NaN();
+  try {
+    cost = static_cast<double>(ChannelCost(channel, set, data));
+  } catch (const std::exception&) {
+  }
+  ClearFpFaults();
+  LastCost = last_cost;
+  CurrentTireRadius = radius;
+  return cost;
+}
+
+void RequirePoints(const TTireDataSet& data) {
+  if (data.Cases.empty())
+    throw Exception("The data set holds no load case: load a tire data file with LOAD_CASE blocks first.");
+  if (mf::PointCount(data) == 0) throw Exception("The data set holds no measured point to fit.");
 }
 
 }  // namespace
@@ -352,11 +447,13 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
   TFitOutcome outcome;
   outcome.channel = channel;
   outcome.optimizer = optimizer;
+  RequirePoints(data);
 
   // The rated load belongs to the lateral fit: the aligning fit never frees it.
   if (channel == TFitChannel::kAligning) coefficients.SetFree("Fz0", false);
   const TFitSettings settings = ReadFitSettings(settings_path, channel);
   if (channel == TFitChannel::kAligning) CurrentTireRadius = coefficients.Value("R0");
+  outcome.start_cost = CostOrNaN(channel, coefficients, data);
 
   HostRestorer restorer(host);
   host.SetBusyCursor(true);
@@ -372,6 +469,11 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
       RunTrustRegion(channel, coefficients, data, host, outcome);
       break;
   }
+
+  outcome.final_cost = CostOrNaN(channel, coefficients, data);
+  if (optimizer != TOptimizerChoice::kDifferentialEvolution && !outcome.optimizer_failed)
+    AnalyseSolution(channel, coefficients, data, outcome);
+  outcome.verdict = JudgeFit(outcome, coefficients, data);
 
   host.Redraw();
   host.SetBusyCursor(false);

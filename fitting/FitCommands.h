@@ -110,6 +110,17 @@ struct TFitOutcome {
   std::string solver_message;
   // The user asked to stop: the set holds the best point found until then.
   bool cancelled = false;
+  // Trust region: still at its iteration cap after its last round.
+  bool iteration_limit = false;
+  // Differential evolution: the search interval of each fitted coefficient
+  // (same order as `fitted`), and whether the best cost still fell by more
+  // than 1 % over the last tenth of the generations.
+  std::vector<double> search_min, search_max;
+  bool search_still_improving = false;
+  // The free flags the single-camber rule cleared, in the fit's order.
+  std::vector<std::string> cleared_flags;
+  // The name of a combined run ("de+tr") for the report; empty for one optimizer.
+  std::string optimizer_label;
   // Sum of squared residuals of the start values and of the written result
   // (NaN where it could not be evaluated).
   double start_cost = std::nan("");

@@ -70,6 +70,11 @@ std::string ErrorText(double error) {
 
 }  // namespace
 
+const char* const kStandardErrorExplanation =
+    "standard errors are scaled by the residual variance SSR/(points - free); a coefficient "
+    "marked not-determined (- in the window) has no finite error because the data cannot fix it "
+    "whatever its value: its note says why, and it is wise to fix it at a sensible value";
+
 std::string OptimizerName(TOptimizerChoice optimizer) {
   switch (optimizer) {
     case TOptimizerChoice::kLevenbergMarquardt: return "lm";
@@ -120,6 +125,10 @@ TFitReport BuildFitReport(const TFitOutcome& outcome, const TCoefficientSet& set
   report.cases = data.CaseCount();
   report.solver_message = outcome.solver_message;
   report.iterations = outcome.iterations;
+  report.cancelled = outcome.cancelled;
+  report.optimizer_label = outcome.optimizer_label;
+  report.cleared_flags = outcome.cleared_flags;
+  report.verdict = outcome.verdict;
 
   long double ssr = 0;
   long double sum = 0, sum_squares = 0;
@@ -157,6 +166,8 @@ TFitReport BuildFitReport(const TFitOutcome& outcome, const TCoefficientSet& set
   } else {
     report.r_squared = nan;
   }
+  const size_t free = outcome.fitted.size();
+  report.residual_variance = report.points > free ? static_cast<double>(ssr) / static_cast<double>(report.points - free) : nan;
 
   report.has_standard_errors = !outcome.standard_errors.empty();
   for (size_t k = 0; k < outcome.fitted.size(); ++k) {
@@ -172,10 +183,11 @@ TFitReport BuildFitReport(const TFitOutcome& outcome, const TCoefficientSet& set
 
 std::string FormatFitReport(const TFitReport& report) {
   std::ostringstream out;
-  out << "fit channel=" << ChannelName(report.channel) << " optimizer=" << OptimizerName(report.optimizer)
+  const std::string optimizer = report.optimizer_label.empty() ? OptimizerName(report.optimizer) : report.optimizer_label;
+  const char* status = report.failed ? "failed" : (report.cancelled ? "cancelled" : "ok");
+  out << "fit channel=" << ChannelName(report.channel) << " optimizer=" << optimizer
       << " cases=" << report.cases << " points=" << report.points
-      << " free=" << report.coefficients.size() << " status=" << (report.failed ? "failed" : "ok")
-      << '\n';
+      << " free=" << report.coefficients.size() << " status=" << status << '\n';
   for (const TCurveFit& curve : report.curves)
     out << "rms case=" << curve.case_number << " camber=" << FloatToStr(curve.camber)
         << " load=" << FloatToStr(curve.load) << " points=" << curve.points
@@ -184,15 +196,23 @@ std::string FormatFitReport(const TFitReport& report) {
       << " max=" << FloatToStr(report.max_error) << " r2="
       << (std::isfinite(report.r_squared) ? FloatToStr(report.r_squared) : std::string("undefined"))
       << '\n';
-  if (report.has_standard_errors)
+  if (report.has_standard_errors) {
     for (const TFittedCoefficient& c : report.coefficients)
       out << "stderr name=" << c.name << " value=" << c.value
           << " error=" << ErrorText(c.standard_error) << '\n';
+    out << "stderr-meaning " << kStandardErrorExplanation << '\n';
+  }
   for (const TFittedCoefficient& c : report.coefficients)
     if (!c.note.empty()) out << "note " << c.note << '\n';
+  if (!report.cleared_flags.empty())
+    out << "note the data hold a single load case at camber 0: the fit held " << Join(report.cleared_flags)
+        << " fixed and cleared their free boxes\n";
   if (report.optimizer == TOptimizerChoice::kTrustRegion && !report.solver_message.empty())
     out << "solver iterations=" << report.iterations << " message=" << report.solver_message << '\n';
   if (report.failed) out << "failure " << report.failure << '\n';
+  out << "verdict " << (report.verdict.poor ? "poor" : "good") << '\n';
+  for (const TVerdictReason& reason : report.verdict.reasons)
+    out << "reason " << reason.code << ": " << reason.text << "; try: " << reason.advice << '\n';
   return out.str();
 }
 

@@ -47,6 +47,11 @@ struct TFitReport {
   bool has_standard_errors = false;
   std::string solver_message;       // trust region: why the solver stopped
   int iterations = 0;
+  bool cancelled = false;
+  std::string optimizer_label;      // "de+tr" for the combined run; empty otherwise
+  std::vector<std::string> cleared_flags;  // free boxes the single-camber rule cleared
+  double residual_variance = 0;     // SSR / (points - free); NaN without degrees of freedom
+  TFitVerdict verdict;
 };
 
 // Evaluates the channel's model for the set as it now stands at every
@@ -63,7 +68,12 @@ TFitReport BuildFitReport(const TFitOutcome& outcome, const TCoefficientSet& set
 //   stderr name=PHy3 value=0 error=not-determined
 //   note PHy3 is not determined: the data holds one camber angle
 //   solver iterations=12 converged=yes message=...
+//   verdict poor
+//   reason misfit: the residuals (RMS 96.1) are 6.2 times ... ; try: press ...
 std::string FormatFitReport(const TFitReport& report);
+
+// What the standard errors mean and what "not-determined" says, in words.
+extern const char* const kStandardErrorExplanation;
 
 // "lm", "de", "tr".
 std::string OptimizerName(TOptimizerChoice optimizer);

@@ -154,15 +154,54 @@ class ChannelResiduals {
 
 class ProgressCallback : public ceres::IterationCallback {
  public:
-  explicit ProgressCallback(const std::function<void(int, double)>& progress) : progress_(progress) {}
+  ProgressCallback(const std::function<void(int, double)>& progress, const std::function<bool()>& cancel,
+                   int first_iteration)
+      : progress_(progress), cancel_(cancel), first_iteration_(first_iteration) {}
   ceres::CallbackReturnType operator()(const ceres::IterationSummary& summary) override {
-    if (progress_ && summary.iteration > 0) progress_(summary.iteration, 2.0 * summary.cost);
+    if (progress_ && summary.iteration > 0) progress_(first_iteration_ + summary.iteration, 2.0 * summary.cost);
+    if (cancel_ && cancel_()) {
+      cancelled_ = true;
+      // Ends the solve as a success, with the parameters at the last
+      // accepted point.
+      return ceres::SOLVER_TERMINATE_SUCCESSFULLY;
+    }
     return ceres::SOLVER_CONTINUE;
   }
+  bool cancelled() const { return cancelled_; }
 
  private:
   const std::function<void(int, double)>& progress_;
+  const std::function<bool()>& cancel_;
+  int first_iteration_;
+  bool cancelled_ = false;
 };
+
+// The residual block of a channel's free coefficients, owned by `problem`.
+ceres::CostFunction* ResidualFunction(TFitChannel channel, const TCoefficientSet& set,
+                                      const std::vector<std::string>& names, const TTireDataSet& data,
+                                      size_t points) {
+  auto* cost = new ceres::DynamicAutoDiffCostFunction<ChannelResiduals, kStride>(
+      new ChannelResiduals(channel, set, names, data));
+  cost->AddParameterBlock(static_cast<int>(names.size()));
+  cost->SetNumResiduals(static_cast<int>(points));
+  return cost;
+}
+
+// The Jacobian of `problem` at its parameters' present values, row-major.
+std::vector<double> DenseJacobian(ceres::Problem& problem, size_t points, size_t columns) {
+  ceres::CRSMatrix crs;
+  double cost = 0;
+  std::vector<double> jacobian;
+  if (!problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &crs)) return jacobian;
+  jacobian.assign(points * columns, 0.0);
+  for (int row = 0; row < crs.num_rows; ++row)
+    for (int k = crs.rows[static_cast<size_t>(row)]; k < crs.rows[static_cast<size_t>(row) + 1]; ++k)
+      jacobian[static_cast<size_t>(row) * columns + static_cast<size_t>(crs.cols[static_cast<size_t>(k)])] =
+          crs.values[static_cast<size_t>(k)];
+  for (double v : jacobian)
+    if (!std::isfinite(v)) return {};
+  return jacobian;
+}
 
 // The solver library logs through glog to the terminal; the program reports
 // the solver's outcome itself.
@@ -186,9 +225,7 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
   // A malformed case raises here, not inside the solver's evaluation.
   mf::CheckShape(data);
   TTrustRegionResult result;
-  auto* residuals = new ChannelResiduals(channel, set, names, data);
-  std::unique_ptr<ChannelResiduals> owner(residuals);
-  result.values = residuals->Start();
+  result.values = ChannelResiduals(channel, set, names, data).Start();
   result.points = mf::PointCount(data);
   if (result.points == 0 || names.empty()) {
     result.message = result.points == 0 ? "The data set holds no points to fit."
@@ -196,11 +233,9 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
     return result;
   }
 
-  auto* cost = new ceres::DynamicAutoDiffCostFunction<ChannelResiduals, kStride>(owner.release());
-  cost->AddParameterBlock(static_cast<int>(names.size()));
-  cost->SetNumResiduals(static_cast<int>(result.points));
   ceres::Problem problem;
-  problem.AddResidualBlock(cost, nullptr, result.values.data());
+  problem.AddResidualBlock(ResidualFunction(channel, set, names, data, result.points), nullptr,
+                           result.values.data());
 
   ceres::Solver::Options solver;
   solver.minimizer_type = ceres::TRUST_REGION;
@@ -214,33 +249,57 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
   solver.logging_type = ceres::SILENT;
   solver.minimizer_progress_to_stdout = false;
   solver.num_threads = 1;
-  ProgressCallback callback(progress);
-  solver.callbacks.push_back(&callback);
 
+  // Rounds of at most max_iterations each: a round that ends at the cap
+  // with the cost still falling is continued from its last point.
+  result.iterations = 0;
   ceres::Solver::Summary summary;
-  ceres::Solve(solver, &problem, &summary);
-  // The derivatives may have raised floating-point flags on rejected steps;
-  // they belong to no evaluation of the program's own.
-  ClearFpFaults();
+  bool capped_while_falling = false;
+  for (int round = 0; round < std::max(options.max_rounds, 1); ++round) {
+    ProgressCallback callback(progress, options.cancel, result.iterations);
+    solver.callbacks.assign(1, &callback);
+    summary = ceres::Solver::Summary();
+    ceres::Solve(solver, &problem, &summary);
+    // The derivatives may have raised floating-point flags on rejected
+    // steps; they belong to no evaluation of the program's own.
+    ClearFpFaults();
+    result.iterations += std::max(static_cast<int>(summary.iterations.size()) - 1, 0);
+    result.cancelled = callback.cancelled();
+    const bool at_cap = summary.termination_type == ceres::NO_CONVERGENCE;
+    const bool still_falling = summary.final_cost < summary.initial_cost * (1.0 - 1e-12);
+    capped_while_falling = at_cap && still_falling;
+    if (result.cancelled || !capped_while_falling) break;
+  }
 
   result.message = summary.message;
-  result.iterations = static_cast<int>(summary.iterations.size()) - 1;
   result.final_cost = 2.0 * summary.final_cost;
   result.converged = summary.termination_type == ceres::CONVERGENCE;
+  // A round at the cap that no longer lowered the cost has stalled at its
+  // point: that is as far as the tolerances can take it, not a cut-off.
+  result.iteration_limit = capped_while_falling;
   result.usable = summary.IsSolutionUsable();
+  if (result.cancelled) result.message = "Cancelled by the user.";
   if (!result.usable) return result;
 
-  ceres::CRSMatrix crs;
-  double final_cost = 0;
-  if (problem.Evaluate(ceres::Problem::EvaluateOptions(), &final_cost, nullptr, nullptr, &crs)) {
-    result.jacobian.assign(result.points * names.size(), 0.0);
-    for (int row = 0; row < crs.num_rows; ++row)
-      for (int k = crs.rows[static_cast<size_t>(row)]; k < crs.rows[static_cast<size_t>(row) + 1]; ++k)
-        result.jacobian[static_cast<size_t>(row) * names.size() + static_cast<size_t>(crs.cols[static_cast<size_t>(k)])] =
-            crs.values[static_cast<size_t>(k)];
-  }
+  result.jacobian = DenseJacobian(problem, result.points, names.size());
   ClearFpFaults();
   return result;
+}
+
+std::vector<double> ResidualJacobian(TFitChannel channel, const TCoefficientSet& set,
+                                     const std::vector<std::string>& names, const TTireDataSet& data,
+                                     size_t& points) {
+  SilenceSolverLog();
+  mf::CheckShape(data);
+  points = mf::PointCount(data);
+  if (points == 0 || names.empty()) return {};
+  ChannelResiduals start(channel, set, names, data);
+  std::vector<double> values = start.Start();
+  ceres::Problem problem;
+  problem.AddResidualBlock(ResidualFunction(channel, set, names, data, points), nullptr, values.data());
+  std::vector<double> jacobian = DenseJacobian(problem, points, names.size());
+  ClearFpFaults();
+  return jacobian;
 }
 
 TResidualsAndJacobian ResidualsAndJacobian(TFitChannel channel, const TCoefficientSet& set,

@@ -26,6 +26,12 @@ struct TTrustRegionOptions {
   // a small radius walks from the start values instead.
   double initial_radius = 1.0;
   int max_iterations = 500;
+  // A solver that stops at its iteration cap while the cost still falls is
+  // continued from where it stopped, up to this many rounds in all, so that
+  // the cap's point is not taken for a result.
+  int max_rounds = 4;
+  // Polled after every iteration; true stops the fit at its current point.
+  std::function<bool()> cancel;
   // Tight enough that exact data fit to a cost near zero.
   double function_tolerance = 1e-12;
   double parameter_tolerance = 1e-12;
@@ -35,6 +41,8 @@ struct TTrustRegionOptions {
 struct TTrustRegionResult {
   bool usable = false;             // the solver ended with a solution (converged or at the cap)
   bool converged = false;          // a tolerance was met
+  bool iteration_limit = false;    // stopped at the iteration cap of its last round
+  bool cancelled = false;          // stopped on request; `values` is the point reached
   std::string message;             // the solver's reason for stopping, in its words
   int iterations = 0;
   double final_cost = 0;           // sum of squared residuals at the solution
@@ -52,6 +60,14 @@ TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& se
                                   const std::vector<std::string>& names, const TTireDataSet& data,
                                   const TTrustRegionOptions& options = {},
                                   const std::function<void(int, double)>& progress = {});
+
+// The Jacobian of the residuals (measured - model, one row per data point
+// in the order of the cost pass) with respect to the coefficients `names`,
+// at the set's values, row-major; `points` receives the number of rows.
+// Empty when it cannot be evaluated (a non-finite derivative included).
+std::vector<double> ResidualJacobian(TFitChannel channel, const TCoefficientSet& set,
+                                     const std::vector<std::string>& names, const TTireDataSet& data,
+                                     size_t& points);
 
 // The residuals (measured - model, in data order: case by case, load by
 // load, slip by slip) and their derivatives with respect to the coefficients

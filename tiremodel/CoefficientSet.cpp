@@ -8,6 +8,13 @@ namespace morvex {
 
 double TCoefficientSet::Value(std::string_view name) const { return StrToFloat(Text(name)); }
 
+void CopyCoefficients(const TCoefficientSet& from, TCoefficientSet& to) {
+  for (const TCoefficientInfo& info : Coefficients()) {
+    to.SetText(info.name, from.Text(info.name));
+    if (info.HasFreeFlag()) to.SetFree(info.name, from.Free(info.name));
+  }
+}
+
 TMemoryCoefficientSet::TMemoryCoefficientSet() {
   const auto table = Coefficients();
   for (size_t i = 0; i < table.size(); ++i) {

@@ -53,4 +53,7 @@ class TMemoryCoefficientSet : public TCoefficientSet {
   std::array<bool, kCoefficientCount> free_{};
 };
 
+// Copies every text and free flag of `from` into `to`.
+void CopyCoefficients(const TCoefficientSet& from, TCoefficientSet& to);
+
 }  // namespace morvex

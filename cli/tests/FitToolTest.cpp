@@ -100,7 +100,7 @@ TEST_F(FitToolTest, TrustRegionFitsExactDataAndReportsStandardErrors) {
   EXPECT_NE(report.find("fit channel=lateral optimizer=tr cases=2 points=102 free=3 status=ok"),
             std::string::npos) << report;
   EXPECT_NE(report.find("stderr name=PDy1 value=1 error="), std::string::npos) << report;
-  EXPECT_EQ(report.find("not-determined"), std::string::npos) << report;
+  EXPECT_EQ(report.find("error=not-determined"), std::string::npos) << report;
   EXPECT_NE(report.find("solver iterations="), std::string::npos) << report;
   TMemoryCoefficientSet written;
   ImportCoefficients(written, *options.output_path);
@@ -126,7 +126,7 @@ TEST_F(FitToolTest, GeneticSearchThenTrustRegionPolish) {
   options.free = "PKy1";
   options.settings_path = Write("small.ini", "[GENETIC]\nNB_POP=8\nNB_GEN=3\nPKY1_MIN=5\nPKY1_MAX=20\n");
   ASSERT_EQ(RunFitTool(options, out_, err_), kExitOk) << err_.str();
-  EXPECT_NE(out_.str().find("optimizer=tr"), std::string::npos) << out_.str();
+  EXPECT_EQ(out_.str().rfind("fit channel=lateral optimizer=de+tr ", 0), 0u) << out_.str();
   TMemoryCoefficientSet written;
   ImportCoefficients(written, *options.output_path);
   EXPECT_NEAR(written.Value("PKy1"), 12.0, 1e-9);
@@ -187,6 +187,82 @@ TEST_F(FitToolTest, UsageErrorsWriteNothingWithExitTwo) {
     EXPECT_EQ(RunFitTool(options, out_, err_), kExitError);
   }
   EXPECT_FALSE(fs::exists(dir_ / "out.txt"));
+  EXPECT_EQ(out_.str(), "");
+}
+
+// The cost of a fit's output as the report's last line gives it.
+double CostOf(const std::string& report) { return StrToFloat(LastLine(report).substr(5)); }
+
+TEST_F(FitToolTest, VerdictLineComesJustBeforeTheCost) {
+  TFitToolOptions options = FitOptions();
+  options.optimizer = TOptimizerChoice::kTrustRegion;
+  options.free = "PKy1";
+  ASSERT_EQ(RunFitTool(options, out_, err_), kExitOk) << err_.str();
+  const std::string report = out_.str();
+  EXPECT_NE(report.find("\nverdict=good\ncost="), std::string::npos) << report;
+}
+
+TEST_F(FitToolTest, PoorFitIsWrittenAndEndsWithExitThree) {
+  TFitToolOptions options = FitOptions();
+  options.optimizer = TOptimizerChoice::kTrustRegion;
+  // The data's cornering stiffness is positive; a negative one held fixed
+  // cannot be mended by the peak factor alone.
+  options.coefficients_path = Write("start.txt", "[PARAMETERS FY]\nPky1=-12\n");
+  options.free = "PDy1";
+  EXPECT_EQ(RunFitTool(options, out_, err_), kExitFitPoor) << err_.str();
+  EXPECT_TRUE(fs::exists(*options.output_path));
+  const std::string report = out_.str();
+  EXPECT_NE(report.find("\nverdict=poor reason="), std::string::npos) << report;
+  EXPECT_NE(report.find("slope-sign"), std::string::npos) << report;
+  EXPECT_NE(err_.str().find("morvex-fit: poor fit: the data's cornering stiffness is positive and PKy1 is negative"),
+            std::string::npos) << err_.str();
+}
+
+TEST_F(FitToolTest, EstimatedStartFindsTheFitFromFarValues) {
+  TFitToolOptions options = FitOptions();
+  options.optimizer = TOptimizerChoice::kTrustRegion;
+  options.coefficients_path = Write("far.txt", "[PARAMETERS FY]\nPky1=-30\nPcy1=0.7\nPdy1=3\n");
+  options.free = "PKy1,PDy1,PCy1,PEy1";
+  options.estimate_start = true;
+  ASSERT_EQ(RunFitTool(options, out_, err_), kExitOk) << err_.str() << out_.str();
+  EXPECT_NE(err_.str().find("morvex-fit: estimated start values of 4 coefficients"), std::string::npos) << err_.str();
+  TMemoryCoefficientSet written;
+  ImportCoefficients(written, *options.output_path);
+  EXPECT_NEAR(written.Value("PKy1"), 12.0, 1e-6);
+  EXPECT_NEAR(written.Value("PCy1"), 1.3, 1e-6);
+}
+
+TEST_F(FitToolTest, SearchThenTrustRegionIsNeverWorseThanTheTrustRegionFromTheSameStart) {
+  const std::string start = Write("start.txt", "[PARAMETERS FY]\nPky1=-12\nPcy1=1.1\n");
+  // A search box that misses the data's valley entirely.
+  const std::string box = Write("box.ini", "[GENETIC]\nNB_POP=10\nNB_GEN=5\nPKY1_MIN=-20\nPKY1_MAX=-5\n"
+                                           "PCY1_MIN=0.5\nPCY1_MAX=0.6\n");
+  TFitToolOptions options = FitOptions();
+  options.coefficients_path = start;
+  options.free = "PKy1,PCy1";
+  options.optimizer = TOptimizerChoice::kTrustRegion;
+  RunFitTool(options, out_, err_);
+  const double tr = CostOf(out_.str());
+  out_.str("");
+  options.optimizer = TOptimizerChoice::kDifferentialEvolution;
+  options.polish_with_trust_region = true;
+  options.settings_path = box;
+  RunFitTool(options, out_, err_);
+  EXPECT_LE(CostOf(out_.str()), tr) << out_.str();
+}
+
+TEST_F(FitToolTest, DataWithoutLoadCaseSaysSoAndWritesNothing) {
+  TFitToolOptions options = FitOptions();
+  std::string bytes;
+  for (int k = 0; k < 600; ++k) bytes += static_cast<char>((k * 7919 + 13) % 251 + 1);
+  options.data_path = Write("noise.plt", bytes);
+  for (TOptimizerChoice optimizer : {TOptimizerChoice::kLevenbergMarquardt, TOptimizerChoice::kTrustRegion}) {
+    options.optimizer = optimizer;
+    err_.str("");
+    EXPECT_EQ(RunFitTool(options, out_, err_), kExitError);
+    EXPECT_NE(err_.str().find("The data set holds no load case"), std::string::npos) << err_.str();
+  }
+  EXPECT_FALSE(fs::exists(*options.output_path));
   EXPECT_EQ(out_.str(), "");
 }
 

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "fitting/ChannelModel.h"
+#include "fitting/FitReport.h"
 #include "fitting/tests/FitTestSupport.h"
 #include "numerics/LxBasics.h"
+#include "testing/TestSupport.h"
 #include "tiremodel/MagicFormula.h"
 
 namespace morvex {
@@ -187,18 +189,65 @@ TEST(LateralFit, DifferentialEvolutionLowersCostAndRepeatsFromFreshSeed) {
   EXPECT_EQ(host1.progress_reports, 16);
 }
 
-TEST(LateralFit, DifferentialEvolutionWithoutDataGivesStartValuesBack) {
+TEST(FitCommandErrors, FitWithoutDataSaysSoAndChangesNothing) {
   SettingsFile settings(kSmallSearch);
-  TMemoryCoefficientSet set;
-  set.SetText("PKy1", "15.50");
-  FreeOnly(set, {"Fz0", "PKy2", "PKy1"});
+  TTireDataSet no_points;
+  no_points.Cases.emplace_back();  // a block without loads or rows
+  for (const TTireDataSet& data : {TTireDataSet{}, no_points})
+    for (TOptimizerChoice optimizer : {TOptimizerChoice::kLevenbergMarquardt, TOptimizerChoice::kDifferentialEvolution,
+                                       TOptimizerChoice::kTrustRegion}) {
+      TMemoryCoefficientSet set;
+      set.SetText("PKy1", "15.50");
+      FreeOnly(set, {"Fz0", "PKy2", "PKy1"});
+      RecordingHost host;
+      const std::string message = test::MessageOf([&] {
+        RunFitCommand(TFitChannel::kLateral, set, data, optimizer, settings.path(), host);
+      });
+      EXPECT_NE(message.find(data.Cases.empty() ? "holds no load case" : "holds no measured point"),
+                std::string::npos) << message;
+      EXPECT_EQ(set.Text("PKy1"), "15.50");
+      EXPECT_TRUE(set.Free("PKy1"));
+      EXPECT_TRUE(host.calls.empty());
+    }
+}
+
+// Cancelling ends every optimizer at the best point it had evaluated: the
+// set is never left at a trial or a finite-difference point worse than the
+// start, and nothing is reported as a failure.
+TEST(FitCancel, EveryOptimizerEndsAtItsBestPointSoFar) {
+  SettingsFile settings("[GENETIC]\nNB_POP=12\nNB_GEN=200\n");
+  const TMemoryCoefficientSet truth = LateralTruth();
+  const TTireDataSet data = MakeData(TFitChannel::kLateral, truth);
+  for (TOptimizerChoice optimizer : {TOptimizerChoice::kLevenbergMarquardt, TOptimizerChoice::kDifferentialEvolution,
+                                     TOptimizerChoice::kTrustRegion}) {
+    TMemoryCoefficientSet set = truth;
+    set.SetText("PKy1", "12");
+    set.SetText("PDy1", "0.9");
+    FreeOnly(set, {"PKy1", "PDy1"});
+    const double start = static_cast<double>(ChannelCost(TFitChannel::kLateral, set, data));
+    RecordingHost host;
+    host.cancel_after = optimizer == TOptimizerChoice::kTrustRegion ? 1 : 40;
+    const TFitOutcome outcome = RunFitCommand(TFitChannel::kLateral, set, data, optimizer, settings.path(), host);
+    EXPECT_TRUE(outcome.cancelled) << OptimizerName(optimizer);
+    EXPECT_FALSE(outcome.optimizer_failed);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_LE(outcome.final_cost, start * (1 + 1e-9)) << OptimizerName(optimizer);
+    EXPECT_EQ(host.calls.back(), "normal");
+    EXPECT_TRUE(outcome.verdict.poor);
+    EXPECT_EQ(outcome.verdict.reasons.front().code, "cancelled");
+  }
+}
+
+TEST(SingleCamberRule, ClearedFlagsAreReported) {
+  const TMemoryCoefficientSet truth = LateralTruth();
+  const TTireDataSet data = MakeData(TFitChannel::kLateral, truth, {0.0});
+  TMemoryCoefficientSet set = truth;
+  FreeOnly(set, {"PDy1", "PHy3", "PKy3"});
   RecordingHost host;
-  const TFitOutcome outcome = RunFitCommand(TFitChannel::kLateral, set, TTireDataSet{},
-                                            TOptimizerChoice::kDifferentialEvolution,
-                                            settings.path(), host);
-  EXPECT_EQ(outcome.fitted, (std::vector<std::string>{"Fz0", "PKy1", "PKy2"}));
-  EXPECT_EQ(set.Text("PKy1"), "15.5");
-  EXPECT_EQ(set.Text("Fz0"), "3000");
+  const TFitOutcome outcome =
+      RunFitCommand(TFitChannel::kLateral, set, data, TOptimizerChoice::kLevenbergMarquardt, "", host);
+  EXPECT_EQ(outcome.cleared_flags, (std::vector<std::string>{"PHy3", "PKy3"}));
+  EXPECT_FALSE(set.Free("PHy3"));
 }
 
 TEST(FitCommandErrors, BrokenPreconditionOrBadTextRestoresTheWindow) {

@@ -11,6 +11,7 @@
 
 #include "numerics/LxBasics.h"
 #include "tiremodel/CoefficientTable.h"
+#include "fitting/tests/PublishedTires.h"
 
 namespace morvex {
 namespace {
@@ -172,41 +173,76 @@ std::string ShippedFile() {
   return text.str();
 }
 
-TEST_F(FitSettingsFile, ShippedFileReadsAsTheDefaults) {
+// The shipped file keeps the search's default tuning and sets intervals that
+// hold the coefficients of published tires from a formula-student tire to a
+// truck tire, in both sign conventions.
+TEST_F(FitSettingsFile, ShippedIntervalsHoldPublishedTiresInBothConventions) {
   const std::string shipped = ShippedFile();
   ASSERT_FALSE(shipped.empty());
-  for (TFitChannel c : kChannels) EXPECT_EQ(Read(shipped, c), DefaultFitSettings(c));
+  for (TFitChannel c : kChannels) {
+    TFitSettings settings = Read(shipped, c);
+    const TFitSettings defaults = DefaultFitSettings(c);
+    EXPECT_EQ(settings.GainBest, defaults.GainBest);
+    EXPECT_EQ(settings.GainR1, defaults.GainR1);
+    EXPECT_EQ(settings.CR, defaults.CR);
+    EXPECT_EQ(settings.NbPop, defaults.NbPop);
+    EXPECT_EQ(settings.NbGen, defaults.NbGen);
+    for (const char* stem : {"car-245-40R18", "suv-265-70R18", "truck-335-65R22.5", "military-37x12.5R16.5", "fsae"}) {
+      const TMemoryCoefficientSet iso = test::PublishedTire(stem);
+      for (const TMemoryCoefficientSet& tire : {iso, test::Mirrored(iso)}) {
+        const auto order = FitFreeOrder(c);
+        for (size_t k = 0; k < order.size(); ++k) {
+          const std::string name(order[k]);
+          // Two hand-tuned extremes of the files stay outside on purpose:
+          // an interval wide enough for them would be searched in vain for
+          // every other tire.
+          if ((std::string(stem) == "car-245-40R18" && name == "PEy4") ||
+              (std::string(stem) == "military-37x12.5R16.5" && name == "QEz5"))
+            continue;
+          const double value = tire.Value(name);
+          EXPECT_LE(settings.Min[k], value) << stem << ' ' << name;
+          EXPECT_GE(settings.Max[k], value) << stem << ' ' << name;
+        }
+      }
+    }
+  }
 }
 
-TEST_F(FitSettingsFile, ShippedFileDocumentsEveryKeyWithItsDefault) {
-  // The commented-out settings, uncommented, must give the defaults of the
-  // lateral and aligning-moment fits, and of the longitudinal fit apart from
-  // its smaller random-member gains.
+TEST_F(FitSettingsFile, ShippedFileDocumentsTheSearchSettingsAndSetsEveryInterval) {
+  // The commented-out search settings, uncommented, must give the defaults
+  // of the lateral and aligning-moment fits, and of the longitudinal fit
+  // apart from its smaller random-member gains; every bound key is set once.
   const std::string shipped = ShippedFile();
-  const std::regex setting(R"(^;([A-Z0-9_]+)=(\S+)$)", std::regex::multiline);
-  std::map<std::string, int> keys;
+  const std::regex commented(R"(^;([A-Z0-9_]+)=(\S+)$)", std::regex::multiline);
+  const std::regex set_key(R"(^([A-Z0-9_]+)=(\S+)$)", std::regex::multiline);
+  std::map<std::string, int> keys, bounds;
   std::string uncommented = "[GENETIC]\n";
-  for (auto it = std::sregex_iterator(shipped.begin(), shipped.end(), setting); it != std::sregex_iterator();
+  for (auto it = std::sregex_iterator(shipped.begin(), shipped.end(), commented); it != std::sregex_iterator();
        ++it) {
     ++keys[(*it)[1]];
     uncommented += (*it)[1].str() + "=" + (*it)[2].str() + "\n";
   }
-  std::map<std::string, int> expected;
+  for (auto it = std::sregex_iterator(shipped.begin(), shipped.end(), set_key); it != std::sregex_iterator(); ++it)
+    ++bounds[(*it)[1]];
+  std::map<std::string, int> expected_keys, expected_bounds;
   for (const char* key : {"GAIN_BEST", "GAIN_R1", "GAIN_R2", "GAIN_R3", "CR", "NB_POP", "NB_GEN"})
-    expected[key] = 1;
+    expected_keys[key] = 1;
   for (TFitChannel c : kChannels)
     for (std::string_view name : FitFreeOrder(c)) {
       const std::string stem(Coefficient(name).bound_stem);
-      expected[stem + "_MIN"] = expected[stem + "_MAX"] = 1;
+      expected_bounds[stem + "_MIN"] = expected_bounds[stem + "_MAX"] = 1;
     }
-  EXPECT_EQ(expected.size(), 7u + 118u);
-  EXPECT_EQ(keys, expected);  // every key once, and no unknown one
-  EXPECT_EQ(Read(uncommented, TFitChannel::kLateral), DefaultFitSettings(TFitChannel::kLateral));
-  EXPECT_EQ(Read(uncommented, TFitChannel::kAligning), DefaultFitSettings(TFitChannel::kAligning));
-  TFitSettings longitudinal = Read(uncommented, TFitChannel::kLongitudinal);
-  EXPECT_EQ(longitudinal.GainR1, 0.8);
-  longitudinal.GainR1 = longitudinal.GainR2 = longitudinal.GainR3 = 0.08;
-  EXPECT_EQ(longitudinal, DefaultFitSettings(TFitChannel::kLongitudinal));
+  EXPECT_EQ(expected_bounds.size(), 118u);
+  EXPECT_EQ(keys, expected_keys);
+  EXPECT_EQ(bounds, expected_bounds);
+  for (TFitChannel c : {TFitChannel::kLateral, TFitChannel::kAligning}) {
+    const TFitSettings read = Read(uncommented, c);
+    const TFitSettings defaults = DefaultFitSettings(c);
+    EXPECT_EQ(read.GainR1, defaults.GainR1);
+    EXPECT_EQ(read.NbGen, defaults.NbGen);
+    EXPECT_EQ(read.NbPop, defaults.NbPop);
+  }
+  EXPECT_EQ(Read(uncommented, TFitChannel::kLongitudinal).GainR1, 0.8);
 }
 
 }  // namespace

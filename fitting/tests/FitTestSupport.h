@@ -26,7 +26,11 @@ class RecordingHost final : public IFitHost {
     cost_text = text;
   }
   void Progress(const TFitProgress&) override { ++progress_reports; }
+  // Asks to stop at the poll after `cancel_after` polls (never when negative).
+  bool CancelRequested() override { return cancel_after >= 0 && ++polls > cancel_after; }
 
+  int cancel_after = -1;
+  int polls = 0;
   std::vector<std::string> calls;
   std::vector<std::string> messages;
   std::string cost_text;
