@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/CoefficientFile.h"
+#include "files/TirFile.h"
 #include "fitting/ChannelModel.h"
 #include "fitting/CombinedFit.h"
 #include "fitting/FitVerdict.h"
@@ -106,17 +107,27 @@ void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
 }
 
 TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
-                                  const std::optional<std::string>& coefficients_path) {
+                                  const std::optional<std::string>& coefficients_path,
+                                  std::optional<TSignConvention> convention, std::ostream& err) {
   TMemoryCoefficientSet set;
   LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
-  if (coefficients_path) {
-    RequireFile(*coefficients_path);
-    ImportCoefficients(set, *coefficients_path);
-  }
+  if (coefficients_path) ImportCoefficientFile(set, *coefficients_path, convention, err);
   return set;
 }
 
+
 }  // namespace
+
+void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::optional<TSignConvention> convention,
+                           std::ostream& err) {
+  RequireFile(path);
+  if (!IsTirPath(path)) {
+    ImportCoefficients(set, path);
+    return;
+  }
+  const TTirImportResult result = ImportTir(set, path, convention);
+  for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
+}
 
 std::optional<TFitChannel> ParseChannel(std::string_view text) {
   const std::string upper = Upper(text);
@@ -124,6 +135,26 @@ std::optional<TFitChannel> ParseChannel(std::string_view text) {
   if (upper == "ALIGNING") return TFitChannel::kAligning;
   if (upper == "LONGITUDINAL") return TFitChannel::kLongitudinal;
   return std::nullopt;
+}
+
+void ExportCoefficientFile(const TCoefficientSet& set, const std::string& path,
+                           const std::optional<std::string>& template_path,
+                           std::optional<TSignConvention> convention, const TTirExportInfo& info, std::ostream& err) {
+  if (!IsTirPath(path)) {
+    ExportCoefficients(set, path);
+    return;
+  }
+  if (template_path) RequireFile(*template_path);
+  const TTirExportResult result = ExportTir(set, path, {convention, template_path, info});
+  for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
+}
+
+void CheckOutputOptions(const std::optional<std::string>& output_path,
+                        const std::optional<std::string>& template_path) {
+  if (!template_path) return;
+  if (!output_path || !IsTirPath(*output_path))
+    throw Exception("--template applies to a .tir output only");
+  if (!IsTirPath(*template_path)) throw Exception("--template must name a .tir file, not " + *template_path);
 }
 
 int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& err) {
@@ -134,7 +165,8 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
   double cost = 0;
   std::ostringstream report;
   try {
-    set = StartingSet(options.executable_dir, options.coefficients_path);
+    CheckOutputOptions(options.output_path, options.template_path);
+    set = StartingSet(options.executable_dir, options.coefficients_path, options.convention, err);
     ApplyFreeList(set, options.free);
     RequireFile(options.data_path);
     data = ReadTireDataFile(options.data_path);
@@ -163,7 +195,21 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     const TFitReport fit_report = BuildFitReport(outcome, set, data);
     report << FormatFitReport(fit_report);
     cost = fit_report.cost;
-    if (options.output_path) ExportCoefficients(set, *options.output_path);
+    if (options.output_path) {
+      TTirExportInfo info;
+      info.data_file = fs::absolute(options.data_path).string();
+      std::ostringstream fit;
+      fit << ChannelName(options.channel) << ": " << fit_report.points << " points, RMS "
+          << FloatToStrF(fit_report.rms, TFloatFormat::kGeneral, 6, 0);
+      if (fit_report.failed) fit << ", the fit failed: " << outcome.failure_message;
+      if (outcome.verdict.poor) {
+        fit << ", verdict poor:";
+        for (const TVerdictReason& reason : outcome.verdict.reasons) fit << ' ' << reason.text;
+      }
+      info.fits.push_back(fit.str());
+      AddDataRanges(info.ranges, data, options.channel != TFitChannel::kLongitudinal);
+      ExportCoefficientFile(set, *options.output_path, options.template_path, options.convention, info, err);
+    }
   } catch (const std::exception& error) {
     host.EndProgressLine();
     err << "morvex-fit: " << error.what() << '\n';
@@ -187,7 +233,8 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
 int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream& err) {
   std::ostringstream values;
   try {
-    const TMemoryCoefficientSet set = StartingSet(options.executable_dir, options.coefficients_path);
+    const TMemoryCoefficientSet set =
+        StartingSet(options.executable_dir, options.coefficients_path, options.convention, err);
     RequireFile(options.points_path);
     std::ifstream in(options.points_path, std::ios::binary);
     if (!in) throw EFOpenError(options.points_path);

@@ -4,7 +4,9 @@
 //         sets the free flags, runs one fit command on a data file and
 //         writes the whole coefficient set to a coefficient file;
 //   eval  prints the channel's model value at given (camber, load, slip)
-//         points.
+//         points;
+//   convert  reads a coefficient file and writes it in the other format
+//         (INI coefficient file or Magic Formula property file, .tir).
 //
 // Both run the same core code as the window; this layer only gathers the
 // inputs, reports and maps failures to exit codes:
@@ -20,6 +22,8 @@
 #include <ostream>
 #include <string>
 
+#include "files/SignConvention.h"
+#include "files/TirFile.h"
 #include "fitting/FitCommands.h"
 
 namespace morvex {
@@ -41,7 +45,11 @@ struct TFitToolOptions {
   // of the files' values.
   bool estimate_start = false;
   std::optional<std::string> settings_path;      // default: configuration.ini in executable_dir
-  std::optional<std::string> output_path;
+  std::optional<std::string> output_path;        // a .tir file is written as a property file
+  std::optional<std::string> template_path;      // .tir whose other lines an output .tir keeps
+  // The convention of the set when a .tir is read or written; by default
+  // the sign of PKy1 tells (see files/SignConvention.h).
+  std::optional<TSignConvention> convention;
   std::string executable_dir;                    // where param_fm_ini.ini and configuration.ini live
   bool show_progress = false;                    // progress lines on `err`
 };
@@ -49,6 +57,7 @@ struct TFitToolOptions {
 struct TEvalToolOptions {
   TFitChannel channel = TFitChannel::kLateral;
   std::optional<std::string> coefficients_path;
+  std::optional<TSignConvention> convention;
   std::string points_path;
   std::string executable_dir;
 };
@@ -56,7 +65,35 @@ struct TEvalToolOptions {
 // Parses "lateral", "aligning", "longitudinal" (any case).
 std::optional<TFitChannel> ParseChannel(std::string_view text);
 
+// morvex-fit convert IN OUT: a coefficient file (INI, or .tir by its
+// extension) read as "Import MF model" reads it over the start-up defaults,
+// and written as "Export to file" writes it.
+struct TConvertToolOptions {
+  std::string input_path;
+  std::string output_path;
+  std::optional<std::string> template_path;
+  std::optional<TSignConvention> convention;
+  std::string executable_dir;
+};
+
+// Reads a coefficient file into `set`: a .tir through the property-file
+// import (its messages go to `err`), anything else as an INI coefficient
+// file.  The file must exist.
+void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::optional<TSignConvention> convention,
+                           std::ostream& err);
+
+// Writes `set` to `path`: a .tir through the property-file export (with
+// `template_path` when given; its messages go to `err`), anything else as
+// an INI coefficient file.
+void ExportCoefficientFile(const TCoefficientSet& set, const std::string& path,
+                           const std::optional<std::string>& template_path,
+                           std::optional<TSignConvention> convention, const TTirExportInfo& info, std::ostream& err);
+// Refuses a template without a .tir output, or one that is no .tir.
+void CheckOutputOptions(const std::optional<std::string>& output_path,
+                        const std::optional<std::string>& template_path);
+
 int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& err);
 int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream& err);
+int RunConvertTool(const TConvertToolOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace morvex

@@ -49,7 +49,7 @@ TRawImportOptions ToImportOptions(const TImportToolOptions& o) {
   else if (delimiter == "whitespace") options.read.delimiter = TRunDelimiter::kWhitespace;
   else if (delimiter != "auto")
     throw Exception("Unknown delimiter '" + o.delimiter + "': auto, tab, comma, semicolon or whitespace");
-  const auto convention = ConventionByKey(o.convention);
+  const auto convention = RunConventionByKey(o.convention);
   if (!convention) throw Exception("Unknown sign convention '" + o.convention + "': auto, sae, iso or morvex");
   options.convention = *convention;
   ApplyFilterText(options, o.filters);
@@ -87,7 +87,7 @@ int RunImportTool(const TImportToolOptions& options, std::ostream& out, std::ost
     const std::string name = std::filesystem::path(options.run_path).filename().string();
     WriteTireDataFile(options.output_path, result.data,
                       {"Morvex " + std::string(ImportChannelName(options.channel)) + " data imported from " + name,
-                       "Sign convention: " + std::string(ConventionName(result.report.convention))});
+                       "Sign convention: " + std::string(RunConventionName(result.report.convention))});
     size_t points = 0;
     for (const TLoadCase& lc : result.data.Cases) points += lc.Values.size();
     out << "Wrote " << options.output_path << ": " << result.data.Cases.size() << " load cases, " << points

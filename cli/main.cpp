@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/CheckTool.h"
+#include "cli/BatchTool.h"
 #include "cli/FitTool.h"
 #include "cli/ImportTool.h"
 #include "numerics/LxBasics.h"
@@ -42,7 +43,14 @@ int main(int argc, char** argv) {
       "Exit status: 0 success, 1 the Levenberg-Marquardt fitter or the trust region failed (output "
       "still written), 2 any other error (nothing written), 3 the fit finished but its verdict is "
       "poor (output written; the reasons are printed).\n"
-      "param_fm_ini.ini and configuration.ini are read from the folder of the executable.");
+      "param_fm_ini.ini and configuration.ini are read from the folder of the executable.\n"
+      "Coefficient files: a name ending in .tir is a Magic Formula property file (MF 5.2/PAC2002, "
+      "FITTYP 6 or 21, read and written; MF 6.1/6.2, FITTYP 61 or 62, read as an approximation); "
+      "any other name is Morvex's INI coefficient file.\n"
+      "Sign conventions: a .tir is ISO (positive slip angle gives negative Fy, PKY1 < 0). With "
+      "--convention positive-stiffness the set in Morvex has Fy and Mz negated (PKy1 > 0): PKY1, "
+      "PVY1-4, QBZ10 and QDZ6-9 change sign on the way in and out. Without --convention the sign "
+      "of PKy1 decides: of the set being written, or of the set a .tir is read into.");
 
   const std::vector<std::string> channels = {"lateral", "aligning", "longitudinal"};
   std::string fit_channel, fit_optimizer = "lm", eval_channel;
@@ -76,7 +84,18 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   fit_cmd->add_option("--settings", fit_settings,
                       "Fit settings file (default: configuration.ini beside the executable)");
-  fit_cmd->add_option("--output", fit_output, "Coefficient file to write the whole set to");
+  fit_cmd->add_option("--output", fit_output,
+                      "Coefficient file to write the whole set to (.tir: a property file whose header "
+                      "names the data file and the fit's RMS)");
+  std::string fit_template, fit_convention, eval_convention;
+  fit_cmd->add_option("--template", fit_template,
+                      "Existing .tir whose every other line the .tir output keeps; only the fitted "
+                      "coefficients are replaced");
+  const std::vector<std::string> conventions = {"iso", "positive-stiffness"};
+  fit_cmd->add_option("--convention", fit_convention,
+                      "Sign convention of the set when a .tir is read or written: iso or "
+                      "positive-stiffness (default: the sign of PKy1)")
+      ->check(CLI::IsMember(conventions, CLI::ignore_case));
 
   morvex::TEvalToolOptions eval;
   std::string eval_coefficients;
@@ -87,10 +106,39 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(channels, CLI::ignore_case));
   eval_cmd->add_option("--coefficients", eval_coefficients,
                        "Coefficient file whose values replace the start-up defaults");
+  eval_cmd->add_option("--convention", eval_convention,
+                       "Sign convention of the set when --coefficients is a .tir: iso or "
+                       "positive-stiffness (default: the sign of PKy1 of the start-up defaults)")
+      ->check(CLI::IsMember(conventions, CLI::ignore_case));
   eval_cmd->add_option("--points", eval.points_path,
                        "Text file: camber (degrees), load and slip per line, separated as in "
                        "data files")
       ->required();
+
+  morvex::TConvertToolOptions convert;
+  std::string convert_template, convert_convention;
+  CLI::App* convert_cmd = app.add_subcommand(
+      "convert",
+      "Convert a coefficient file between Morvex's INI format and a Magic Formula property file "
+      "(.tir), chosen by each file's extension.");
+  convert_cmd->add_option("IN", convert.input_path, "File to read (.tir or INI coefficient file)")->required();
+  convert_cmd->add_option("OUT", convert.output_path, "File to write (.tir or INI coefficient file)")->required();
+  convert_cmd->add_option("--template", convert_template,
+                          "Existing .tir whose every other line the .tir output keeps");
+  convert_cmd->add_option("--convention", convert_convention,
+                          "Sign convention of the set in Morvex: iso or positive-stiffness (default: "
+                          "the sign of PKy1; when reading a .tir, that of the start-up defaults)")
+      ->check(CLI::IsMember(conventions, CLI::ignore_case));
+
+  morvex::TBatchOptions batch;
+  CLI::App* batch_cmd = app.add_subcommand(
+      "batch",
+      "Run the fits of a manifest, several at once: one line per fit, 'DATA CHANNEL START FREE "
+      "OPTIMIZER OUTPUT' (START: a coefficient file, 'estimate' or 'estimate:FILE'); one summary "
+      "line per fit; the exit status is the worst of the fits'.");
+  batch_cmd->add_option("MANIFEST", batch.manifest_path, "The manifest file")->required();
+  batch_cmd->add_option("--jobs", batch.jobs, "Fits at once (default: the number of cores)")
+      ->check(CLI::PositiveNumber);
 
   morvex::TImportToolOptions import;
   std::string import_channel;
@@ -146,6 +194,12 @@ int main(int argc, char** argv) {
   }
 
   const std::string exe_dir = ExecutableDir(argv[0]);
+  if (batch_cmd->parsed()) {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    batch.executable = ec ? std::string(argv[0]) : self.string();
+    return morvex::RunBatchTool(batch, std::cout, std::cerr);
+  }
   if (fit_cmd->parsed()) {
     fit.channel = *morvex::ParseChannel(fit_channel);
     const std::string optimizer = Lower(fit_optimizer);
@@ -161,8 +215,16 @@ int main(int argc, char** argv) {
     if (!fit_coefficients.empty()) fit.coefficients_path = fit_coefficients;
     if (!fit_settings.empty()) fit.settings_path = fit_settings;
     if (!fit_output.empty()) fit.output_path = fit_output;
+    if (!fit_template.empty()) fit.template_path = fit_template;
+    if (!fit_convention.empty()) fit.convention = morvex::ParseSignConvention(fit_convention);
     fit.show_progress = isatty(STDERR_FILENO) != 0;
     return morvex::RunFitTool(fit, std::cout, std::cerr);
+  }
+  if (convert_cmd->parsed()) {
+    convert.executable_dir = exe_dir;
+    if (!convert_template.empty()) convert.template_path = convert_template;
+    if (!convert_convention.empty()) convert.convention = morvex::ParseSignConvention(convert_convention);
+    return morvex::RunConvertTool(convert, std::cout, std::cerr);
   }
   if (import_cmd->parsed()) {
     const auto channel = *morvex::ParseChannel(import_channel);
@@ -178,6 +240,7 @@ int main(int argc, char** argv) {
     return morvex::RunCheckTool(check, std::cout, std::cerr);
   }
   eval.channel = *morvex::ParseChannel(eval_channel);
+  if (!eval_convention.empty()) eval.convention = morvex::ParseSignConvention(eval_convention);
   eval.executable_dir = exe_dir;
   if (!eval_coefficients.empty()) eval.coefficients_path = eval_coefficients;
   return morvex::RunEvalTool(eval, std::cout, std::cerr);

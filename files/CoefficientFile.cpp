@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "files/ProfileFile.h"
+#include "numerics/ProfileFile.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "tiremodel/CoefficientTable.h"
@@ -31,18 +31,22 @@ void ExportCoefficients(const TCoefficientSet& set, const std::string& path) {
 }
 
 void ImportCoefficients(TCoefficientSet& set, const std::string& path) {
+  const TProfileReader file(path);
   for (std::string_view name : FileOrder()) {
     const TCoefficientInfo& info = Coefficient(name);
-    if (auto text = ReadProfileString(path, std::string(info.export_section), std::string(info.export_key)))
-      set.SetText(name, *text);
+    if (auto text = file.Get(info.export_section, info.export_key)) set.SetText(name, *text);
   }
 }
 
 void LoadStartupDefaults(TCoefficientSet& set, const std::string& path) {
+  const TProfileReader file(path);
   for (std::string_view name : FileOrder()) {
     const TCoefficientInfo& info = Coefficient(name);
-    auto text = ReadProfileString(path, std::string(info.startup_section), std::string(info.startup_key));
-    set.SetText(name, text ? *text : std::string(info.default_text));
+    auto text = file.Get(info.startup_section, info.startup_key);
+    // The shipped file and the built-in texts write numbers with '.': under
+    // a decimal-comma locale they become "0,1", the text every later
+    // conversion of the value expects.
+    set.SetText(name, PointTextToLocal(text ? *text : std::string(info.default_text)));
   }
 }
 

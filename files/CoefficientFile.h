@@ -59,7 +59,10 @@ void ImportCoefficients(TCoefficientSet& set, const std::string& path);
 
 // Fills all 60 values of `set` from the start-up defaults file at `path`:
 // the stored text, or the coefficient table's default text when the file or
-// the key is missing.  The file is only read, never written.
+// the key is missing.  A number written with '.' (the shipped file, the
+// built-in texts) gets the process-wide decimal separator instead, so that
+// it converts under any locale; every other text is taken as it stands.
+// The file is only read, never written.
 void LoadStartupDefaults(TCoefficientSet& set, const std::string& path);
 
 // "<executable_dir>/param_fm_ini.ini" (just the file name for an empty folder).

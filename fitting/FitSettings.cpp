@@ -1,7 +1,6 @@
 #include "fitting/FitSettings.h"
 
-#include <minIni.h>
-
+#include "numerics/ProfileFile.h"
 #include "numerics/LxBasics.h"
 #include "tiremodel/CoefficientTable.h"
 
@@ -10,20 +9,20 @@ namespace {
 
 // The value text of `key`, trimmed and without an inline comment; empty
 // when the file, the section or the key is missing.
-std::string ValueText(const std::string& path, const std::string& key) {
-  char buffer[INI_BUFFERSIZE];
-  ini_gets(kFitSettingsSection, key.c_str(), "", buffer, static_cast<int>(sizeof buffer), path.c_str());
-  return buffer;
+std::string ValueText(const TProfileReader& file, const std::string& key) {
+  return file.Get(kFitSettingsSection, key).value_or("");
 }
 
-double ReadFloat(const std::string& path, const std::string& key, double default_value) {
+// The shipped file writes '.', a user under a decimal-comma locale may
+// write ','; both read as the same number.
+double ReadFloat(const TProfileReader& file, const std::string& key, double default_value) {
   double value;
-  return TryStrToFloat(ValueText(path, key), value) ? value : default_value;
+  return TryStrToFloatEither(ValueText(file, key), value) ? value : default_value;
 }
 
-int32_t ReadInt(const std::string& path, const std::string& key, int32_t default_value) {
+int32_t ReadInt(const TProfileReader& file, const std::string& key, int32_t default_value) {
   int32_t value;
-  return TryStrToInt(ValueText(path, key), value) ? value : default_value;
+  return TryStrToInt(ValueText(file, key), value) ? value : default_value;
 }
 
 std::string BoundStem(std::string_view name) { return std::string(Coefficient(name).bound_stem); }
@@ -58,8 +57,9 @@ TFitSettings DefaultFitSettings(TFitChannel channel) {
   return settings;
 }
 
-TFitSettings ReadFitSettings(const std::string& path, TFitChannel channel) {
+TFitSettings ReadFitSettings(const std::string& file_path, TFitChannel channel) {
   TFitSettings s = DefaultFitSettings(channel);
+  const TProfileReader path(file_path);
   s.GainBest = ReadFloat(path, "GAIN_BEST", s.GainBest);
   s.GainR1 = ReadFloat(path, "GAIN_R1", s.GainR1);
   s.GainR2 = ReadFloat(path, "GAIN_R2", s.GainR2);

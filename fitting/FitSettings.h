@@ -15,7 +15,8 @@
 //   PKY2_MAX=20          being the coefficient's name in capitals
 //
 // Section and key names match without regard to case.  Floats are read with
-// the process-wide decimal separator (exponents allowed); integers in
+// the process-wide decimal separator or with '.' (exponents allowed), so the
+// shipped file reads the same under every locale; integers in
 // decimal or, after 0x, 0X or $, in hexadecimal.  The file is only read, and
 // reading never fails: a missing file, section or key, or a value that does
 // not convert, gives that key's default, silently.  Ranges are not checked

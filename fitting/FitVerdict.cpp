@@ -13,6 +13,11 @@ namespace morvex {
 
 namespace {
 
+// A cost above the start's by more than this share is a rise: the
+// Levenberg-Marquardt path's write-back with 5 decimals alone may lift a
+// solution's cost by a few millionths.
+constexpr double kCostRiseTolerance = 1e-3;
+
 std::string Num(double value) { return FloatToStrF(value, TFloatFormat::kGeneral, 4, 0); }
 
 void Add(TFitVerdict& verdict, std::string code, std::string text, std::string advice) {
@@ -158,7 +163,7 @@ TFitVerdict JudgeFit(const TFitOutcome& outcome, const TCoefficientSet& set, con
 
   // Against the start values.
   if (std::isfinite(outcome.start_cost) && std::isfinite(outcome.final_cost) && !outcome.cancelled) {
-    if (outcome.final_cost > outcome.start_cost * (1.0 + 1e-9))
+    if (outcome.final_cost > outcome.start_cost * (1.0 + kCostRiseTolerance))
       Add(verdict, "cost-rose",
           "the fit ended with a higher cost (" + Num(outcome.final_cost) + ") than its start values (" +
               Num(outcome.start_cost) + ")",

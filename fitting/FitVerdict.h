@@ -6,7 +6,8 @@
 //   - optimizer-failed   the optimizer stopped with an error (the reason is
 //                        the error's own text);
 //   - cancelled          the user stopped it before it finished;
-//   - cost-rose          it ended with a higher cost than its start values;
+//   - cost-rose          it ended with a cost more than 0.1 % above that of its
+//                        start values;
 //   - cost-not-lowered   it ended at the start's cost and the fit is poor by
 //                        one of the measures below (a fit repeated from a
 //                        good solution stays good);

@@ -1,16 +1,16 @@
 // Helpers shared by the fuzz targets.
 //
-// The profile-file readers (minIni underneath) take a file name, not a
+// The profile-file readers take a file name, not a
 // buffer, so the targets that feed them write each input to one scratch file
 // first.  The file lives in /dev/shm when there is one (a memory file system:
 // millions of rewrites cost no disk traffic), else in $TMPDIR or /tmp, and is
 // removed when the fuzzer exits normally.
 //
-// minIni opens the file anew for every key it looks up, a hundred or more
+// A reader may open the file anew for every key it looks up, a hundred or more
 // per input, and those opens took most of a run's time.  So this header
 // also replaces fopen and fclose in the fuzz executables: a read-only open of
 // the scratch file returns a stdio stream over a copy of the bytes just
-// written (fmemopen), which minIni then reads with the same fgets calls as a
+// written (fmemopen), which the reader then reads with the same calls as a
 // file.  One such stream serves every open of an input: closing it only
 // marks it closed, and the next open rewinds it, so an input costs one
 // stream and one stdio buffer instead of one per key.  A stream still open

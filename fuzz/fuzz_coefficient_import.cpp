@@ -2,8 +2,8 @@
 // coefficient set, and every value is then converted as the fits and the
 // plot would convert it.  A text that is not a number is the one expected
 // error (EConvertError); crashes, other exceptions, undefined behaviour,
-// leaks and hangs are faults.  minIni itself comes from the system and is not
-// instrumented: within it only the C library calls it makes are checked.
+// leaks and hangs are faults.  The profile-file reader is the program's own
+// (numerics/ProfileFile.cpp) and is instrumented with the rest.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // Fuzzes the two files read from beside the executable: the start-up
 // defaults (param_fm_ini.ini, read when the window opens) and the fit
 // settings (configuration.ini, read by every fit command).  Each input is
-// read both ways.  Every key read is a scan of the file in minIni, so one
+// read both ways.  Each reader parses the whole file once, so one
 // input reads the settings of one channel and converts the defaults with one
 // decimal separator, both picked by the input's length: mutations reach all
 // of them.  Neither reader may fail on any content: the defaults only store

@@ -171,7 +171,7 @@ std::string FormatFixed(Extended value, int precision, int digits, bool thousand
 
 // Checks the syntax of a decimal number and rewrites it for from_chars
 // ('.' as separator, no leading '+').  Returns false when it is not a number.
-bool Normalize(std::string_view text, std::string& out) {
+bool Normalize(std::string_view text, std::string& out, char separator = g_decimal_separator) {
   text = TrimBlanks(text);
   out.clear();
   size_t i = 0;
@@ -184,7 +184,7 @@ bool Normalize(std::string_view text, std::string& out) {
     out += text[i++];
     ++mantissa_digits;
   }
-  if (i < text.size() && text[i] == g_decimal_separator) {
+  if (i < text.size() && text[i] == separator) {
     out += '.';
     ++i;
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
@@ -304,6 +304,24 @@ bool TryStrToFloat(std::string_view text, double& value) {
 bool TryStrToExtended(std::string_view text, Extended& value) {
   std::string normalized;
   return Normalize(text, normalized) && ParseNormalized(normalized, value);
+}
+
+bool TryStrToFloatPoint(std::string_view text, double& value) {
+  std::string normalized;
+  return Normalize(text, normalized, '.') && ParseNormalized(normalized, value);
+}
+
+bool TryStrToFloatEither(std::string_view text, double& value) {
+  return TryStrToFloat(text, value) || TryStrToFloatPoint(text, value);
+}
+
+std::string PointTextToLocal(std::string_view text) {
+  double value;
+  std::string out(text);
+  if (g_decimal_separator == '.' || TryStrToFloat(text, value) || !TryStrToFloatPoint(text, value)) return out;
+  const size_t point = out.find('.');
+  if (point != std::string::npos) out[point] = g_decimal_separator;
+  return out;
 }
 
 double StrToFloat(std::string_view text) {

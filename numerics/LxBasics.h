@@ -73,6 +73,18 @@ Extended StrToExtended(std::string_view text);
 bool TryStrToFloat(std::string_view text, double& value);
 bool TryStrToExtended(std::string_view text, Extended& value);
 
+// The same syntax with '.' as the decimal separator whatever the process-wide
+// one: the shipped text files and the built-in default texts are written so.
+bool TryStrToFloatPoint(std::string_view text, double& value);
+// The process-wide separator first, then '.': for settings read from files
+// that a user may have written either way (no thousands separator exists,
+// so the two readings never disagree).
+bool TryStrToFloatEither(std::string_view text, double& value);
+// A number text written with '.' (say "0.1") rewritten with the process-wide
+// separator ("0,1"), so that it reads as the same number wherever a value
+// text is converted later.  Any other text comes back unchanged.
+std::string PointTextToLocal(std::string_view text);
+
 // Parses a 32-bit integer: blanks around it, an optional sign, decimal digits
 // or hexadecimal digits after "0x", "0X" or "$".
 bool TryStrToInt(std::string_view text, int32_t& value);

@@ -298,20 +298,20 @@ std::string SetPointList(const std::vector<TImportSetPoint>& points, int decimal
 }
 
 // The convention the evidence points to, with the reason in words.
-TSignConvention ConventionFromEvidence(const TConventionEvidence& e, TRunFormat format, std::string& why) {
+TRunConvention ConventionFromEvidence(const TConventionEvidence& e, TRunFormat format, std::string& why) {
   if (e.median_load < 0) {
     why = "the loads are negative (median " + Fmt(e.median_load, 0) + " N)";
-    return TSignConvention::kSae;
+    return TRunConvention::kSae;
   }
   const std::string what = e.from_moment ? "aligning moment" : "lateral force";
   if (std::isfinite(e.slope)) {
     const std::string direction = (e.slope < 0) != e.from_moment ? "falls" : "rises";
     why = "the loads are positive and the " + what + " " + direction + " with the slip angle near zero";
-    return e.slope < 0 ? TSignConvention::kIso : TSignConvention::kMorvex;
+    return e.slope < 0 ? TRunConvention::kIso : TRunConvention::kMorvex;
   }
   why = "the loads are positive; the slip angle does not cross zero under load, so the " + what +
         " cannot tell ISO from Morvex";
-  return format == TRunFormat::kTydex ? TSignConvention::kIso : TSignConvention::kMorvex;
+  return format == TRunFormat::kTydex ? TRunConvention::kIso : TRunConvention::kMorvex;
 }
 
 }  // namespace
@@ -453,13 +453,13 @@ TRawImportResult ImportRunText(std::string_view text, const TRawImportOptions& o
     }
   }
   std::string evidence_text;
-  const TSignConvention evident = ConventionFromEvidence(evidence, header.format, evidence_text);
-  TSignConvention convention = options.convention;
-  if (convention == TSignConvention::kAuto) {
+  const TRunConvention evident = ConventionFromEvidence(evidence, header.format, evidence_text);
+  TRunConvention convention = options.convention;
+  if (convention == TRunConvention::kAuto) {
     convention = evident;
     report.convention_note = "chosen from the data: " + evidence_text;
   } else {
-    const auto signs = ConventionSigns(convention);
+    const auto signs = RunConventionSigns(convention);
     const double load = evidence.median_load * signs[RoleIndex(TRunRole::kLoad)];
     const double slope = evidence.slope * signs[RoleIndex(TRunRole::kSlipAngle)] *
                          signs[RoleIndex(evidence.from_moment ? TRunRole::kAligningMoment : TRunRole::kLateralForce)];
@@ -470,16 +470,16 @@ TRawImportResult ImportRunText(std::string_view text, const TRawImportOptions& o
                 " with the slip angle near zero, unlike Morvex's data";
     if (!problem.empty()) {
       report.convention_note = "as chosen, but " + problem;
-      report.warnings.push_back("With the " + std::string(ConventionKey(convention)) + " sign convention " +
+      report.warnings.push_back("With the " + std::string(RunConventionKey(convention)) + " sign convention " +
                                 problem + ": the run looks recorded in " +
-                                std::string(ConventionName(evident)) + ", since " + evidence_text +
+                                std::string(RunConventionName(evident)) + ", since " + evidence_text +
                                 ". Choose that convention unless the run is known to be otherwise.");
     } else {
       report.convention_note = "as chosen; the data agree";
     }
   }
   report.convention = convention;
-  const auto signs = ConventionSigns(convention);
+  const auto signs = RunConventionSigns(convention);
   for (TRunRole role : roles) {
     if (!has(role) || signs[RoleIndex(role)] == 1.0) continue;
     for (double& v : column(role)) v = -v;
@@ -852,7 +852,7 @@ std::string FormatImportReport(const TImportReport& r) {
     if (m.sign < 0) out += " negated";
   }
   out += "\n";
-  out += "Sign convention: " + std::string(ConventionName(r.convention)) +
+  out += "Sign convention: " + std::string(RunConventionName(r.convention)) +
          (r.convention_note.empty() ? "" : ", " + r.convention_note) + "\n";
   out += "Samples read: " + std::to_string(r.samples_read) + (r.preview ? " (preview: the first rows only)" : "") + "\n";
   if (!r.steps.empty()) {

@@ -53,7 +53,7 @@ enum class TImportChannel { kLateral, kAligning, kLongitudinal };
 struct TRawImportOptions {
   TImportChannel channel = TImportChannel::kLateral;
   TRunReadOptions read;                                   // format, delimiter, decimal separator
-  TSignConvention convention = TSignConvention::kAuto;    // auto: from the load's sign and the slope of Fy
+  TRunConvention convention = TRunConvention::kAuto;    // auto: from the load's sign and the slope of Fy
   std::array<std::string, kRunRoleCount> mapping;         // channel name per role; empty: by alias
 
   // Filters (a NaN set-point means "the most held value").
@@ -118,7 +118,7 @@ struct TImportMapping {
 struct TImportReport {
   std::string file_title;
   TRunFormat format = TRunFormat::kDelimited;
-  TSignConvention convention = TSignConvention::kAuto;   // the one applied
+  TRunConvention convention = TRunConvention::kAuto;   // the one applied
   std::string convention_note;                            // how it was chosen, or why it looks wrong
   std::vector<TImportMapping> mapping;
   size_t samples_read = 0;

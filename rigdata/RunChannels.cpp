@@ -130,51 +130,51 @@ std::string_view KnownUnits(TQuantity quantity) {
   return "";
 }
 
-std::array<double, kRunRoleCount> ConventionSigns(TSignConvention convention) {
+std::array<double, kRunRoleCount> RunConventionSigns(TRunConvention convention) {
   std::array<double, kRunRoleCount> signs;
   signs.fill(1.0);
   auto flip = [&signs](TRunRole role) { signs[static_cast<size_t>(role)] = -1.0; };
   switch (convention) {
-    case TSignConvention::kSae:
+    case TRunConvention::kSae:
       flip(TRunRole::kSlipAngle);
       flip(TRunRole::kLoad);
       break;
-    case TSignConvention::kIso:
+    case TRunConvention::kIso:
       flip(TRunRole::kLateralForce);
       flip(TRunRole::kAligningMoment);
       break;
-    case TSignConvention::kAuto:
-    case TSignConvention::kMorvex:
+    case TRunConvention::kAuto:
+    case TRunConvention::kMorvex:
       break;
   }
   return signs;
 }
 
-std::string_view ConventionKey(TSignConvention convention) {
+std::string_view RunConventionKey(TRunConvention convention) {
   switch (convention) {
-    case TSignConvention::kAuto: return "auto";
-    case TSignConvention::kSae: return "sae";
-    case TSignConvention::kIso: return "iso";
-    case TSignConvention::kMorvex: return "morvex";
+    case TRunConvention::kAuto: return "auto";
+    case TRunConvention::kSae: return "sae";
+    case TRunConvention::kIso: return "iso";
+    case TRunConvention::kMorvex: return "morvex";
   }
   return "auto";
 }
 
-std::string_view ConventionName(TSignConvention convention) {
+std::string_view RunConventionName(TRunConvention convention) {
   switch (convention) {
-    case TSignConvention::kAuto: return "chosen from the data";
-    case TSignConvention::kSae: return "SAE (load negative, as flat-track machines record)";
-    case TSignConvention::kIso: return "ISO / TYDEX W-axis (load positive, lateral force falls with slip angle)";
-    case TSignConvention::kMorvex: return "Morvex (as recorded: lateral force rises with slip angle)";
+    case TRunConvention::kAuto: return "chosen from the data";
+    case TRunConvention::kSae: return "SAE (load negative, as flat-track machines record)";
+    case TRunConvention::kIso: return "ISO / TYDEX W-axis (load positive, lateral force falls with slip angle)";
+    case TRunConvention::kMorvex: return "Morvex (as recorded: lateral force rises with slip angle)";
   }
   return "";
 }
 
-std::optional<TSignConvention> ConventionByKey(std::string_view key) {
-  for (TSignConvention c : {TSignConvention::kAuto, TSignConvention::kSae, TSignConvention::kIso,
-                            TSignConvention::kMorvex})
-    if (SameText(ConventionKey(c), key)) return c;
-  if (SameText(key, "tydex")) return TSignConvention::kIso;
+std::optional<TRunConvention> RunConventionByKey(std::string_view key) {
+  for (TRunConvention c : {TRunConvention::kAuto, TRunConvention::kSae, TRunConvention::kIso,
+                            TRunConvention::kMorvex})
+    if (SameText(RunConventionKey(c), key)) return c;
+  if (SameText(key, "tydex")) return TRunConvention::kIso;
   return std::nullopt;
 }
 

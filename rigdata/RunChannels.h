@@ -76,16 +76,16 @@ std::optional<double> UnitFactor(TQuantity quantity, std::string_view unit);
 // The units UnitFactor accepts for a quantity, for messages: "N, kN, lbf".
 std::string_view KnownUnits(TQuantity quantity);
 
-enum class TSignConvention { kAuto, kSae, kIso, kMorvex };
+enum class TRunConvention { kAuto, kSae, kIso, kMorvex };
 
 // The sign each role is multiplied by to reach Morvex's convention (time,
 // pressure and speed are never negated).  kAuto has no table: it is
 // resolved from the data first.
-std::array<double, kRunRoleCount> ConventionSigns(TSignConvention convention);
+std::array<double, kRunRoleCount> RunConventionSigns(TRunConvention convention);
 // "auto", "sae", "iso", "morvex".
-std::string_view ConventionKey(TSignConvention convention);
+std::string_view RunConventionKey(TRunConvention convention);
 // "SAE (as recorded by flat-track machines)", ...
-std::string_view ConventionName(TSignConvention convention);
-std::optional<TSignConvention> ConventionByKey(std::string_view key);
+std::string_view RunConventionName(TRunConvention convention);
+std::optional<TRunConvention> RunConventionByKey(std::string_view key);
 
 }  // namespace morvex

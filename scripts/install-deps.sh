@@ -8,7 +8,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev
   libgtest-dev googletest
-  libjpeg62-turbo-dev libminini-dev libcli11-dev libfmt-dev
+  libjpeg62-turbo-dev libcli11-dev libfmt-dev
   libceres-dev libeigen3-dev
   fonts-dejavu-core xvfb xauth imagemagick
 )

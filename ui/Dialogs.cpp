@@ -1,6 +1,8 @@
 #include "ui/Dialogs.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QStringList>
 #include <QMessageBox>
 #include <QString>
 
@@ -26,6 +28,38 @@ class QtDialogs final : public IDialogs {
                                      QFileDialog::DontConfirmOverwrite);
     if (name.isEmpty()) return std::nullopt;
     return name.toStdString();
+  }
+
+  std::optional<TFileChoice> OpenFileOfType(QWidget* parent, const std::string& title,
+                                            const std::string& filter) override {
+    QString selected;
+    const QString name = QFileDialog::getOpenFileName(parent, QString::fromStdString(title), QString(),
+                                                      QString::fromStdString(filter), &selected);
+    if (name.isEmpty()) return std::nullopt;
+    return TFileChoice{name.toStdString(), selected.toStdString()};
+  }
+
+  std::optional<TFileChoice> SaveFileOfType(QWidget* parent, const std::string& title,
+                                            const std::string& filter) override {
+    QString selected;
+    const QString name =
+        QFileDialog::getSaveFileName(parent, QString::fromStdString(title), QString(),
+                                     QString::fromStdString(filter), &selected,
+                                     QFileDialog::DontConfirmOverwrite);
+    if (name.isEmpty()) return std::nullopt;
+    return TFileChoice{name.toStdString(), selected.toStdString()};
+  }
+
+  std::optional<int> Choose(QWidget* parent, const std::string& title, const std::string& text,
+                            const std::vector<std::string>& items, int preselected) override {
+    QStringList list;
+    for (const std::string& item : items) list << QString::fromStdString(item);
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(parent, QString::fromStdString(title),
+                                                 QString::fromStdString(text), list, preselected, false, &ok);
+    if (!ok) return std::nullopt;
+    const int index = static_cast<int>(list.indexOf(chosen));
+    return index >= 0 ? std::optional<int>(index) : std::nullopt;
   }
 
   void Message(QWidget* parent, const std::string& text) override {

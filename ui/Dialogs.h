@@ -15,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -31,6 +32,35 @@ class IDialogs {
                                               const std::string& filter) = 0;
   // A message box with an OK button.
   virtual void Message(QWidget* parent, const std::string& text) = 0;
+
+  // A file and the filter the user had selected in the dialog (one of the
+  // ";;"-separated filters; empty when not known).
+  struct TFileChoice {
+    std::string path;
+    std::string selected_filter;
+  };
+  // OpenFile and SaveFile that also tell the selected filter.  By default
+  // they ask OpenFile / SaveFile and know no filter, so a scripted test
+  // answers them as it answers those.
+  virtual std::optional<TFileChoice> OpenFileOfType(QWidget* parent, const std::string& title,
+                                                    const std::string& filter) {
+    auto path = OpenFile(parent, title, filter);
+    if (!path) return std::nullopt;
+    return TFileChoice{*path, {}};
+  }
+  virtual std::optional<TFileChoice> SaveFileOfType(QWidget* parent, const std::string& title,
+                                                    const std::string& filter) {
+    auto path = SaveFile(parent, title, filter);
+    if (!path) return std::nullopt;
+    return TFileChoice{*path, {}};
+  }
+  // One of `items`, offered with `preselected` chosen; nullopt = cancelled.
+  // By default the preselected item is taken without asking.
+  virtual std::optional<int> Choose(QWidget* parent, const std::string& title, const std::string& text,
+                                    const std::vector<std::string>& items, int preselected) {
+    (void)parent, (void)title, (void)text, (void)items;
+    return preselected;
+  }
 };
 
 IDialogs& Dialogs();

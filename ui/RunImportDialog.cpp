@@ -311,8 +311,8 @@ TRawImportOptions TRunImportDialog::OptionsFromControls() const {
   o.read.format = format_->currentIndex() == 1   ? TRunFormat::kDelimited
                   : format_->currentIndex() == 2 ? TRunFormat::kTydex
                                                  : TRunFormat::kAuto;
-  const TSignConvention conventions[] = {TSignConvention::kAuto, TSignConvention::kSae, TSignConvention::kIso,
-                                         TSignConvention::kMorvex};
+  const TRunConvention conventions[] = {TRunConvention::kAuto, TRunConvention::kSae, TRunConvention::kIso,
+                                         TRunConvention::kMorvex};
   o.convention = conventions[std::max(0, convention_->currentIndex())];
   for (size_t k = 0; k < kRunRoleCount; ++k) o.mapping[k] = mapping_[k]->currentData().toString().toStdString();
   const double inf = std::numeric_limits<double>::infinity();
@@ -485,7 +485,7 @@ void TRunImportDialog::SaveAsPlt() {
   WriteTireDataFile(*path, result_.data,
                     {"Morvex " + std::string(ImportChannelName(ImportChannelOf(Channel()))) + " data imported from " +
                          std::filesystem::path(path_).filename().string(),
-                     "Sign convention: " + std::string(ConventionName(result_.report.convention))});
+                     "Sign convention: " + std::string(RunConventionName(result_.report.convention))});
 }
 
 }  // namespace morvex

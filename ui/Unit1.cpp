@@ -37,6 +37,7 @@
 #include "tiredata/TireDataFile.h"
 #include "ui/CoefficientPanel.h"
 #include "ui/FitReportWindow.h"
+#include "ui/TirChoices.h"
 #include "ui/Dialogs.h"
 #include "ui/RunImportDialog.h"
 #include "ui/ResultPlot.h"
@@ -477,19 +478,11 @@ void TForm1::Button3Click() {
 // ------------------------------------------------------------------- files
 
 void TForm1::Button4Click() {
-  Guarded(this, [this] {
-    const auto path = Dialogs().SaveFile(this, "Export to file", ".txt (*.txt)");
-    if (!path) return;
-    ExportCoefficients(*panel_, *path);
-  });
+  Guarded(this, [this] { ExportCoefficientsCommand(this, *panel_); });
 }
 
 void TForm1::Button5Click() {
-  Guarded(this, [this] {
-    const auto path = Dialogs().OpenFile(this, "Import MF model", ".txt (*.txt *.text)");
-    if (!path) return;
-    ImportCoefficients(*panel_, *path);
-  });
+  Guarded(this, [this] { ImportCoefficientsCommand(this, *panel_); });
 }
 
 // --------------------------------------------------------- auxiliary windows
@@ -554,6 +547,7 @@ void TForm1::UpdateReport(const TFitOutcome& outcome) {
   } catch (const std::exception&) {
     return;
   }
+  RecordFitForExport(*last_report_, outcome.verdict, StatusText(1).toStdString(), data_);
   Button9->setEnabled(true);
   if (report_window_ != nullptr && report_window_->isVisible()) report_window_->ShowReport(*last_report_);
 }

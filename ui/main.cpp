@@ -54,6 +54,10 @@ const char* const kUsage =
     "\n"
     "The start-up coefficients are read from param_fm_ini.ini and the fit\n"
     "settings from configuration.ini, both beside the executable.\n"
+    "\"Export to file\" and \"Import MF model\" handle Morvex's coefficient\n"
+    "files (*.txt) and Magic Formula property files (*.tir, ISO signs; the\n"
+    "window asks whether the panel is iso or positive-stiffness, and\n"
+    "exporting into an existing .tir keeps its other lines as a template).\n"
     "Qt options such as -platform offscreen are accepted too.\n";
 
 struct Options {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "files/ProfileFile.h"
+#include "numerics/ProfileFile.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "files/tests/FileTestSupport.h"

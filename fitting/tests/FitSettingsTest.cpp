@@ -111,7 +111,8 @@ TEST_F(FitSettingsFile, FloatsUseTheProcessDecimalSeparator) {
   SetDecimalSeparator(',');
   s = Read(text);
   EXPECT_EQ(s.CR, 0.5);
-  EXPECT_EQ(s.GainBest, 1.0);  // and now "2.5E-1" is none
+  // '.' still reads under a decimal comma: the shipped file is written so.
+  EXPECT_EQ(s.GainBest, 0.25);
 }
 
 TEST_F(FitSettingsFile, NamesInAnyCaseBlanksAndComments) {
@@ -243,6 +244,33 @@ TEST_F(FitSettingsFile, ShippedFileDocumentsTheSearchSettingsAndSetsEveryInterva
     EXPECT_EQ(read.NbPop, defaults.NbPop);
   }
   EXPECT_EQ(Read(uncommented, TFitChannel::kLongitudinal).GainR1, 0.8);
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// A settings file saved by an editor that puts a UTF-8 byte-order mark first.
+TEST_F(FitSettingsFile, ByteOrderMarkBeforeTheSectionIsSkipped) {
+  const TFitSettings s = Read("\xEF\xBB\xBF[GENETIC]\r\nNB_POP=40\r\nCR=0.5\r\n");
+  EXPECT_EQ(s.NbPop, 40);
+  EXPECT_EQ(s.CR, 0.5);
+}
+
+// The shipped file gives the same settings under a decimal comma.
+TEST_F(FitSettingsFile, ShippedFileReadsAlikeUnderEveryDecimalSeparator) {
+  const std::string shipped = std::string(MORVEX_SOURCE_DIR) + "/fitting/configuration.ini";
+  for (TFitChannel channel : kChannels) {
+    const TFitSettings point = ReadFitSettings(shipped, channel);
+    SetDecimalSeparator(',');
+    EXPECT_EQ(ReadFitSettings(shipped, channel), point);
+    SetDecimalSeparator('.');
+  }
+  const TFitSettings s = Read("[GENETIC]\nGAIN_R1=0.08\n");
+  SetDecimalSeparator(',');
+  EXPECT_EQ(Read("[GENETIC]\nGAIN_R1=0.08\n").GainR1, s.GainR1);
 }
 
 }  // namespace

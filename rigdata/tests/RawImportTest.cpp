@@ -197,15 +197,15 @@ TEST(RawImport, FitFromImportedDataRecoversTheTire) {
 
 TEST(RawImport, ConventionIsFoundFromTheData) {
   const TRawImportResult sae = ImportRunText(DelimitedRun(), Options(TImportChannel::kLateral));
-  EXPECT_EQ(sae.report.convention, TSignConvention::kSae);
+  EXPECT_EQ(sae.report.convention, TRunConvention::kSae);
   EXPECT_NE(sae.report.convention_note.find("loads are negative"), std::string::npos);
   const TRawImportResult iso = ImportRunText(TydexRun(), Options(TImportChannel::kLateral));
-  EXPECT_EQ(iso.report.convention, TSignConvention::kIso);
+  EXPECT_EQ(iso.report.convention, TRunConvention::kIso);
   // The aligning moment alone tells the convention too.
   std::string without_fy = TydexRun();
   without_fy.replace(without_fy.find("FYW "), 4, "QYW ");
   const TRawImportResult moment = ImportRunText(without_fy, Options(TImportChannel::kAligning));
-  EXPECT_EQ(moment.report.convention, TSignConvention::kIso);
+  EXPECT_EQ(moment.report.convention, TRunConvention::kIso);
   EXPECT_NE(moment.report.convention_note.find("aligning moment rises"), std::string::npos)
       << moment.report.convention_note;
 }
@@ -214,7 +214,7 @@ TEST(RawImport, ConventionIsFoundFromTheData) {
 // that names the convention the data point to.
 TEST(RawImport, WrongConventionIsReported) {
   TRawImportOptions options = Options(TImportChannel::kLateral);
-  options.convention = TSignConvention::kIso;
+  options.convention = TRunConvention::kIso;
   options.load_floor = -1e9;  // keep the (negative) loads to see the warning, not an empty import
   const TRawImportResult wrong = ImportRunText(DelimitedRun(), options);
   ASSERT_FALSE(wrong.report.warnings.empty());
@@ -222,7 +222,7 @@ TEST(RawImport, WrongConventionIsReported) {
   EXPECT_NE(wrong.report.warnings[0].find("SAE"), std::string::npos);
 
   options = Options(TImportChannel::kLateral);
-  options.convention = TSignConvention::kMorvex;
+  options.convention = TRunConvention::kMorvex;
   const TRawImportResult flipped = ImportRunText(TydexRun(), options);
   ASSERT_FALSE(flipped.report.warnings.empty());
   EXPECT_NE(flipped.report.warnings[0].find("lateral force falls"), std::string::npos) << flipped.report.warnings[0];
@@ -234,8 +234,8 @@ TEST(RawImport, WrongConventionIsReported) {
 // SA, FY, MZ and takes |FZ|) followed by ISO to Morvex (lateral force and
 // aligning moment negated): SAE to Morvex negates the slip angle and the load.
 TEST(RawImport, SaeToMorvexIsSaeToIsoThenIsoToMorvex) {
-  const auto sae = ConventionSigns(TSignConvention::kSae);
-  const auto iso = ConventionSigns(TSignConvention::kIso);
+  const auto sae = RunConventionSigns(TRunConvention::kSae);
+  const auto iso = RunConventionSigns(TRunConvention::kIso);
   std::array<double, kRunRoleCount> sae_to_iso;
   sae_to_iso.fill(1);
   for (TRunRole r : {TRunRole::kSlipAngle, TRunRole::kLateralForce, TRunRole::kAligningMoment, TRunRole::kLoad})

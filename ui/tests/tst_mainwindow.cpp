@@ -619,7 +619,8 @@ class TestMainWindow : public QObject {
     after["PCy1"] = before.at("PCy1");
     QCOMPARE(after, before);
     QCOMPARE(Edit("R0")->text(), QStringLiteral("0.3"));
-    QCOMPARE(dialogs_.filters, (std::vector<std::string>{".txt (*.txt)", ".txt (*.txt *.text)"}));
+    QCOMPARE(dialogs_.filters,
+             (std::vector<std::string>{".txt (*.txt);;.tir (*.tir)", ".txt (*.txt *.text);;.tir (*.tir)"}));
 
     // Cancelled dialogs change nothing.
     SetText("PCy1", QStringLiteral("2"));

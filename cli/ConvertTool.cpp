@@ -1,0 +1,32 @@
+// morvex-fit convert: one coefficient file into another format.
+#include <sstream>
+
+#include "cli/FitTool.h"
+#include "files/CoefficientFile.h"
+#include "numerics/LxTypes.h"
+
+namespace morvex {
+
+int RunConvertTool(const TConvertToolOptions& options, std::ostream& out, std::ostream& err) {
+  std::ostringstream notes;
+  try {
+    CheckOutputOptions(options.output_path, options.template_path);
+    // The same start as the window: the start-up defaults, then the file,
+    // so that a key the file lacks has the value the window would show.
+    TMemoryCoefficientSet set;
+    const std::string defaults = StartupDefaultsPath(options.executable_dir);
+    LoadStartupDefaults(set, defaults);
+    ImportCoefficientFile(set, options.input_path, options.convention, notes);
+    TTirExportInfo info;
+    info.fits.push_back("none: converted from " + options.input_path);
+    ExportCoefficientFile(set, options.output_path, options.template_path, options.convention, info, notes);
+  } catch (const std::exception& error) {
+    err << notes.str() << "morvex-fit: " << error.what() << '\n';
+    return kExitError;
+  }
+  err << notes.str();
+  out << "wrote " << options.output_path << '\n';
+  return kExitOk;
+}
+
+}  // namespace morvex

@@ -1,0 +1,136 @@
+#include "ui/TirChoices.h"
+
+#include <filesystem>
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "files/CoefficientFile.h"
+#include "files/SignConvention.h"
+#include "files/TirFile.h"
+#include "fitting/ChannelModel.h"
+#include "numerics/LxBasics.h"
+#include "ui/Dialogs.h"
+
+namespace morvex {
+
+namespace {
+
+struct TRecordedFit {
+  std::string data_file;
+  std::string text;
+  TTirRanges ranges;
+};
+
+std::map<TFitChannel, TRecordedFit>& RecordedFits() {
+  static std::map<TFitChannel, TRecordedFit> fits;
+  return fits;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+enum class TFileType { kCoefficientFile, kPropertyFile };
+
+// The type by the extension, else by the selected filter; `path` gets
+// ".tir" when the property-file filter chose the type of a name without
+// extension.
+TFileType TypeOf(std::string& path, const std::string& selected_filter, bool saving) {
+  const std::string extension = Lower(std::filesystem::path(path).extension().string());
+  if (extension == ".tir") return TFileType::kPropertyFile;
+  if (extension == ".txt" || extension == ".text") return TFileType::kCoefficientFile;
+  if (selected_filter.find("*.tir") == std::string::npos) return TFileType::kCoefficientFile;
+  if (saving && extension.empty()) path += ".tir";
+  return TFileType::kPropertyFile;
+}
+
+// Asks for the convention of the panel's set; nullopt when cancelled.
+std::optional<TSignConvention> AskConvention(QWidget* parent, const std::string& title, TSignConvention preselected,
+                                             const std::string& question) {
+  const std::vector<std::string> items = {
+      "positive-stiffness: positive slip angle gives positive Fy (PKy1 > 0)",
+      "iso: ISO / TYDEX W-axis, positive slip angle gives negative Fy (PKy1 < 0)"};
+  const auto chosen = Dialogs().Choose(parent, title, question, items,
+                                       preselected == TSignConvention::kPositiveStiffness ? 0 : 1);
+  if (!chosen) return std::nullopt;
+  return *chosen == 1 ? TSignConvention::kIso : TSignConvention::kPositiveStiffness;
+}
+
+void ShowNotes(QWidget* parent, const std::string& intro, const std::vector<std::string>& notes) {
+  std::string text = intro;
+  for (const std::string& note : notes) text += "\n\n" + note;
+  Dialogs().Message(parent, text);
+}
+
+}  // namespace
+
+void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, const std::string& data_file,
+                        const TTireDataSet& data) {
+  std::ostringstream text;
+  text << ChannelName(report.channel) << ": " << report.points << " points, RMS "
+       << FloatToStrF(report.rms, TFloatFormat::kGeneral, 6, 0);
+  if (report.failed) text << ", the fit failed: " << report.failure;
+  if (verdict.poor) {
+    text << ", verdict poor:";
+    for (const TVerdictReason& reason : verdict.reasons) text << ' ' << reason.text;
+  }
+  TTirRanges ranges;
+  AddDataRanges(ranges, data, report.channel != TFitChannel::kLongitudinal);
+  RecordedFits()[report.channel] = {data_file, text.str(), ranges};
+}
+
+void ClearRecordedFits() { RecordedFits().clear(); }
+
+void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set) {
+  auto choice = Dialogs().SaveFileOfType(parent, "Export to file", kExportFilter);
+  if (!choice) return;
+  std::string path = choice->path;
+  if (TypeOf(path, choice->selected_filter, true) == TFileType::kCoefficientFile) {
+    ExportCoefficients(set, path);
+    return;
+  }
+  const auto convention = AskConvention(parent, "Export to file", ConventionOfSet(set),
+                                        "Sign convention of the coefficients in the panel (the file is ISO):");
+  if (!convention) return;
+  TTirExportOptions options;
+  options.convention = convention;
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(path, ec)) options.template_path = path;
+  std::string data_file;
+  for (const auto& [channel, fit] : RecordedFits()) {
+    options.info.fits.push_back(fit.text);
+    auto merge = [](std::optional<std::pair<double, double>>& into, const std::optional<std::pair<double, double>>& r) {
+      if (!r) return;
+      into = into ? std::pair<double, double>{std::min(into->first, r->first), std::max(into->second, r->second)} : *r;
+    };
+    merge(options.info.ranges.load, fit.ranges.load);
+    merge(options.info.ranges.slip_angle, fit.ranges.slip_angle);
+    merge(options.info.ranges.slip_ratio, fit.ranges.slip_ratio);
+    merge(options.info.ranges.camber, fit.ranges.camber);
+    if (data_file.find(fit.data_file) == std::string::npos)
+      data_file += (data_file.empty() ? "" : "; ") + fit.data_file;
+  }
+  options.info.data_file = data_file;
+  const TTirExportResult result = ExportTir(set, path, options);
+  ShowNotes(parent, "Wrote the property file " + path + ".", result.notes);
+}
+
+void ImportCoefficientsCommand(QWidget* parent, TCoefficientSet& set) {
+  auto choice = Dialogs().OpenFileOfType(parent, "Import MF model", kImportFilter);
+  if (!choice) return;
+  std::string path = choice->path;
+  if (TypeOf(path, choice->selected_filter, false) == TFileType::kCoefficientFile) {
+    ImportCoefficients(set, path);
+    return;
+  }
+  const auto convention = AskConvention(parent, "Import MF model", ConventionOfSet(set),
+                                        "Sign convention for the panel (the file is ISO):");
+  if (!convention) return;
+  const TTirImportResult result = ImportTir(set, path, convention);
+  ShowNotes(parent, "Imported the property file " + path + ".", result.notes);
+}
+
+}  // namespace morvex

@@ -1,0 +1,39 @@
+// "Export to file" and "Import MF model" with both file types: Morvex's
+// coefficient file (*.txt, as ever) and the Magic Formula property file
+// (*.tir) of vehicle simulators.
+//
+// The type is the file's extension (.tir, or .txt/.text); a name with
+// another or no extension takes the type of the filter selected in the
+// dialog (a property file then gets ".tir" appended).  For a property file
+// the user chooses the sign convention of the panel's set, preselected by
+// the sign of PKy1, and a message then tells what was converted, folded or
+// dropped.  Exporting into an existing .tir keeps all its other lines: the
+// file is the template.
+//
+// The header of an exported property file names the data file and the last
+// fit of each channel, which the window records with RecordFitForExport.
+#pragma once
+
+#include <string>
+
+#include "fitting/FitReport.h"
+#include "tiremodel/CoefficientSet.h"
+
+class QWidget;
+
+namespace morvex {
+
+inline constexpr const char* kExportFilter = ".txt (*.txt);;.tir (*.tir)";
+inline constexpr const char* kImportFilter = ".txt (*.txt *.text);;.tir (*.tir)";
+
+// Remembers a finished fit for the header of the next property file, and
+// the ranges of its data for the file's *_RANGE sections.
+void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, const std::string& data_file,
+                        const TTireDataSet& data);
+// Forgets every recorded fit (tests).
+void ClearRecordedFits();
+
+void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set);
+void ImportCoefficientsCommand(QWidget* parent, TCoefficientSet& set);
+
+}  // namespace morvex

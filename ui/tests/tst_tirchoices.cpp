@@ -1,0 +1,161 @@
+// "Export to file" and "Import MF model" with property files (.tir): the
+// type by extension or selected filter, the sign-convention choice, the
+// messages, and the .txt behaviour kept as it was.
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QObject>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "tiremodel/CoefficientTable.h"
+#include "ui/Popcalcul.h"
+#include "ui/TirChoices.h"
+#include "ui/Unit1.h"
+#include "ui/tests/UiTests.h"
+
+namespace morvex::test {
+
+namespace {
+
+// Answers the typed file dialogs with a path and a selected filter, and the
+// choice box with a scripted index.
+class TypedDialogs final : public IDialogs {
+ public:
+  std::deque<std::optional<TFileChoice>> files;
+  std::deque<std::optional<int>> choices;
+  std::vector<int> preselected;
+  std::vector<std::string> messages;
+
+  std::optional<std::string> OpenFile(QWidget*, const std::string&, const std::string&) override { return {}; }
+  std::optional<std::string> SaveFile(QWidget*, const std::string&, const std::string&) override { return {}; }
+  std::optional<TFileChoice> OpenFileOfType(QWidget*, const std::string&, const std::string&) override { return Next(); }
+  std::optional<TFileChoice> SaveFileOfType(QWidget*, const std::string&, const std::string&) override { return Next(); }
+  std::optional<int> Choose(QWidget*, const std::string&, const std::string&, const std::vector<std::string>&,
+                            int preselect) override {
+    preselected.push_back(preselect);
+    if (choices.empty()) return preselect;
+    auto answer = choices.front();
+    choices.pop_front();
+    return answer;
+  }
+  void Message(QWidget*, const std::string& text) override { messages.push_back(text); }
+
+ private:
+  std::optional<TFileChoice> Next() {
+    if (files.empty()) return std::nullopt;
+    auto answer = files.front();
+    files.pop_front();
+    return answer;
+  }
+};
+
+std::string ReadText(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+}  // namespace
+
+class TestTirChoices : public QObject {
+  Q_OBJECT
+
+  TypedDialogs dialogs_;
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<TPopcalcul> wait_;
+
+  QLineEdit* Edit(std::string_view name) const {
+    return form_->findChild<QLineEdit*>(QString::fromLatin1(std::string(Coefficient(name).edit).c_str()));
+  }
+  void Click(const char* name) {
+    QTest::mouseClick(form_->findChild<QPushButton*>(QLatin1String(name)), Qt::LeftButton);
+  }
+
+ private slots:
+  void init() {
+    dialogs_ = TypedDialogs();
+    SetDialogs(&dialogs_);
+    ClearRecordedFits();
+    dir_ = std::make_unique<QTemporaryDir>();
+    const QString data = QStringLiteral(MORVEX_TEST_DATA_DIR);
+    for (const char* name : {"configuration.ini", "param_fm_ini.ini"})
+      QVERIFY(QFile::copy(QDir(data).filePath(QLatin1String(name)), dir_->filePath(QLatin1String(name))));
+    form_ = std::make_unique<TForm1>(dir_->path());
+    wait_ = std::make_unique<TPopcalcul>();
+    form_->SetWaitScreen(wait_.get());
+  }
+
+  void cleanup() {
+    form_.reset();
+    wait_.reset();
+    SetDialogs(nullptr);
+  }
+
+  void exportByFilterThenImportByExtension() {
+    const QString pky1 = Edit("PKy1")->text();
+    QVERIFY(pky1.toDouble() > 0);
+    // A name without extension with the .tir filter selected.
+    dialogs_.files.push_back(IDialogs::TFileChoice{dir_->filePath(QStringLiteral("car")).toStdString(), ".tir (*.tir)"});
+    Click("Button4");
+    const QString written = dir_->filePath(QStringLiteral("car.tir"));
+    QVERIFY(QFile::exists(written));
+    QCOMPARE(dialogs_.preselected, std::vector<int>{0});  // positive-stiffness, from the sign of PKy1
+    QCOMPARE(dialogs_.messages.size(), size_t(1));
+    QVERIFY(dialogs_.messages[0].find("were negated") != std::string::npos);
+    const std::string text = ReadText(written);
+    QVERIFY(text.rfind("$ Morvex: ", 0) == 0);
+    QVERIFY(text.find("PKY1                      = -") != std::string::npos);
+
+    Edit("PKy1")->setText(QStringLiteral("3"));
+    Edit("PCy1")->setText(QStringLiteral("9"));
+    dialogs_.files.push_back(IDialogs::TFileChoice{written.toStdString(), ""});
+    Click("Button5");
+    QCOMPARE(Edit("PKy1")->text(), pky1);  // back in the panel's convention
+    QVERIFY(Edit("PCy1")->text() != QStringLiteral("9"));
+    QCOMPARE(dialogs_.messages.size(), size_t(2));
+    QVERIFY(dialogs_.messages[1].find("positive-stiffness") != std::string::npos);
+
+    // Read as ISO on request.
+    dialogs_.files.push_back(IDialogs::TFileChoice{written.toStdString(), ""});
+    dialogs_.choices.push_back(1);
+    Click("Button5");
+    QCOMPARE(Edit("PKy1")->text(), QStringLiteral("-") + pky1);
+  }
+
+  void coefficientFileKeepsItsBehaviour() {
+    // The .txt filter and a name without extension: the INI file, as ever,
+    // under the very name given.
+    const QString path = dir_->filePath(QStringLiteral("set"));
+    dialogs_.files.push_back(IDialogs::TFileChoice{path.toStdString(), ".txt (*.txt)"});
+    Click("Button4");
+    QVERIFY(QFile::exists(path));
+    QVERIFY(ReadText(path).rfind("[TIRE RADIUS]\n", 0) == 0);
+    QVERIFY(dialogs_.messages.empty());
+    QVERIFY(dialogs_.preselected.empty());
+  }
+
+  void cancelledChoiceWritesNothing() {
+    dialogs_.files.push_back(IDialogs::TFileChoice{dir_->filePath(QStringLiteral("x.tir")).toStdString(), ""});
+    dialogs_.choices.push_back(std::nullopt);
+    Click("Button4");
+    QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("x.tir"))));
+    QVERIFY(dialogs_.messages.empty());
+  }
+};
+
+namespace {
+RegisterUiTest<TestTirChoices> register_tir_choices;
+}
+
+}  // namespace morvex::test
+
+#include "tst_tirchoices.moc"
