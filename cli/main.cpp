@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/CheckTool.h"
 #include "cli/BatchTool.h"
 #include "cli/FitTool.h"
+#include "cli/ImportTool.h"
 #include "numerics/LxBasics.h"
 
 namespace {
@@ -138,6 +140,52 @@ int main(int argc, char** argv) {
   batch_cmd->add_option("--jobs", batch.jobs, "Fits at once (default: the number of cores)")
       ->check(CLI::PositiveNumber);
 
+  morvex::TImportToolOptions import;
+  std::string import_channel;
+  CLI::App* import_cmd = app.add_subcommand(
+      "import",
+      "Turn a raw measured run (a delimited run file or a TYDEX file) into a tire data file of one channel: "
+      "channels mapped by name, units and signs converted, filtered, binned per inclination and load onto a "
+      "common slip grid.  Prints the import's report; exits 2 with its reason when nothing usable remains.");
+  import_cmd->add_option("--channel", import_channel, "lateral, aligning or longitudinal")
+      ->required()
+      ->check(CLI::IsMember(channels, CLI::ignore_case));
+  import_cmd->add_option("RUNFILE", import.run_path, "The run file")->required();
+  import_cmd->add_option("--format", import.format, "auto, delimited or tydex")->capture_default_str();
+  import_cmd->add_option("--delimiter", import.delimiter, "Delimited files: auto, tab, comma, semicolon or whitespace")
+      ->capture_default_str();
+  import_cmd->add_option("--convention", import.convention,
+                         "Sign convention of the run: auto (from the data), sae (flat-track machines: load "
+                         "negative), iso (ISO / TYDEX W-axis) or morvex (as recorded)")
+      ->capture_default_str();
+  import_cmd->add_option("--filters", import.filters,
+                         "key=value list: warmup (s), time-from, time-to (s), load-floor (N), pressure (kPa, or "
+                         "auto/off), pressure-tol, speed (km/h, or auto/off), speed-tol, max-slip-ratio, "
+                         "max-slip-angle (deg), ia-tol (deg), load-tol (N), dwell (s), min-bin (samples), cell, "
+                         "min-cell (samples); e.g. warmup=30,load-floor=300");
+  import_cmd->add_option("--map", import.mapping,
+                         "Channels to use instead of the usual names, role=CHANNEL list; roles: time, slip-angle, "
+                         "slip-ratio, inclination, load, lateral-force, aligning-moment, longitudinal-force, "
+                         "pressure, speed");
+  import_cmd->add_option("--inclinations", import.inclinations,
+                         "Inclination set-points (deg), comma-separated; default: found from the data");
+  import_cmd->add_option("--loads", import.loads, "Load set-points (N), comma-separated; default: found from the data");
+  import_cmd->add_option("--output", import.output_path, "Tire data file to write (LOAD_CASE blocks)")->required();
+
+  morvex::TCheckToolOptions check;
+  std::string check_channel, check_coefficients;
+  CLI::App* check_cmd = app.add_subcommand(
+      "check", "Before a fit: say which coefficients of a channel a tire data file can determine, which not and "
+               "why, and which free boxes to clear.");
+  check_cmd->add_option("--channel", check_channel, "lateral, aligning or longitudinal")
+      ->required()
+      ->check(CLI::IsMember(channels, CLI::ignore_case));
+  check_cmd->add_option("--data", check.data_path, "Tire data file (LOAD_CASE blocks)")->required();
+  check_cmd->add_option("--coefficients", check_coefficients,
+                        "Coefficient file whose values replace the start-up defaults");
+  check_cmd->add_option("--free", check.free, "Coefficients whose boxes are ticked: 'all' or a comma-separated list")
+      ->capture_default_str();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -177,6 +225,19 @@ int main(int argc, char** argv) {
     if (!convert_template.empty()) convert.template_path = convert_template;
     if (!convert_convention.empty()) convert.convention = morvex::ParseSignConvention(convert_convention);
     return morvex::RunConvertTool(convert, std::cout, std::cerr);
+  }
+  if (import_cmd->parsed()) {
+    const auto channel = *morvex::ParseChannel(import_channel);
+    import.channel = channel == morvex::TFitChannel::kAligning       ? morvex::TImportChannel::kAligning
+                     : channel == morvex::TFitChannel::kLongitudinal ? morvex::TImportChannel::kLongitudinal
+                                                                      : morvex::TImportChannel::kLateral;
+    return morvex::RunImportTool(import, std::cout, std::cerr);
+  }
+  if (check_cmd->parsed()) {
+    check.channel = *morvex::ParseChannel(check_channel);
+    check.executable_dir = exe_dir;
+    if (!check_coefficients.empty()) check.coefficients_path = check_coefficients;
+    return morvex::RunCheckTool(check, std::cout, std::cerr);
   }
   eval.channel = *morvex::ParseChannel(eval_channel);
   if (!eval_convention.empty()) eval.convention = morvex::ParseSignConvention(eval_convention);

@@ -302,4 +302,34 @@ std::vector<double> ResidualJacobian(TFitChannel channel, const TCoefficientSet&
   return jacobian;
 }
 
+TResidualsAndJacobian ResidualsAndJacobian(TFitChannel channel, const TCoefficientSet& set,
+                                   const std::vector<std::string>& names, const TTireDataSet& data) {
+  mf::CheckShape(data);
+  TResidualsAndJacobian result;
+  auto owner = std::make_unique<ChannelResiduals>(channel, set, names, data);
+  const std::vector<double> x = owner->Start();
+  result.points = mf::PointCount(data);
+  result.residuals.assign(result.points, 0.0);
+  result.jacobian.assign(result.points * names.size(), 0.0);
+  if (result.points == 0) return result;
+  if (names.empty()) {
+    // No derivative to take: the residuals alone.
+    const double* parameters[] = {nullptr};
+    (*owner)(parameters, result.residuals.data());
+  } else {
+    ceres::DynamicAutoDiffCostFunction<ChannelResiduals, kStride> cost(owner.release());
+    cost.AddParameterBlock(static_cast<int>(names.size()));
+    cost.SetNumResiduals(static_cast<int>(result.points));
+    const double* parameters[] = {x.data()};
+    double* jacobians[] = {result.jacobian.data()};
+    if (!cost.Evaluate(parameters, result.residuals.data(), jacobians)) {
+      std::fill(result.residuals.begin(), result.residuals.end(), std::nan(""));
+      std::fill(result.jacobian.begin(), result.jacobian.end(), std::nan(""));
+    }
+  }
+  ClearFpFaults();
+  for (double r : result.residuals) result.ssr += r * r;
+  return result;
+}
+
 }  // namespace morvex

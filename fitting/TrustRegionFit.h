@@ -69,4 +69,20 @@ std::vector<double> ResidualJacobian(TFitChannel channel, const TCoefficientSet&
                                      const std::vector<std::string>& names, const TTireDataSet& data,
                                      size_t& points);
 
+// The residuals (measured - model, in data order: case by case, load by
+// load, slip by slip) and their derivatives with respect to the coefficients
+// `names` of `channel`, at the set's values, without fitting: what the
+// analysis of what the data can determine needs before any fit.
+struct TResidualsAndJacobian {
+  size_t points = 0;
+  std::vector<double> residuals;  // points
+  std::vector<double> jacobian;   // points x names, row-major
+  double ssr = 0;                 // sum of squared residuals
+};
+
+// Raises as FitTrustRegion does for a text that is not a number or a
+// malformed case; a floating-point fault of the model leaves NaN in place.
+TResidualsAndJacobian ResidualsAndJacobian(TFitChannel channel, const TCoefficientSet& set,
+                                   const std::vector<std::string>& names, const TTireDataSet& data);
+
 }  // namespace morvex

@@ -16,7 +16,7 @@ packages=(
 # memory checks under valgrind.
 packages+=(clang libclang-rt-14-dev valgrind)
 # The benchmark's peer fits (never used by the product).
-if [ "${1:-}" = "--bench" ]; then packages+=(python3 python3-numpy python3-scipy); fi
+if [ "${1:-}" = "--bench" ]; then packages+=(python3 python3-numpy python3-scipy python3-pandas); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -374,4 +374,8 @@ TTireDataSet ReadTireDataFile(const std::string& path, uint64_t max_bytes) {
   return ParseTireDataText(ReadWholeFile(path, max_bytes));
 }
 
+std::string ReadTireDataText(const std::string& path, uint64_t max_bytes) {
+  return ReadWholeFile(path, max_bytes);
+}
+
 }  // namespace morvex

@@ -108,6 +108,10 @@ TTireDataSet ParseTireDataText(std::string_view text);
 // size and change errors above.  `max_bytes` is the read limit; the
 // default suits the window and morvex-fit.
 TTireDataSet ReadTireDataFile(const std::string& path, uint64_t max_bytes = kMaxTireDataFileBytes);
+// The whole text of the file at `path`, read as ReadTireDataFile reads it:
+// the same size limit, the same open, size and change errors.  The raw
+// run-file readers share it.
+std::string ReadTireDataText(const std::string& path, uint64_t max_bytes = kMaxTireDataFileBytes);
 
 namespace detail {
 // Called by ReadTireDataFile, when set, after the file is opened and its

@@ -39,6 +39,7 @@
 #include "ui/FitReportWindow.h"
 #include "ui/TirChoices.h"
 #include "ui/Dialogs.h"
+#include "ui/RunImportDialog.h"
 #include "ui/ResultPlot.h"
 
 #include "ui/BitBtnWithColor.h"
@@ -251,6 +252,9 @@ void TForm1::BuildControls() {
   BitBtnWithColor1->setObjectName(QStringLiteral("BitBtnWithColor1"));
   BitBtnWithColor1->setGeometry(935, 152, 33, 25);
 
+  // Raw measured runs, turned into a data set by the import dialog.
+  ButtonImportRun = MakeButton("ButtonImportRun", QStringLiteral("Import measured run\u2026"), client, 808, 184, 161, 25);
+
   // The cost of the last Levenberg-Marquardt fit is kept here, out of sight.
   Lbledt1 = new QLineEdit(client);
   Lbledt1->setObjectName(QStringLiteral("Lbledt1"));
@@ -304,6 +308,7 @@ void TForm1::ConnectHandlers() {
   connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
   connect(BitBtnWithColor1, &QPushButton::clicked, this, &TForm1::BitBtnWithColor1Click);
   connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+  connect(ButtonImportRun, &QPushButton::clicked, this, &TForm1::ImportRunClick);
   // The selector changes when the user picks an item or types; filling it
   // from the program raises neither signal.
   connect(CBbx_camber, &QComboBox::activated, this, [this](int index) {
@@ -366,6 +371,30 @@ void TForm1::LoadDataFile(const std::string& path) {
   draw_grid();
   status_panels_[1]->setText(QString::fromStdString(path));
   graph();
+}
+
+void TForm1::UseImportedData(TTireDataSet data, const std::string& label) {
+  data_ = std::move(data);
+
+  CBbx_camber->clear();
+  for (const std::string& item : CamberItems(data_)) CBbx_camber->addItem(QString::fromStdString(item));
+  selected_case_ = data_.Empty() ? -1 : 0;
+  if (selected_case_ >= 0) CBbx_camber->setCurrentIndex(selected_case_);
+
+  draw_grid();
+  status_panels_[1]->setText(QString::fromStdString(label));
+  graph();
+}
+
+void TForm1::ImportRunClick() {
+  Guarded(this, [this] {
+    const auto path = Dialogs().OpenFile(this, "Import measured run",
+                                         "Run files (*.dat *.txt *.csv *.asc *.tdx);;All files (*)");
+    if (!path) return;
+    TRunImportDialog dialog(*path, *panel_, VisibleChannel(), this);
+    if (dialog.exec() != QDialog::Accepted || dialog.Data().Empty()) return;
+    UseImportedData(dialog.Data(), dialog.Label());
+  });
 }
 
 // ---------------------------------------------------------- grid and selector

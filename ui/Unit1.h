@@ -16,6 +16,7 @@
 //   Button5 "Import MF model"                     Button5Click
 //   Button8 "Tire size calculator"                Button8Click
 //   BitBtnWithColor1 "Help"                       BitBtnWithColor1Click
+//   ButtonImportRun "Import measured run…"        ImportRunClick
 //   CBbx_camber (pick an item or type)            CBbx_camberChange
 //   SG1 (a cell editor closes)                    SG1SetEditText
 // Each handler runs its work through Guarded (Dialogs.h): an error ends the
@@ -100,6 +101,13 @@ class TForm1 : public QMainWindow, private IFitHost {
   // case 0, puts the path into status panel 1 and redraws.  Errors of the
   // read propagate and leave everything as it was.
   void LoadDataFile(const std::string& path);
+  // Makes `data` the data set as LoadDataFile makes a file's content: the
+  // camber selector refilled, case 0 shown, `label` in status panel 1, the
+  // chart redrawn.
+  void UseImportedData(TTireDataSet data, const std::string& label);
+  // "Import measured run...": picks a raw run file and opens the import
+  // dialog on it; the data set changes only when the dialog is accepted.
+  void ImportRunClick();
 
   // Command handlers (see the table above).
   void Button1Click();
@@ -187,6 +195,7 @@ class TForm1 : public QMainWindow, private IFitHost {
   QRadioButton* RadioButton2 = nullptr;
   QRadioButton* RadioButton3 = nullptr;
   QPushButton* Button9 = nullptr;
+  QPushButton* ButtonImportRun = nullptr;
   std::optional<TFitReport> last_report_;
   TFitReportWindow* report_window_ = nullptr;
   QPushButton* Button2 = nullptr;

@@ -1,0 +1,48 @@
+// Writes the example run files of examples/: one simulated flat-track
+// recording (RunRecorder.h) of the tire of true-values.txt, as a
+// tab-separated run file in SAE signs and as a TYDEX file in ISO signs.
+//
+//   make_runs <examples folder> [rows output-file]
+//
+// With `rows`, the programme repeats until the run holds at least that many
+// samples and only the delimited file is written, to `output-file` (for the
+// import benchmark).  The output is the same on every run (fixed seed).
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "examples/RunRecorder.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2 && argc != 4) {
+    std::cerr << "usage: make_runs <examples folder> [rows output-file]\n";
+    return 2;
+  }
+  namespace ex = morvex::examples;
+  const std::filesystem::path folder = argv[1];
+  try {
+    const morvex::TMemoryCoefficientSet truth = ex::ReadCoefficientValues((folder / "true-values.txt").string());
+    if (truth.Text("PCy1") != "1.193") throw std::runtime_error("true-values.txt was not found in " + folder.string());
+    ex::TRunProgramme programme;
+    auto write = [](const std::filesystem::path& path, const std::string& text) {
+      std::ofstream out(path, std::ios::binary);
+      out << text;
+      if (!out) throw std::runtime_error("cannot write " + path.string());
+    };
+    if (argc == 4) {
+      const long rows = std::atol(argv[2]);
+      const size_t once = ex::RecordRun(truth, programme).size();
+      programme.repeat = static_cast<size_t>(rows) / once + 1;
+      write(argv[3], ex::FormatDelimitedRun(ex::RecordRun(truth, programme)));
+      return 0;
+    }
+    const auto samples = ex::RecordRun(truth, programme);
+    write(folder / "run.dat", ex::FormatDelimitedRun(samples));
+    write(folder / "run.tdx", ex::FormatTydexRun(samples));
+  } catch (const std::exception& error) {
+    std::cerr << "make_runs: " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
