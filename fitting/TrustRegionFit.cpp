@@ -290,16 +290,12 @@ std::vector<double> ResidualJacobian(TFitChannel channel, const TCoefficientSet&
                                      const std::vector<std::string>& names, const TTireDataSet& data,
                                      size_t& points) {
   SilenceSolverLog();
-  mf::CheckShape(data);
-  points = mf::PointCount(data);
+  TResidualsAndJacobian evaluated = ResidualsAndJacobian(channel, set, names, data);
+  points = evaluated.points;
   if (points == 0 || names.empty()) return {};
-  ChannelResiduals start(channel, set, names, data);
-  std::vector<double> values = start.Start();
-  ceres::Problem problem;
-  problem.AddResidualBlock(ResidualFunction(channel, set, names, data, points), nullptr, values.data());
-  std::vector<double> jacobian = DenseJacobian(problem, points, names.size());
-  ClearFpFaults();
-  return jacobian;
+  for (double v : evaluated.jacobian)
+    if (!std::isfinite(v)) return {};
+  return std::move(evaluated.jacobian);
 }
 
 TResidualsAndJacobian ResidualsAndJacobian(TFitChannel channel, const TCoefficientSet& set,
