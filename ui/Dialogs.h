@@ -31,13 +31,41 @@ class IDialogs {
                                               const std::string& filter) = 0;
   // A message box with an OK button.
   virtual void Message(QWidget* parent, const std::string& text) = 0;
+  // An error box with the warning icon: the error's own `text` and, on a
+  // line of its own, what it is about (`subject`, such as "Coefficient
+  // PCy1 (Lateral page)"; empty when not known).  By default a Message of
+  // both lines.
+  virtual void Error(QWidget* parent, const std::string& text, const std::string& subject);
+  // A question with two answers; true for `first`, false for `second`
+  // (also when the box is closed).  By default a Qt message box.
+  virtual bool Choose(QWidget* parent, const std::string& text, const std::string& first,
+                      const std::string& second);
 };
 
 IDialogs& Dialogs();
 void SetDialogs(IDialogs* dialogs);
 
-// Shows the message of the current exception (the general error report).
-void ReportException(QWidget* parent, const std::exception& error);
+// Shows the message of the current exception (the general error report),
+// with what it is about when `subject` is not empty.
+void ReportException(QWidget* parent, const std::exception& error, const std::string& subject = {});
+
+// Guarded with a subject: `subject()` runs only when an error is reported
+// and says what the error is about.
+template <class Fn, class Subject>
+void GuardedAbout(QWidget* parent, Subject&& subject, Fn&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& error) {
+    std::string about;
+    try {
+      about = subject(error);
+    } catch (...) {
+    }
+    ReportException(parent, error, about);
+  } catch (...) {
+    ReportException(parent, std::runtime_error("Unknown error"));
+  }
+}
 
 template <class Fn>
 void Guarded(QWidget* parent, Fn&& fn) {

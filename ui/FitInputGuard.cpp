@@ -1,0 +1,66 @@
+#include "ui/FitInputGuard.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QKeyEvent>
+
+namespace morvex {
+
+TFitInputGuard::TFitInputGuard(QWidget* main_window, std::function<void()> on_cancel)
+    : main_window_(main_window), on_cancel_(std::move(on_cancel)) {
+  qApp->installEventFilter(this);
+}
+
+TFitInputGuard::~TFitInputGuard() { qApp->removeEventFilter(this); }
+
+void TFitInputGuard::Allow(QWidget* widget) { allowed_.emplace_back(widget); }
+
+bool TFitInputGuard::Allowed(QObject* watched) const {
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr) {
+    // Input reaches widgets through their windows first.
+    return false;
+  }
+  // A box that the fit opens (its failure message) runs its own loop and
+  // must be answerable.
+  if (QWidget* modal = QApplication::activeModalWidget())
+    if (modal == widget || modal->isAncestorOf(widget)) return true;
+  for (const QPointer<QWidget>& allowed : allowed_)
+    if (allowed && allowed->isVisible() && (allowed == widget || allowed->isAncestorOf(widget))) return true;
+  return false;
+}
+
+bool TFitInputGuard::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Escape && !QApplication::activeModalWidget()) {
+        if (on_cancel_) on_cancel_();
+        return true;
+      }
+      return !Allowed(watched);
+    }
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return !Allowed(watched);
+    case QEvent::Close:
+      if (watched == main_window_) {
+        event->ignore();
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+}  // namespace morvex
