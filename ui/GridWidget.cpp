@@ -115,6 +115,15 @@ void TDataGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
     return;
   }
+  // A double-click on a cell edits it, whatever the presses before it did.
+  const QModelIndex index = indexAt(pos);
+  if (event->button() == Qt::LeftButton && index.isValid() && (index.flags() & Qt::ItemIsEditable)) {
+    setCurrentIndex(index);
+    if (edit(index, DoubleClicked, event)) {
+      event->accept();
+      return;
+    }
+  }
   QTableWidget::mouseDoubleClickEvent(event);
 }
 

@@ -431,7 +431,7 @@ void TForm1::OnGridItemChanged(QTableWidgetItem* item) {
         // A text that is not a number is the cell's; any other error comes
         // from the redraw.
         if (dynamic_cast<const EConvertError*>(&error) != nullptr &&
-            error.what() == EConvertError::NotAFloat(text.toStdString()).what())
+            std::string(error.what()) == EConvertError::NotAFloat(text.toStdString()).what())
           return CellSubject(col, row);
         return CoefficientSubject(error);
       },
