@@ -141,15 +141,12 @@ void TResultChartView::ToggleCurve(int index) {
 }
 
 void TResultChartView::SavePng(const QString& path) const {
+  // The view as the user sees it, at twice its size for a sharp picture.
   constexpr int kScale = 2;
   QImage image(size() * kScale, QImage::Format_ARGB32_Premultiplied);
   image.setDevicePixelRatio(kScale);
   image.fill(Qt::white);
-  {
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const_cast<TResultChartView*>(this)->render(&painter, QRectF(QPointF(0, 0), QSizeF(size())), rect());
-  }
+  const_cast<TResultChartView*>(this)->QWidget::render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
   if (!image.save(path, "PNG")) throw EWriteError(path.toStdString());
 }
 
@@ -159,11 +156,7 @@ void TResultChartView::SaveSvg(const QString& path) const {
   generator.setSize(size());
   generator.setViewBox(QRect(QPoint(0, 0), size()));
   generator.setTitle(QStringLiteral("Morvex result chart"));
-  {
-    QPainter painter;
-    if (!painter.begin(&generator)) throw EWriteError(path.toStdString());
-    const_cast<TResultChartView*>(this)->render(&painter, QRectF(QPointF(0, 0), QSizeF(size())), rect());
-  }
+  const_cast<TResultChartView*>(this)->QWidget::render(&generator, QPoint(), QRegion(), QWidget::DrawChildren);
   // QSvgGenerator reports no write error: check that the file is there.
   if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0) throw EWriteError(path.toStdString());
 }

@@ -8,6 +8,9 @@
 // main window closes.
 #include <QAbstractButton>
 #include <QChart>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -220,10 +223,13 @@ int main(int argc, char** argv) {
     morvex::TResultChartView* view = form1.ChartView();
     if (zoom > 0) view->ZoomAround(zoom, view->chart()->plotArea().center());
     if (save) {
-      morvex::Guarded(&form1, [&] {
-        const QString path = QString::fromStdString(*save);
-        if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) view->SaveSvg(path);
-        else view->SavePng(path);
+      // The chart lays its axes out again from the event loop: save once
+      // that is done.
+      QTimer::singleShot(500, &form1, [&form1, view, path = QString::fromStdString(*save)] {
+        morvex::Guarded(&form1, [&] {
+          if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) view->SaveSvg(path);
+          else view->SavePng(path);
+        });
       });
     }
   };
