@@ -556,7 +556,50 @@ class TestChartDrawing : public QObject {
   }
 };
 
+// The undo history on a coefficient set in memory.
+class TestPanelHistory : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void stepsUndoRedoAndDropWhatCouldBeRedone() {
+    TMemoryCoefficientSet set;
+    TPanelHistory history(2);
+    const TCoefficientSnapshot start = TakeSnapshot(set);
+    QVERIFY(!history.Record("nothing", start, set));  // an unchanged set is no step
+    QVERIFY(!history.CanUndo());
+
+    set.SetText("PCy1", "1.50000");
+    set.SetFree("PHy3", false);
+    QVERIFY(history.Record("fit", start, set));
+    QCOMPARE(ChangedCoefficients(start, TakeSnapshot(set)), (std::vector<std::string>{"PCy1", "PHy3"}));
+    QCOMPARE(ClearedFlags(start, TakeSnapshot(set)), std::vector<std::string>{"PHy3"});
+    const TCoefficientSnapshot fitted = TakeSnapshot(set);
+
+    QCOMPARE(history.Undo(set), std::string("fit"));
+    QVERIFY(TakeSnapshot(set) == start);
+    QCOMPARE(set.Text("PCy1"), std::string(Coefficient("PCy1").default_text));
+    QCOMPARE(history.Redo(set), std::string("fit"));
+    QVERIFY(TakeSnapshot(set) == fitted);
+
+    // A new step after an undo drops the redo; the oldest steps go first.
+    history.Undo(set);
+    set.SetText("R0", "0.31");
+    QVERIFY(history.Record("calculator", start, set));
+    QVERIFY(!history.CanRedo());
+    for (const char* text : {"1", "2", "3"}) {
+      const TCoefficientSnapshot before = TakeSnapshot(set);
+      set.SetText("PDy1", text);
+      history.Record(text, before, set);
+    }
+    QCOMPARE(history.Undo(set), std::string("3"));
+    QCOMPARE(history.Undo(set), std::string("2"));
+    QCOMPARE(history.Undo(set), std::string());
+    QCOMPARE(set.Text("PDy1"), std::string("1"));
+  }
+};
+
 namespace {
+RegisterUiTest<TestPanelHistory> register_panel_history;
 RegisterUiTest<TestWindowTools> register_window_tools;
 RegisterUiTest<TestChartDrawing> register_chart_drawing;
 }  // namespace
