@@ -17,10 +17,7 @@ void TFitInputGuard::Allow(QWidget* widget) { allowed_.emplace_back(widget); }
 
 bool TFitInputGuard::Allowed(QObject* watched) const {
   auto* widget = qobject_cast<QWidget*>(watched);
-  if (widget == nullptr) {
-    // Input reaches widgets through their windows first.
-    return false;
-  }
+  if (widget == nullptr) return false;
   // A box that the fit opens (its failure message) runs its own loop and
   // must be answerable.
   if (QWidget* modal = QApplication::activeModalWidget())
@@ -31,6 +28,10 @@ bool TFitInputGuard::Allowed(QObject* watched) const {
 }
 
 bool TFitInputGuard::eventFilter(QObject* watched, QEvent* event) {
+  // Input from the window system reaches a top-level QWindow first, which
+  // hands it on to the widget under the pointer or with the focus: decide
+  // there, where the target is known.  Escape is caught at either level.
+  const bool widget = watched->isWidgetType();
   switch (event->type()) {
     case QEvent::KeyPress: {
       auto* key = static_cast<QKeyEvent*>(event);
@@ -38,7 +39,7 @@ bool TFitInputGuard::eventFilter(QObject* watched, QEvent* event) {
         if (on_cancel_) on_cancel_();
         return true;
       }
-      return !Allowed(watched);
+      return widget && !Allowed(watched);
     }
     case QEvent::KeyRelease:
     case QEvent::ShortcutOverride:
@@ -51,7 +52,7 @@ bool TFitInputGuard::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::TouchBegin:
     case QEvent::TouchUpdate:
     case QEvent::TouchEnd:
-      return !Allowed(watched);
+      return widget && !Allowed(watched);
     case QEvent::Close:
       if (watched == main_window_) {
         event->ignore();
