@@ -41,9 +41,12 @@ bool TFitInputGuard::eventFilter(QObject* watched, QEvent* event) {
       }
       return widget && !Allowed(watched);
     }
+    case QEvent::Shortcut:
+      // Shortcuts go to their QShortcut objects, not to a widget: none runs
+      // during a fit, except in a box the fit itself opened.
+      return QApplication::activeModalWidget() == nullptr;
     case QEvent::KeyRelease:
     case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:

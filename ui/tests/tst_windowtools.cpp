@@ -314,11 +314,18 @@ class TestWindowTools : public QObject {
 
     // Escape while the window stays (status-bar path); the user reverts.
     form_->SetFitRunner(runner(false));
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     QTimer::singleShot(100, [&] {
       QVERIFY(Find<QPushButton>("CancelFitButton")->isVisible());
+      // "Load tire data" by its key must wait for the fit.
+      const size_t dialogs_before = dialogs_.filters.size();
+      QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+      other_command_ran = dialogs_.filters.size() != dialogs_before;
       QTest::keyClick(form_.get(), Qt::Key_Escape);
     });
     Click("Button1");
+    QVERIFY(!other_command_ran);
     QCOMPARE(dialogs_.questions.size(), size_t{2});
     QVERIFY(Panel() == start);
     QVERIFY(!Find<QPushButton>("CancelFitButton")->isVisible());
