@@ -12,6 +12,9 @@ packages=(
   libceres-dev libeigen3-dev
   fonts-dejavu-core xvfb xauth imagemagick
 )
+# Saving charts as SVG (Qt Svg); checking the desktop entry and writing the
+# man page that cmake --install ships.
+packages+=(qt6-svg-dev desktop-file-utils help2man)
 # The robustness checks of the test run: fuzzing with clang's libFuzzer and
 # memory checks under valgrind.
 packages+=(clang libclang-rt-14-dev valgrind)

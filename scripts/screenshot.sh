@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Takes a screenshot of the Morvex main window under a virtual X server.
 #
-#   scripts/screenshot.sh [--no-fit] [--genetic|--trust-region] [--page PAGE] [--out FILE] [DATA_FILE]
+#   scripts/screenshot.sh [--no-fit] [--genetic|--trust-region] [--page PAGE] [--out FILE]
+#                         [--scale N] [--maximized] [--residuals] [--zoom F]
+#                         [--coefficients FILE] [--save-chart FILE] [DATA_FILE]
 #
 # Starts build/bin/morvex (or $MORVEX_BUILD_DIR/bin/morvex) under Xvfb with
 # the sample lateral data (examples/lateral.plt; DATA_FILE to choose another),
 # runs a lateral fit unless --no-fit is given, waits for it, and saves the
 # window to docs/screenshot.png (or FILE).  PAGE is the coefficient page to
-# show: lateral (default), longitudinal or aligning.  Needs xvfb-run and
-# ImageMagick's import (scripts/install-deps.sh installs both).
+# show: lateral (default), longitudinal or aligning.  --scale N runs at Qt
+# scale factor N on an N times larger screen; --maximized saves the whole
+# screen.  The other options go to morvex (see morvex --help).  Needs
+# xvfb-run and ImageMagick's import (scripts/install-deps.sh installs both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +24,9 @@ fit=(--fit lateral)
 genetic=()
 data=""
 wait_seconds=${MORVEX_SCREENSHOT_WAIT:-8}
+scale=1
+maximized=0
+extra=()
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -28,7 +35,11 @@ while [ $# -gt 0 ]; do
     --trust-region) genetic=(--trust-region) ;;
     --page) page="$2"; shift ;;
     --out) out="$2"; shift ;;
-    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --scale) scale="$2"; shift ;;
+    --maximized) maximized=1; extra+=(--maximized) ;;
+    --residuals) extra+=(--residuals) ;;
+    --zoom|--coefficients|--save-chart) extra+=("$1" "$2"); shift ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "screenshot.sh: unknown option $1" >&2; exit 2 ;;
     *) data="$1" ;;
   esac
@@ -43,17 +54,24 @@ fi
 [ -f "$data" ] || { echo "screenshot.sh: no data file $data" >&2; exit 1; }
 mkdir -p "$(dirname "$out")"
 
-# The window is centred on a 1280x1024 screen without a window manager, so
-# it sits at a known place without a frame: cut exactly that rectangle out.
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+# The window is centred on a 1280x1024 screen (times the scale) without a
+# window manager, so it sits at a known place without a frame: cut exactly
+# that rectangle out, or keep the whole screen for a maximised window.
+screen_w=$((1280 * scale)) screen_h=$((1024 * scale))
+if [ "$maximized" = 1 ]; then
+  crop="${screen_w}x${screen_h}+0+0"
+else
+  crop="$((993 * scale))x$((704 * scale))+$((143 * scale))+$((160 * scale))"
+fi
+xvfb-run -a -s "-screen 0 ${screen_w}x${screen_h}x24" bash -c '
   set -u
-  program=$1 out=$2 wait=$3; shift 3
-  LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$program" "$@" >/dev/null 2>&1 &
+  program=$1 out=$2 wait=$3 crop=$4 scale=$5; shift 5
+  LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$program" "$@" >/dev/null 2>&1 &
   pid=$!
   sleep "$wait"
   if ! kill -0 "$pid" 2>/dev/null; then echo "screenshot.sh: morvex ended early" >&2; exit 1; fi
-  import -window root -crop 993x704+143+160 +repage "$out"
+  import -window root -crop "$crop" +repage "$out"
   kill "$pid"
-' _ "$program" "$out" "$wait_seconds" --page "$page" "${fit[@]}" "${genetic[@]}" "$(realpath "$data")"
+' _ "$program" "$out" "$wait_seconds" "$crop" "$scale" --page "$page" "${fit[@]}" "${genetic[@]}" "${extra[@]}" "$(realpath "$data")"
 
 echo "wrote $out"

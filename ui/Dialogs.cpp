@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QStringList>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QString>
 
 namespace morvex {
@@ -50,7 +51,7 @@ class QtDialogs final : public IDialogs {
     return TFileChoice{name.toStdString(), selected.toStdString()};
   }
 
-  std::optional<int> Choose(QWidget* parent, const std::string& title, const std::string& text,
+  std::optional<int> ChooseItem(QWidget* parent, const std::string& title, const std::string& text,
                             const std::vector<std::string>& items, int preselected) override {
     QStringList list;
     for (const std::string& item : items) list << QString::fromStdString(item);
@@ -65,6 +66,12 @@ class QtDialogs final : public IDialogs {
   void Message(QWidget* parent, const std::string& text) override {
     QMessageBox::information(parent, QStringLiteral("Morvex"), QString::fromStdString(text));
   }
+
+  void Error(QWidget* parent, const std::string& text, const std::string& subject) override {
+    QString shown = QString::fromStdString(text);
+    if (!subject.empty()) shown += QLatin1Char('\n') + QString::fromStdString(subject);
+    QMessageBox::warning(parent, QStringLiteral("Morvex"), shown);
+  }
 };
 
 QtDialogs g_qt_dialogs;
@@ -72,12 +79,28 @@ IDialogs* g_dialogs = nullptr;
 
 }  // namespace
 
+void IDialogs::Error(QWidget* parent, const std::string& text, const std::string& subject) {
+  Message(parent, subject.empty() ? text : text + "\n" + subject);
+}
+
+bool IDialogs::Choose(QWidget* parent, const std::string& text, const std::string& first,
+                      const std::string& second) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Morvex"), QString::fromStdString(text),
+                  QMessageBox::NoButton, parent);
+  QPushButton* first_button = box.addButton(QString::fromStdString(first), QMessageBox::AcceptRole);
+  QPushButton* second_button = box.addButton(QString::fromStdString(second), QMessageBox::RejectRole);
+  box.setDefaultButton(first_button);
+  box.setEscapeButton(second_button);
+  box.exec();
+  return box.clickedButton() == first_button;
+}
+
 IDialogs& Dialogs() { return g_dialogs ? *g_dialogs : g_qt_dialogs; }
 
 void SetDialogs(IDialogs* dialogs) { g_dialogs = dialogs; }
 
-void ReportException(QWidget* parent, const std::exception& error) {
-  Dialogs().Message(parent, error.what());
+void ReportException(QWidget* parent, const std::exception& error, const std::string& subject) {
+  Dialogs().Error(parent, error.what(), subject);
 }
 
 }  // namespace morvex

@@ -56,18 +56,46 @@ class IDialogs {
   }
   // One of `items`, offered with `preselected` chosen; nullopt = cancelled.
   // By default the preselected item is taken without asking.
-  virtual std::optional<int> Choose(QWidget* parent, const std::string& title, const std::string& text,
-                                    const std::vector<std::string>& items, int preselected) {
+  virtual std::optional<int> ChooseItem(QWidget* parent, const std::string& title, const std::string& text,
+                                        const std::vector<std::string>& items, int preselected) {
     (void)parent, (void)title, (void)text, (void)items;
     return preselected;
   }
+  // An error box with the warning icon: the error's own `text` and, on a
+  // line of its own, what it is about (`subject`, such as "Coefficient
+  // PCy1 (Lateral page)"; empty when not known).  By default a Message of
+  // both lines.
+  virtual void Error(QWidget* parent, const std::string& text, const std::string& subject);
+  // A question with two answers; true for `first`, false for `second`
+  // (also when the box is closed).  By default a Qt message box.
+  virtual bool Choose(QWidget* parent, const std::string& text, const std::string& first,
+                      const std::string& second);
 };
 
 IDialogs& Dialogs();
 void SetDialogs(IDialogs* dialogs);
 
-// Shows the message of the current exception (the general error report).
-void ReportException(QWidget* parent, const std::exception& error);
+// Shows the message of the current exception (the general error report),
+// with what it is about when `subject` is not empty.
+void ReportException(QWidget* parent, const std::exception& error, const std::string& subject = {});
+
+// Guarded with a subject: `subject()` runs only when an error is reported
+// and says what the error is about.
+template <class Fn, class Subject>
+void GuardedAbout(QWidget* parent, Subject&& subject, Fn&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& error) {
+    std::string about;
+    try {
+      about = subject(error);
+    } catch (...) {
+    }
+    ReportException(parent, error, about);
+  } catch (...) {
+    ReportException(parent, std::runtime_error("Unknown error"));
+  }
+}
 
 template <class Fn>
 void Guarded(QWidget* parent, Fn&& fn) {

@@ -74,6 +74,13 @@ QString ReportSummary(const TFitReport& report) {
   return text;
 }
 
+QString VerdictLine(const TFitVerdict& verdict) {
+  if (!verdict.poor) return QStringLiteral("Fit good");
+  QStringList reasons;
+  for (const TVerdictReason& reason : verdict.reasons) reasons << QString::fromStdString(reason.text);
+  return reasons.isEmpty() ? QStringLiteral("Fit poor") : QStringLiteral("Fit poor: ") + reasons.join(QStringLiteral("; "));
+}
+
 TFitReportWindow::TFitReportWindow(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FitReportWindow"));
   setWindowTitle(QStringLiteral("Fit report"));
@@ -84,6 +91,12 @@ TFitReportWindow::TFitReportWindow(QWidget* parent) : QDialog(parent) {
   summary_->setObjectName(QStringLiteral("ReportSummary"));
   summary_->setWordWrap(true);
   layout->addWidget(summary_);
+  verdict_ = new QLabel(this);
+  verdict_->setObjectName(QStringLiteral("ReportVerdict"));
+  verdict_->setWordWrap(true);
+  verdict_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  verdict_->hide();
+  layout->addWidget(verdict_);
 
   pages_ = new QTabWidget(this);
   pages_->setObjectName(QStringLiteral("ReportPages"));
@@ -119,6 +132,19 @@ TFitReportWindow::TFitReportWindow(QWidget* parent) : QDialog(parent) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
   layout->addWidget(buttons);
+}
+
+void TFitReportWindow::SetNotes(const QString& notes, const TFitVerdict& verdict) {
+  QStringList lines{VerdictLine(verdict)};
+  for (const TVerdictReason& reason : verdict.reasons)
+    if (!reason.advice.empty())
+      lines << QStringLiteral("– ") + QString::fromStdString(reason.text) + QStringLiteral(": ") +
+                   QString::fromStdString(reason.advice);
+  if (!notes.isEmpty()) lines << notes;
+  verdict_->setText(lines.join(QLatin1Char('\n')));
+  verdict_->setStyleSheet(verdict.poor ? QStringLiteral("QLabel { background: rgb(255, 226, 160); padding: 3px; }")
+                                       : QString());
+  verdict_->show();
 }
 
 void TFitReportWindow::ShowReport(const TFitReport& report) {

@@ -23,15 +23,23 @@ class TFitReportWindow : public QDialog {
 
   // Shows `report` in place of the one shown before.
   void ShowReport(const TFitReport& report);
+  // What the window adds above the report: the fit's verdict ("Fit good",
+  // or "Fit poor" with each reason and what to try) and `notes` (such as
+  // the boxes the single-camber rule cleared).  Kept until set again.
+  void SetNotes(const QString& notes, const TFitVerdict& verdict);
 
  private:
   QLabel* summary_ = nullptr;
+  QLabel* verdict_ = nullptr;
   QTabWidget* pages_ = nullptr;
   QTableWidget* curves_ = nullptr;
   QTableWidget* coefficients_ = nullptr;
   QLabel* notes_ = nullptr;
   QPlainTextEdit* text_ = nullptr;
 };
+
+// The verdict in words: "Fit good", or "Fit poor: <reason>; <reason>".
+QString VerdictLine(const TFitVerdict& verdict);
 
 // The first line of the report in words: "Lateral force, trust region: RMS
 // error 14.67 over 492 points (largest 41.3), R² 0.99991."

@@ -6,6 +6,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 
 #include "ui/Dialogs.h"
 
@@ -15,6 +18,40 @@ namespace {
 
 const char* const kCompiledHelp = "morvex.chm";
 const char* const kHtmlHelp = "help/index.html";
+// Where cmake --install puts the guide, relative to the executable.
+const char* const kInstalledHtmlHelp = "../share/morvex/help/index.html";
+
+QPointer<QWidget>& BuiltInWindow() {
+  static QPointer<QWidget> window;
+  return window;
+}
+
+// Shows `html` in the program's own help window.
+QUrl ShowBuiltIn(QWidget* parent, const QString& html) {
+  QPointer<QWidget>& window = BuiltInWindow();
+  QTextBrowser* browser = nullptr;
+  if (window == nullptr) {
+    window = new QWidget(parent, Qt::Window);
+    window->setObjectName(QStringLiteral("HelpWindow"));
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(QStringLiteral("Morvex help"));
+    window->resize(760, 620);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    browser = new QTextBrowser(window);
+    browser->setObjectName(QStringLiteral("HelpBrowser"));
+    browser->setOpenExternalLinks(true);
+    layout->addWidget(browser);
+  } else {
+    browser = window->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
+  }
+  const QUrl url = QUrl::fromLocalFile(html);
+  browser->setSource(url);
+  window->show();
+  window->raise();
+  window->activateWindow();
+  return url;
+}
 
 UrlOpener& Opener() {
   static UrlOpener opener;
@@ -36,7 +73,9 @@ void OpenHelp(QWidget* parent) {
 
 QUrl OpenHelpFrom(QWidget* parent, const QString& working_dir, const QString& executable_dir) {
   const QFileInfo compiled(QDir(working_dir).filePath(QLatin1String(kCompiledHelp)));
-  const QFileInfo html(QDir(executable_dir).filePath(QLatin1String(kHtmlHelp)));
+  QFileInfo html(QDir(executable_dir).filePath(QLatin1String(kHtmlHelp)));
+  const QFileInfo installed(QDir(executable_dir).filePath(QLatin1String(kInstalledHtmlHelp)));
+  if (!html.isFile() && installed.isFile()) html = installed;
   QString path;
   if (compiled.isFile()) {
     path = compiled.absoluteFilePath();
@@ -49,11 +88,14 @@ QUrl OpenHelpFrom(QWidget* parent, const QString& working_dir, const QString& ex
     return {};
   }
   const QUrl url = QUrl::fromLocalFile(path);
-  if (!Open(url)) {
-    Dialogs().Message(parent, "No viewer could open the help file " +
-                                  QDir::toNativeSeparators(path).toStdString() + ".");
-  }
+  if (Open(url)) return url;
+  // No viewer on this desktop: the HTML guide in the program's own window.
+  if (html.isFile()) return ShowBuiltIn(parent, html.absoluteFilePath());
+  Dialogs().Message(parent, "No viewer could open the help file " +
+                                QDir::toNativeSeparators(path).toStdString() + ".");
   return url;
 }
+
+QWidget* BuiltInHelpWindow() { return BuiltInWindow(); }
 
 }  // namespace morvex

@@ -7,7 +7,10 @@
 // - the HTML user guide shipped with the program, help/index.html in the
 //   executable's directory, opened in the desktop's browser.
 // The first one found is opened; with neither present, a message box says
-// where the help was looked for.  The desktop opener is replaceable so that
+// where the help was looked for.  When the desktop has no viewer for it,
+// the HTML guide opens in the program's own help window, a QTextBrowser
+// (objectName "HelpBrowser").  An installed program finds the guide in
+// share/morvex/help beside its bin folder.  The desktop opener is replaceable so that
 // tests can check what would be opened without starting a viewer.
 #pragma once
 
@@ -30,9 +33,13 @@ void SetUrlOpener(UrlOpener opener);
 // directory of the running executable.
 void OpenHelp(QWidget* parent);
 
+// The program's own help window, once opened; nullptr before.
+QWidget* BuiltInHelpWindow();
+
 // The same, with both directories given explicitly.  Returns the URL that
 // was handed to the opener, or an empty URL when no help was found (a
-// message box has then been shown through Dialogs()).
+// message box has then been shown through Dialogs()).  When the opener
+// fails, the URL is that of the page shown in the built-in window.
 QUrl OpenHelpFrom(QWidget* parent, const QString& working_dir, const QString& executable_dir);
 
 }  // namespace morvex

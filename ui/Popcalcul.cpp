@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
 #include <QWindow>
@@ -82,6 +83,20 @@ TPopcalcul::TPopcalcul(QWidget* parent)
   setFont(font);
   image1_ = new TImage(this);
   image1_->setGeometry(0, 0, kClientWidth, kClientHeight);
+
+  cancel_button_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_button_->setObjectName(QStringLiteral("CancelButton"));
+  cancel_button_->setToolTip(QStringLiteral("Stop the fit at the best point found so far (Escape)"));
+  cancel_button_->setGeometry((kClientWidth - 80) / 2, kClientHeight - kProgressBandHeight - 30, 80, 24);
+  cancel_button_->hide();
+  QObject::connect(cancel_button_, &QPushButton::clicked, this, [this] {
+    if (cancel_handler_) cancel_handler_();
+  });
+}
+
+void TPopcalcul::SetCancelHandler(std::function<void()> handler) {
+  cancel_handler_ = std::move(handler);
+  cancel_button_->setVisible(static_cast<bool>(cancel_handler_));
 }
 
 void TPopcalcul::setVisible(bool visible) {
@@ -105,7 +120,7 @@ void TPopcalcul::FormActivate() {
       if (!window->isExposed()) QThread::msleep(2);
     }
   }
-  image1_->repaint();
+  repaint();
 }
 
 void TPopcalcul::SetProgressText(const QString& text) {

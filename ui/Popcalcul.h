@@ -8,13 +8,19 @@
 // (SetProgressText).  Both paint with repaint(), which draws at once and
 // dispatches no input events.
 //
-// The window is created hidden at start-up and lives until exit.  It has no
-// controls and takes no input.
+// The window is created hidden at start-up and lives until exit.  Its one
+// control is a "Cancel" button above the progress line, shown only while
+// the fit that runs can be cancelled; the fit notices a click on it when it
+// next looks at the window's input (see TForm1's CancelRequested).
 #pragma once
 
 #include <QImage>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
+
+class QPushButton;
 
 namespace morvex {
 
@@ -43,9 +49,16 @@ class TPopcalcul : public QWidget {
   // The picture widget, `Image1`.
   QWidget* Image1() const;
 
+  // The "Cancel" button (objectName "CancelButton"): hidden until
+  // SetCancelHandler gives it work; an empty handler hides it again.
+  void SetCancelHandler(std::function<void()> handler);
+  QPushButton* CancelButton() const { return cancel_button_; }
+
  private:
   class TImage;
   TImage* image1_ = nullptr;
+  QPushButton* cancel_button_ = nullptr;
+  std::function<void()> cancel_handler_;
 };
 
 }  // namespace morvex

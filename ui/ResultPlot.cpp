@@ -11,7 +11,9 @@
 #include <QChart>
 #include <QColor>
 #include <QLegend>
+#include <QGraphicsObject>
 #include <QLineSeries>
+#include <QScatterSeries>
 #include <QLinearGradient>
 #include <QList>
 #include <QPen>
@@ -39,6 +41,30 @@ double RoundTickInterval(double span) {
   for (double factor : {1.0, 2.0, 5.0})
     if (raw <= factor * power) return factor * power;
   return 10 * power;
+}
+
+// The range of an axis: the values' span and 4 % of it on each side; a
+// single value gets a band of its own size (or 1 around zero).
+std::pair<double, double> PaddedRange(double low, double high) {
+  double pad = (high - low) * 0.04;
+  if (!(pad > 0) || !std::isfinite(pad)) pad = std::max(std::abs(high) * 0.05, 1.0);
+  return {low - pad, high + pad};
+}
+
+// Every series lies at one stacking level, painted in the order added, so
+// the model curves (added first, for the legend's order) would lie under
+// the markers.  The chart items of line series go one level up.
+void RaiseModelLines(QChart* chart) {
+  const QList<QGraphicsItem*> top = chart->childItems();
+  std::vector<QGraphicsItem*> pending(top.begin(), top.end());
+  while (!pending.empty()) {
+    QGraphicsItem* item = pending.back();
+    pending.pop_back();
+    for (QGraphicsItem* child : item->childItems()) pending.push_back(child);
+    QGraphicsObject* object = item->toGraphicsObject();
+    if (object != nullptr && qstrcmp(object->metaObject()->className(), "LineChartItem") == 0)
+      object->setZValue(object->zValue() + 0.5);
+  }
 }
 
 constexpr qreal kLegendTop = 6;
@@ -103,6 +129,32 @@ void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
   }
 }
 
+void ComputeResidualCurves(const TLoadCase* load_case, TFitChannel channel,
+                           const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves) {
+  if (load_case == nullptr) return;
+  for (size_t k = 0; k < load_case->LoadCount(); ++k) {
+    curves.push_back({"residual " + FloatToStr(load_case->Loads[k]), {0, GreenOf(k), 255}, {}, true, true});
+    for (size_t r = 0; r < load_case->RowCount(); ++r) {
+      const double slip = load_case->Slips[r];
+      const double model = EvaluatePoint(channel, coefficients, load_case->Camber, load_case->Loads[k], slip);
+      curves.back().points.emplace_back(slip, load_case->Value(r, k) - model);
+    }
+  }
+}
+
+TAxisTitles AxisTitlesFor(TFitChannel channel, bool residuals) {
+  std::string quantity = "Fy";
+  std::string unit = "[N]";
+  if (channel == TFitChannel::kAligning) {
+    quantity = "Mz";
+    unit = "[N m]";
+  } else if (channel == TFitChannel::kLongitudinal) {
+    quantity = "Fx";
+  }
+  const std::string x = channel == TFitChannel::kLongitudinal ? "slip ratio [-]" : "slip angle [deg]";
+  return {x, residuals ? quantity + " measured - model " + unit : quantity + " " + unit};
+}
+
 std::vector<std::pair<double, double>> SortedBySlip(std::vector<std::pair<double, double>> points) {
   std::stable_sort(points.begin(), points.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -126,7 +178,7 @@ void StyleResultChart(QChart* chart) {
   chart->setAnimationOptions(QChart::NoAnimation);
 }
 
-void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves) {
+void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves, const TAxisTitles& titles) {
   chart->removeAllSeries();
   for (QAbstractAxis* axis : chart->axes()) {
     chart->removeAxis(axis);
@@ -137,33 +189,60 @@ void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves) {
     return;
   }
 
+  double x_low = INFINITY, x_high = -INFINITY, y_low = INFINITY, y_high = -INFINITY;
   for (const TPlotCurve& curve : curves) {
-    auto* series = new QLineSeries(chart);
+    const QColor color(curve.color.red, curve.color.green, curve.color.blue);
+    QXYSeries* series = nullptr;
+    if (curve.measured && !curve.joined) {
+      auto* markers = new QScatterSeries(chart);
+      markers->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+      markers->setMarkerSize(6);
+      markers->setColor(color);
+      markers->setBorderColor(color.darker(130));
+      series = markers;
+    } else {
+      auto* line = new QLineSeries(chart);
+      QPen pen(color);
+      pen.setWidthF(curve.measured ? 1.0 : 2.0);
+      line->setPen(pen);
+      if (curve.measured) {
+        line->setMarkerSize(5);
+        line->setPointsVisible(true);
+      }
+      series = line;
+    }
     series->setName(QString::fromStdString(curve.title));
-    QPen pen(QColor(curve.color.red, curve.color.green, curve.color.blue));
-    pen.setWidthF(1.5);
-    series->setPen(pen);
     QList<QPointF> points;
     points.reserve(static_cast<qsizetype>(curve.points.size()));
-    for (const auto& [slip, value] : SortedBySlip(curve.points)) points.append(QPointF(slip, value));
-    series->replace(points);
-    if (curve.measured) {
-      series->setMarkerSize(4);
-      series->setPointsVisible(true);
+    for (const auto& [slip, value] : SortedBySlip(curve.points)) {
+      points.append(QPointF(slip, value));
+      if (std::isfinite(slip) && std::isfinite(value)) {
+        x_low = std::min(x_low, slip);
+        x_high = std::max(x_high, slip);
+        y_low = std::min(y_low, value);
+        y_high = std::max(y_high, value);
+      }
     }
+    series->replace(points);
     chart->addSeries(series);
   }
   chart->createDefaultAxes();
   for (QAbstractAxis* axis : chart->axes()) {
-    axis->setTitleText(QString());
-    // The range stays that of the points; the ticks go at round values.
+    const bool horizontal = axis->orientation() == Qt::Horizontal;
+    axis->setTitleText(QString::fromStdString(horizontal ? titles.x : titles.y));
     if (auto* values = qobject_cast<QValueAxis*>(axis)) {
+      if (x_low <= x_high) {
+        const auto [low, high] = horizontal ? PaddedRange(x_low, x_high) : PaddedRange(y_low, y_high);
+        values->setRange(low, high);
+      }
+      // The ticks go at round values.
       values->setTickType(QValueAxis::TicksDynamic);
       values->setTickAnchor(0.0);
       values->setTickInterval(RoundTickInterval(values->max() - values->min()));
       values->setLabelFormat(QStringLiteral("%g"));
     }
   }
+  RaiseModelLines(chart);
   PlaceLegend(chart);
 }
 

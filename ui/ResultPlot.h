@@ -41,7 +41,14 @@ struct TPlotCurve {
   TPlotColor color;
   // (slip, value) in the order the rows were evaluated (row order).
   std::vector<std::pair<double, double>> points;
-  bool measured = false;  // a data curve: its points are marked
+  bool measured = false;  // a data curve: drawn as markers without lines
+  bool joined = false;    // a measured curve whose markers are also joined by a line
+};
+
+// Axis titles with quantity and unit; empty titles leave the axes bare.
+struct TAxisTitles {
+  std::string x;
+  std::string y;
 };
 
 struct TPlotRequest {
@@ -61,6 +68,17 @@ struct TPlotRequest {
 void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
                        const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves);
 
+// Residual curves for judging a fit: for each load k of the case, one curve
+// "residual <load>" of measured - model at every row's slip, drawn as joined
+// markers in the colour a lone data curve of that load would have (0,
+// 30*k mod 256, 255).  Errors as for ComputePlotCurves.
+void ComputeResidualCurves(const TLoadCase* load_case, TFitChannel channel,
+                           const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves);
+
+// "slip angle [deg]" / "slip ratio [-]" against "Fy [N]", "Mz [N m]" or
+// "Fx [N]"; for residuals the vertical title reads "Fy measured - model [N]".
+TAxisTitles AxisTitlesFor(TFitChannel channel, bool residuals);
+
 // The points of a curve in ascending order of slip; points of equal slip keep
 // their order of evaluation.
 std::vector<std::pair<double, double>> SortedBySlip(std::vector<std::pair<double, double>> points);
@@ -69,9 +87,14 @@ std::vector<std::pair<double, double>> SortedBySlip(std::vector<std::pair<double
 // background gradient ending in (160, 207, 207), a transparent plot area.
 void StyleResultChart(QChart* chart);
 
-// Replaces every series of `chart` by one line series per curve, in order,
-// with the curve's title, colour and points sorted by slip, and scales both
-// axes to the points.  An empty list leaves an empty chart without axes.
-void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves);
+// Replaces every series of `chart` by one series per curve, in order, with
+// the curve's title, colour and points sorted by slip: a model curve as a
+// line (QLineSeries), a measured curve as small markers (QScatterSeries) or,
+// when joined, as a line with its points marked.  The legend keeps that
+// order, model curves first, while the model lines are drawn above the
+// markers so that a good fit stays visible.  Both axes span the points with
+// a margin of 4 % on each side, so no marker is cut at the plot's edge, and
+// carry `titles`.  An empty list leaves an empty chart without axes.
+void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves, const TAxisTitles& titles = {});
 
 }  // namespace morvex

@@ -53,7 +53,7 @@ std::optional<TSignConvention> AskConvention(QWidget* parent, const std::string&
   const std::vector<std::string> items = {
       "positive-stiffness: positive slip angle gives positive Fy (PKy1 > 0)",
       "iso: ISO / TYDEX W-axis, positive slip angle gives negative Fy (PKy1 < 0)"};
-  const auto chosen = Dialogs().Choose(parent, title, question, items,
+  const auto chosen = Dialogs().ChooseItem(parent, title, question, items,
                                        preselected == TSignConvention::kPositiveStiffness ? 0 : 1);
   if (!chosen) return std::nullopt;
   return *chosen == 1 ? TSignConvention::kIso : TSignConvention::kPositiveStiffness;
@@ -84,14 +84,19 @@ void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, co
 
 void ClearRecordedFits() { RecordedFits().clear(); }
 
-void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set) {
+void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set, std::string* chosen) {
   auto choice = Dialogs().SaveFileOfType(parent, "Export to file", kExportFilter);
   if (!choice) return;
   std::string path = choice->path;
+  if (chosen != nullptr) *chosen = path;
   if (TypeOf(path, choice->selected_filter, true) == TFileType::kCoefficientFile) {
+    // A bare name gets the extension that the import dialog lists.
+    if (std::filesystem::path(path).extension().empty()) path += ".txt";
+    if (chosen != nullptr) *chosen = path;
     ExportCoefficients(set, path);
     return;
   }
+  if (chosen != nullptr) *chosen = path;
   const auto convention = AskConvention(parent, "Export to file", ConventionOfSet(set),
                                         "Sign convention of the coefficients in the panel (the file is ISO):");
   if (!convention) return;
@@ -118,10 +123,11 @@ void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set) {
   ShowNotes(parent, "Wrote the property file " + path + ".", result.notes);
 }
 
-void ImportCoefficientsCommand(QWidget* parent, TCoefficientSet& set) {
+void ImportCoefficientsCommand(QWidget* parent, TCoefficientSet& set, std::string* chosen) {
   auto choice = Dialogs().OpenFileOfType(parent, "Import MF model", kImportFilter);
   if (!choice) return;
   std::string path = choice->path;
+  if (chosen != nullptr) *chosen = path;
   if (TypeOf(path, choice->selected_filter, false) == TFileType::kCoefficientFile) {
     ImportCoefficients(set, path);
     return;

@@ -33,7 +33,11 @@ void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, co
 // Forgets every recorded fit (tests).
 void ClearRecordedFits();
 
-void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set);
-void ImportCoefficientsCommand(QWidget* parent, TCoefficientSet& set);
+// The commands behind "Export to file" and "Import MF model".  `chosen`, when
+// given, receives the file the user picked (for the error report's subject);
+// it stays as it was when the dialog was cancelled.  A coefficient file
+// named without an extension is written with ".txt".
+void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set, std::string* chosen = nullptr);
+void ImportCoefficientsCommand(QWidget* parent, TCoefficientSet& set, std::string* chosen = nullptr);
 
 }  // namespace morvex

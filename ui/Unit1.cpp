@@ -12,6 +12,7 @@
 #include <QCursor>
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -29,10 +30,12 @@
 #include <QTableWidgetItem>
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "files/CoefficientFile.h"
 #include "numerics/LxBasics.h"
+#include "numerics/LxTypes.h"
 #include "tiredata/DataGrid.h"
 #include "tiredata/TireDataFile.h"
 #include "ui/CoefficientPanel.h"
@@ -41,6 +44,9 @@
 #include "ui/Dialogs.h"
 #include "ui/RunImportDialog.h"
 #include "ui/ResultPlot.h"
+#include "ui/ChartView.h"
+#include "ui/FitInputGuard.h"
+#include "ui/GridWidget.h"
 
 #include "ui/BitBtnWithColor.h"
 #include "ui/HelpLauncher.h"
@@ -112,9 +118,12 @@ QFont FormFont() {
 
 TForm1::TForm1(const QString& settings_dir, QWidget* parent)
     : QMainWindow(parent),
-      settings_dir_(settings_dir.isEmpty() ? QCoreApplication::applicationDirPath() : settings_dir) {
+      settings_dir_(settings_dir.isEmpty() ? QCoreApplication::applicationDirPath() : settings_dir),
+      fit_runner_(RunFitCommand),
+      estimator_(EstimateStartValues) {
   BuildControls();
   ConnectHandlers();
+  BuildTools();
   FormCreate();
 }
 
@@ -127,7 +136,10 @@ TForm1::~TForm1() {
 void TForm1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Morvex"));
-  setFixedSize(kClientWidth, kClientHeight);
+  // The reference size is also the smallest: the controls keep their
+  // places, and the chart and the grid take whatever the window grows by.
+  resize(kClientWidth, kClientHeight);
+  setMinimumSize(kClientWidth, kClientHeight);
 
   QFont form_font = FormFont();
   setFont(form_font);
@@ -181,7 +193,7 @@ void TForm1::BuildControls() {
   CBbx_camber->setGeometry(160, 19, 121, 21);
   Label1->setBuddy(CBbx_camber);
 
-  SG1 = new QTableWidget(GroupBox3);
+  SG1 = new TDataGrid(GroupBox3);
   SG1->setObjectName(QStringLiteral("SG1"));
   SG1->setGeometry(4, 48, 513, 163);
   SG1->horizontalHeader()->hide();
@@ -193,8 +205,6 @@ void TForm1::BuildControls() {
   SG1->setShowGrid(true);
   SG1->setSelectionMode(QAbstractItemView::ContiguousSelection);
   SG1->setTabKeyNavigation(true);
-  SG1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                       QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
   // Design state: two columns by five rows, header row and column, empty.
   SG1->setColumnCount(2);
   SG1->setRowCount(5);
@@ -205,12 +215,17 @@ void TForm1::BuildControls() {
   GroupBox2 = MakeGroupBox("GroupBox2", QStringLiteral("Plot results"), client, 552, 16, 185, 105);
   CheckBox1 = new QCheckBox(QStringLiteral("MF model"), GroupBox2);
   CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-  CheckBox1->setGeometry(40, 21, 120, 17);
+  CheckBox1->setGeometry(40, 21, 90, 17);
   CheckBox1->setChecked(true);
   CheckBox2 = new QCheckBox(QStringLiteral("Tire data"), GroupBox2);
   CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
-  CheckBox2->setGeometry(40, 40, 120, 17);
+  CheckBox2->setGeometry(40, 40, 70, 17);
   CheckBox2->setChecked(true);
+  // Beside the two specified boxes: the residual view instead of the curves.
+  CheckBox3 = new QCheckBox(QStringLiteral("Residuals"), GroupBox2);
+  CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
+  CheckBox3->setGeometry(110, 40, 73, 17);
+  CheckBox3->setToolTip(QStringLiteral("Show measured - model for each load instead of the curves"));
   Button3 = MakeButton("Button3", QStringLiteral("DRAW"), GroupBox2, 54, 64, 75, 25);
 
   // Three strategies in the space above the chart.
@@ -252,8 +267,10 @@ void TForm1::BuildControls() {
   BitBtnWithColor1->setObjectName(QStringLiteral("BitBtnWithColor1"));
   BitBtnWithColor1->setGeometry(935, 152, 33, 25);
 
-  // Raw measured runs, turned into a data set by the import dialog.
-  ButtonImportRun = MakeButton("ButtonImportRun", QStringLiteral("Import measured run\u2026"), client, 808, 184, 161, 25);
+  // Raw measured runs, turned into a data set by the import dialog: right
+  // above "Load tire data", the other way to bring in measurements.
+  ButtonImportRun = MakeButton("ButtonImportRun", QStringLiteral("Import measured run\u2026"), client,
+                               Button2->x(), 1, Button2->width(), 21);
 
   // The cost of the last Levenberg-Marquardt fit is kept here, out of sight.
   Lbledt1 = new QLineEdit(client);
@@ -272,7 +289,7 @@ void TForm1::BuildControls() {
   auto* chart = new QChart();
   StyleResultChart(chart);
   chart->legend()->setFont(form_font);
-  Chart1 = new QChartView(chart, client);
+  Chart1 = new TResultChartView(chart, client);
   Chart1->setObjectName(QStringLiteral("Chart1"));
   Chart1->setGeometry(528, 214, 457, 465);
   Chart1->setRenderHint(QPainter::Antialiasing);
@@ -331,6 +348,11 @@ void TForm1::FormCreate() {
 void TForm1::FormClose() { data_ = TTireDataSet{}; }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // A running fit still reads the data set.
+  if (fit_running_) {
+    event->ignore();
+    return;
+  }
   FormClose();
   event->accept();
 }
@@ -352,9 +374,11 @@ QChart* TForm1::Chart() const { return Chart1->chart(); }
 // ------------------------------------------------------------------ loading
 
 void TForm1::Button2Click() {
-  Guarded(this, [this] {
+  std::string chosen;
+  GuardedAbout(this, [&](const std::exception& error) { return FileSubject(chosen, error); }, [&] {
     const auto path = Dialogs().OpenFile(this, "Load tire data", ".plt (*.plt)");
     if (!path) return;
+    chosen = *path;
     LoadDataFile(*path);
   });
 }
@@ -370,6 +394,8 @@ void TForm1::LoadDataFile(const std::string& path) {
 
   draw_grid();
   status_panels_[1]->setText(QString::fromStdString(path));
+  RememberDataFile(QString::fromStdString(path));
+  RestoreCamberBoxes();
   graph();
 }
 
@@ -405,7 +431,7 @@ void TForm1::SelectCaseByText(const QString& text) {
 }
 
 void TForm1::CBbx_camberChange() {
-  Guarded(this, [this] {
+  GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); }, [this] {
     draw_grid();
     graph();
   });
@@ -421,6 +447,8 @@ void TForm1::draw_grid() {
   for (int row = 0; row < view.row_count; ++row)
     for (int col = 0; col < view.col_count; ++col)
       SG1->setItem(row, col, MakeGridItem(view.Cell(col, row), !view.Editable(col, row), grid_palette));
+  // Long values are shown whole; the user may still narrow any column.
+  SG1->FitColumnsToTexts(70);
   filling_grid_ = false;
 }
 
@@ -429,7 +457,17 @@ void TForm1::OnGridItemChanged(QTableWidgetItem* item) {
   const int col = item->column();
   const int row = item->row();
   const QString text = item->text();
-  Guarded(this, [&] { SG1SetEditText(col, row, text); });
+  GuardedAbout(
+      this,
+      [&](const std::exception& error) {
+        // A text that is not a number is the cell's; any other error comes
+        // from the redraw.
+        if (dynamic_cast<const EConvertError*>(&error) != nullptr &&
+            std::string(error.what()) == EConvertError::NotAFloat(text.toStdString()).what())
+          return CellSubject(col, row);
+        return CoefficientSubject(error);
+      },
+      [&] { SG1SetEditText(col, row, text); });
 }
 
 void TForm1::SG1SetEditText(int col, int row, const QString& text) {
@@ -455,18 +493,23 @@ void TForm1::graph() {
   request.channel = VisibleChannel();
   request.draw_model = CheckBox1->isChecked();
   request.draw_data = CheckBox2->isChecked();
+  const bool residuals = CheckBox3->isChecked();
+  const TAxisTitles titles = AxisTitlesFor(request.channel, residuals);
   std::vector<TPlotCurve> curves;
   try {
-    ComputePlotCurves(CaseAt(data_, selected_case_), request, *panel_, curves);
+    if (residuals) ComputeResidualCurves(CaseAt(data_, selected_case_), request.channel, *panel_, curves);
+    else ComputePlotCurves(CaseAt(data_, selected_case_), request, *panel_, curves);
   } catch (...) {
-    ShowCurves(Chart1->chart(), curves);
+    ShowCurves(Chart1->chart(), curves, titles);
+    Chart1->CurvesReplaced();
     throw;
   }
-  ShowCurves(Chart1->chart(), curves);
+  ShowCurves(Chart1->chart(), curves, titles);
+  Chart1->CurvesReplaced();
 }
 
 void TForm1::Button3Click() {
-  Guarded(this, [this] {
+  GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); }, [this] {
     if (data_.CaseCount() == 0) {
       Dialogs().Message(this, "Load tire data first");
       return;
@@ -478,19 +521,40 @@ void TForm1::Button3Click() {
 // ------------------------------------------------------------------- files
 
 void TForm1::Button4Click() {
-  Guarded(this, [this] { ExportCoefficientsCommand(this, *panel_); });
+  std::string chosen;
+  GuardedAbout(this,
+               [&](const std::exception& error) {
+                 const std::string about = CoefficientSubject(error);
+                 return about.empty() ? FileSubject(chosen, error) : about;
+               },
+               [&] { ExportCoefficientsCommand(this, *panel_, &chosen); });
 }
 
 void TForm1::Button5Click() {
-  Guarded(this, [this] { ImportCoefficientsCommand(this, *panel_); });
+  std::string chosen;
+  GuardedAbout(this, [&](const std::exception& error) { return FileSubject(chosen, error); }, [&] {
+    const TCoefficientSnapshot before = TakeSnapshot(*panel_);
+    try {
+      ImportCoefficientsCommand(this, *panel_, &chosen);
+    } catch (...) {
+      RecordStep("import", before);
+      throw;
+    }
+    RecordStep("import", before);
+    // The chart shows the coefficients on screen.
+    if (data_.CaseCount() > 0) graph();
+  });
 }
 
 // --------------------------------------------------------- auxiliary windows
 
 void TForm1::Button8Click() {
-  Guarded(this, [this] {
+  GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); }, [this] {
     if (calculator_ == nullptr) calculator_ = new TForm3(RadiusEdit(), this);
+    const TCoefficientSnapshot before = TakeSnapshot(*panel_);
     calculator_->exec();
+    RecordStep("tire size calculator", before);
+    if (data_.CaseCount() > 0 && VisibleChannel() == TFitChannel::kAligning) graph();
   });
 }
 
@@ -509,15 +573,18 @@ TPopcalcul* TForm1::WaitScreen() {
 // -------------------------------------------------------------------- fits
 
 void TForm1::Button1Click() {
-  Guarded(this, [this] { RunFit(TFitChannel::kLateral); });
+  GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+               [this] { RunFit(TFitChannel::kLateral); });
 }
 
 void TForm1::Button6Click() {
-  Guarded(this, [this] { RunFit(TFitChannel::kAligning); });
+  GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+               [this] { RunFit(TFitChannel::kAligning); });
 }
 
 void TForm1::Button7Click() {
-  Guarded(this, [this] { RunFit(TFitChannel::kLongitudinal); });
+  GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+               [this] { RunFit(TFitChannel::kLongitudinal); });
 }
 
 std::string TForm1::SettingsPath() const {
@@ -525,18 +592,31 @@ std::string TForm1::SettingsPath() const {
 }
 
 void TForm1::RunFit(TFitChannel channel) {
+  if (fit_running_) return;
   TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
   if (RadioButton2->isChecked()) optimizer = TOptimizerChoice::kDifferentialEvolution;
   if (RadioButton3->isChecked()) optimizer = TOptimizerChoice::kTrustRegion;
   progress_clock_.invalidate();
-  // Whatever way the command ends, the window comes back with its normal
-  // cursor and without progress text.
-  struct Restore {
-    TForm1* form;
-    ~Restore() { form->EndFit(); }
-  } restore{this};
-  const TFitOutcome outcome = RunFitCommand(channel, *panel_, data_, optimizer, SettingsPath(), *this);
-  UpdateReport(outcome);
+  const TCoefficientSnapshot before = TakeSnapshot(*panel_);
+  TFitOutcome outcome;
+  {
+    // Whatever way the command ends, the window comes back with its normal
+    // cursor, without progress text and without the Cancel offers; what
+    // the fit wrote before an error is still one undo step.
+    struct Restore {
+      TForm1* form;
+      const TCoefficientSnapshot& before;
+      std::string what;
+      ~Restore() {
+        form->SetCancelAvailable(false);
+        form->EndFit();
+        if (std::uncaught_exceptions() > 0) form->RecordStep(what, before);
+      }
+    } restore{this, before, FitName(channel)};
+    SetCancelAvailable(true);
+    outcome = fit_runner_(channel, *panel_, data_, optimizer, SettingsPath(), *this);
+  }
+  AfterFit(outcome, before);
 }
 
 void TForm1::UpdateReport(const TFitOutcome& outcome) {
@@ -547,14 +627,23 @@ void TForm1::UpdateReport(const TFitOutcome& outcome) {
   } catch (const std::exception&) {
     return;
   }
+  // A fit without measured points has nothing to report.
+  if (last_report_->points == 0) {
+    last_report_.reset();
+    Button9->setEnabled(false);
+    if (report_window_ != nullptr) report_window_->hide();
+    return;
+  }
   RecordFitForExport(*last_report_, outcome.verdict, StatusText(1).toStdString(), data_);
   Button9->setEnabled(true);
+  if (report_window_ != nullptr) report_window_->SetNotes(last_notes_, outcome.verdict);
   if (report_window_ != nullptr && report_window_->isVisible()) report_window_->ShowReport(*last_report_);
 }
 
 void TForm1::Button9Click() {
   if (!last_report_) return;
   if (report_window_ == nullptr) report_window_ = new TFitReportWindow(this);
+  report_window_->SetNotes(last_notes_, last_verdict_);
   report_window_->ShowReport(*last_report_);
   report_window_->show();
   report_window_->raise();

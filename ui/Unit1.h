@@ -20,7 +20,19 @@
 //   CBbx_camber (pick an item or type)            CBbx_camberChange
 //   SG1 (a cell editor closes)                    SG1SetEditText
 // Each handler runs its work through Guarded (Dialogs.h): an error ends the
-// command, its message is shown, and the window carries on.
+// command, its message is shown with what it is about (coefficient, grid
+// cell, or file and line) on a line of its own, and the window carries on.
+//
+// Beside those commands (MainWindowTools.cpp):
+//   Button10 "Estimate start values"              Button10Click
+//   Button9 "Fit report"                          Button9Click
+//   Ctrl+O load, Ctrl+I import, Ctrl+S export, F5 fit the page shown,
+//   Ctrl+E estimate, F1 help, Ctrl+Q quit, Ctrl+Z undo, Ctrl+Shift+Z redo;
+//   right-click on "Load tire data": recently loaded files.
+// Every change that a fit, an import, an estimate, the single-camber rule
+// or the calculator makes to the panel is one step of the undo history.
+// A fit can be cancelled (Escape, or "Cancel" on the wait screen or in the
+// status bar); the user then keeps the best point found or reverts.
 //
 // A fit runs to completion on the GUI thread.  The window is the fit
 // command's host: on the Levenberg-Marquardt path it hides itself and shows
@@ -39,13 +51,18 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fitting/FitCommands.h"
 #include "fitting/FitReport.h"
+#include "fitting/StartEstimate.h"
+#include "ui/PanelHistory.h"
 #include "tiredata/TireDataSet.h"
 
 class QChart;
@@ -61,11 +78,17 @@ class QRadioButton;
 class QTabWidget;
 class QTableWidget;
 class QTableWidgetItem;
+class QMenu;
+
+class QResizeEvent;
 
 namespace morvex {
 
 class TCoefficientPanel;
+class TDataGrid;
+class TFitInputGuard;
 class TFitReportWindow;
+class TResultChartView;
 class TForm3;
 class TPopcalcul;
 
@@ -130,6 +153,42 @@ class TForm1 : public QMainWindow, private IFitHost {
   void FormCreate();
   void FormClose();
 
+  // Estimates start values of the free coefficients of the page shown from
+  // the data; one undo step.  Without data: "Load tire data first".
+  void Button10Click();
+  // F5: the fit command of the page shown.
+  void FitVisibleChannel();
+  // Takes back or repeats the last command that changed the panel, then
+  // redraws; says in the status bar what was undone.
+  void Undo();
+  void Redo();
+  const TPanelHistory& History() const { return history_; }
+
+  // Asks the running fit to stop (Escape, the Cancel buttons).
+  void RequestCancel();
+  bool FitRunning() const { return fit_running_; }
+
+  // The fit command and the estimate, replaceable by tests.
+  using TFitRunner = std::function<TFitOutcome(TFitChannel, TCoefficientSet&, const TTireDataSet&,
+                                               TOptimizerChoice, const std::string&, IFitHost&)>;
+  using TEstimator = std::function<TStartEstimate(TFitChannel, TCoefficientSet&, const TTireDataSet&)>;
+  void SetFitRunner(TFitRunner runner);
+  void SetEstimator(TEstimator estimator);
+
+  // Data files loaded lately, newest first (kept between sessions).
+  QStringList RecentDataFiles() const;
+  // The menu that right-clicking "Load tire data" opens.
+  QMenu* BuildRecentFilesMenu();
+
+  TResultChartView* ChartView() const { return Chart1; }
+  // The residual view (measured - model) instead of the curves.
+  bool ResidualsShown() const;
+  void SetResidualsShown(bool shown);
+
+  // The coefficients whose boxes the single-camber rule has cleared and
+  // that come back with data of more than one camber.
+  const std::vector<std::string>& HeldByCamberRule() const { return held_by_camber_rule_; }
+
   // Shows the selected case in the grid.
   void draw_grid();
   // Rebuilds the chart for the selected case from the coefficient set and
@@ -139,6 +198,7 @@ class TForm1 : public QMainWindow, private IFitHost {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   // IFitHost
@@ -149,6 +209,22 @@ class TForm1 : public QMainWindow, private IFitHost {
   void Redraw() override;
   void SetCostText(const std::string& text) override;
   void Progress(const TFitProgress& progress) override;
+  bool CancelRequested() override;
+
+  // MainWindowTools.cpp
+  void BuildTools();
+  void LayOutForSize();
+  void RecordStep(const std::string& what, const TCoefficientSnapshot& before);
+  void AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& before);
+  void RestoreCamberBoxes();
+  void ShowNotice(const QString& text, bool warning);
+  void ShowVerdict(const TFitOutcome& outcome, const QString& notes);
+  void RememberDataFile(const QString& path);
+  void SetCancelAvailable(bool available);
+  std::string CoefficientSubject(const std::exception& error) const;
+  std::string FileSubject(const std::string& path, const std::exception& error) const;
+  std::string CellSubject(int col, int row) const;
+  static std::string FitName(TFitChannel channel);
 
   void BuildControls();
   void ConnectHandlers();
@@ -185,7 +261,7 @@ class TForm1 : public QMainWindow, private IFitHost {
   QGroupBox* GroupBox3 = nullptr;
   QLabel* Label1 = nullptr;
   QComboBox* CBbx_camber = nullptr;
-  QTableWidget* SG1 = nullptr;
+  TDataGrid* SG1 = nullptr;
   QGroupBox* GroupBox2 = nullptr;
   QCheckBox* CheckBox1 = nullptr;
   QCheckBox* CheckBox2 = nullptr;
@@ -205,7 +281,20 @@ class TForm1 : public QMainWindow, private IFitHost {
   QPushButton* BitBtnWithColor1 = nullptr;
   QLineEdit* Lbledt1 = nullptr;
   QLabel* Lbledt1Label = nullptr;
-  QChartView* Chart1 = nullptr;
+  TResultChartView* Chart1 = nullptr;
+  QCheckBox* CheckBox3 = nullptr;  // "Residuals"
+  QPushButton* Button10 = nullptr;
+  QPushButton* cancel_button_ = nullptr;  // in the status bar while a fit runs
+  TPanelHistory history_;
+  std::vector<std::string> held_by_camber_rule_;
+  TFitRunner fit_runner_;
+  TEstimator estimator_;
+  bool fit_running_ = false;
+  bool cancel_requested_ = false;
+  QElapsedTimer cancel_clock_;
+  std::unique_ptr<TFitInputGuard> input_guard_;
+  QString last_notes_;
+  TFitVerdict last_verdict_;
   QLabel* status_panels_[3] = {nullptr, nullptr, nullptr};
 };
 

@@ -7,6 +7,10 @@
 // the tire size calculator are created, and the event loop runs until the
 // main window closes.
 #include <QAbstractButton>
+#include <QChart>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -18,11 +22,14 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
+#include "files/CoefficientFile.h"
 #include "numerics/LxBasics.h"
+#include "ui/ChartView.h"
 #include "ui/CoreHooks.h"
 #include "ui/Dialogs.h"
 #include "ui/Unit1.h"
@@ -49,6 +56,14 @@ const char* const kUsage =
     "  --trust-region     use the trust region instead of\n"
     "                     Levenberg-Marquardt for --fit\n"
     "  --report           open the fit report after --fit\n"
+    "  --coefficients FILE  import a coefficient file at start, as with\n"
+    "                     \"Import MF model\"\n"
+    "  --residuals        show the residual view (measured - model)\n"
+    "  --zoom FACTOR      zoom the chart by FACTOR around its centre after\n"
+    "                     the start-up work\n"
+    "  --save-chart FILE  save the chart as a picture (.png or .svg) after\n"
+    "                     the start-up work\n"
+    "  --maximized        open the window maximised\n"
     "  -debug, /debug     write the help diagnostics report HHDebug.txt\n"
     "  -h, --help         show this help and exit\n"
     "\n"
@@ -67,6 +82,11 @@ struct Options {
   bool genetic = false;
   bool trust_region = false;
   bool report = false;
+  bool residuals = false;
+  bool maximized = false;
+  double zoom = 0;
+  std::optional<std::string> coefficients;
+  std::optional<std::string> save_chart;
   bool help = false;
   std::string error;
 };
@@ -106,6 +126,20 @@ Options ParseOptions(int argc, char** argv) {
       options.trust_region = true;
     } else if (arg == "--report") {
       options.report = true;
+    } else if (arg == "--residuals") {
+      options.residuals = true;
+    } else if (arg == "--maximized") {
+      options.maximized = true;
+    } else if (arg == "--coefficients") {
+      options.coefficients = value("--coefficients");
+    } else if (arg == "--save-chart") {
+      options.save_chart = value("--save-chart");
+    } else if (arg == "--zoom") {
+      const auto factor = value("--zoom");
+      if (!factor) break;
+      char* end = nullptr;
+      options.zoom = std::strtod(factor->c_str(), &end);
+      if (end == factor->c_str() || *end != '\0' || !(options.zoom > 0)) options.error = "bad zoom factor " + *factor;
     } else if (arg.rfind("--", 0) == 0) {
       options.error = "unknown option " + arg;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -168,14 +202,41 @@ int main(int argc, char** argv) {
     if (auto* trust = form1.findChild<QRadioButton*>(QStringLiteral("RadioButton3"))) trust->setChecked(true);
   }
 
+  if (options.residuals) form1.SetResidualsShown(true);
   // Centred on the screen.
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    form1.move(screen->availableGeometry().center() - form1.rect().center());
-  form1.show();
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen != nullptr) form1.move(screen->availableGeometry().center() - form1.rect().center());
+  if (options.maximized) {
+    // Without a window manager a maximised window keeps its size: take the
+    // screen's then.
+    if (screen != nullptr) form1.setGeometry(screen->availableGeometry());
+    form1.showMaximized();
+  } else {
+    form1.show();
+  }
+
+  if (options.coefficients) {
+    morvex::Guarded(&form1, [&] { morvex::ImportCoefficients(form1.Coefficients(), *options.coefficients); });
+  }
 
   if (options.data_file) {
     morvex::Guarded(&form1, [&] { form1.LoadDataFile(*options.data_file); });
   }
+  // After the fit (queued below) and its redraw: zoom and save the chart.
+  auto finish_chart = [&form1, zoom = options.zoom, save = options.save_chart] {
+    morvex::TResultChartView* view = form1.ChartView();
+    if (zoom > 0) view->ZoomAround(zoom, view->chart()->plotArea().center());
+    if (save) {
+      // The chart lays its axes out again from the event loop: save once
+      // that is done.
+      QTimer::singleShot(500, &form1, [&form1, view, path = QString::fromStdString(*save)] {
+        morvex::Guarded(&form1, [&] {
+          if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) view->SaveSvg(path);
+          else view->SavePng(path);
+        });
+      });
+    }
+  };
   if (options.fit) {
     // Once the window is on screen, as if the user had pressed the button.
     QMetaObject::invokeMethod(
@@ -186,5 +247,6 @@ int main(int argc, char** argv) {
         },
         Qt::QueuedConnection);
   }
+  QMetaObject::invokeMethod(&form1, finish_chart, Qt::QueuedConnection);
   return app.exec();
 }

@@ -1,6 +1,8 @@
 // Runs the GUI test classes of the main window in one application, with the
 // number format and random sequence pinned as in the other test programs.
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <clocale>
@@ -13,6 +15,10 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   morvex::SetDecimalSeparator('.');
   morvex::SetRandSeed(0);
+  // The window's list of recent files goes to a folder of the test run,
+  // never to the user's own settings.
+  QTemporaryDir settings_dir;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings_dir.path());
 
   int failures = 0;
   for (auto& make : morvex::test::UiTestClasses()) {

@@ -3,6 +3,8 @@
 #include <QAbstractAxis>
 #include <QChart>
 #include <QLineSeries>
+#include <QScatterSeries>
+#include <QXYSeries>
 #include <QObject>
 #include <QTest>
 
@@ -107,12 +109,14 @@ class TestResultPlot : public QObject {
     ShowCurves(&chart, curves);
     const auto series = chart.series();
     QCOMPARE(series.size(), 2);
+    // The model as a line, the measurements as markers without lines.
     auto* model = qobject_cast<QLineSeries*>(series[0]);
     QVERIFY(model != nullptr);
+    QVERIFY(qobject_cast<QScatterSeries*>(series[1]) != nullptr);
     QCOMPARE(model->name(), QStringLiteral("MF model 2000"));
     QCOMPARE(model->color(), QColor(255, 0, 0));
     QCOMPARE(model->points(), (QList<QPointF>{{-2, -20}, {0, 1}, {2, 20}}));
-    QCOMPARE(qobject_cast<QLineSeries*>(series[1])->color(), QColor(0, 30, 255));
+    QCOMPARE(qobject_cast<QXYSeries*>(series[1])->color(), QColor(0, 30, 255));
     QCOMPARE(chart.axes().size(), 2);
     for (QAbstractAxis* axis : chart.axes()) QVERIFY(axis->titleText().isEmpty());
 

@@ -37,7 +37,7 @@ class TypedDialogs final : public IDialogs {
   std::optional<std::string> SaveFile(QWidget*, const std::string&, const std::string&) override { return {}; }
   std::optional<TFileChoice> OpenFileOfType(QWidget*, const std::string&, const std::string&) override { return Next(); }
   std::optional<TFileChoice> SaveFileOfType(QWidget*, const std::string&, const std::string&) override { return Next(); }
-  std::optional<int> Choose(QWidget*, const std::string&, const std::string&, const std::vector<std::string>&,
+  std::optional<int> ChooseItem(QWidget*, const std::string&, const std::string&, const std::vector<std::string>&,
                             int preselect) override {
     preselected.push_back(preselect);
     if (choices.empty()) return preselect;
@@ -132,12 +132,14 @@ class TestTirChoices : public QObject {
   }
 
   void coefficientFileKeepsItsBehaviour() {
-    // The .txt filter and a name without extension: the INI file, as ever,
-    // under the very name given.
-    const QString path = dir_->filePath(QStringLiteral("set"));
-    dialogs_.files.push_back(IDialogs::TFileChoice{path.toStdString(), ".txt (*.txt)"});
+    // The .txt filter and a name without extension: the INI file, with the
+    // ".txt" the import dialog lists.
+    const QString bare = dir_->filePath(QStringLiteral("set"));
+    const QString path = bare + QStringLiteral(".txt");
+    dialogs_.files.push_back(IDialogs::TFileChoice{bare.toStdString(), ".txt (*.txt)"});
     Click("Button4");
     QVERIFY(QFile::exists(path));
+    QVERIFY(!QFile::exists(bare));
     QVERIFY(ReadText(path).rfind("[TIRE RADIUS]\n", 0) == 0);
     QVERIFY(dialogs_.messages.empty());
     QVERIFY(dialogs_.preselected.empty());

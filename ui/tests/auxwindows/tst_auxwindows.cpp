@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
@@ -273,11 +274,26 @@ class TestAuxWindows : public QObject {
     QCOMPARE(dialogs_.messages.size(), size_t(1));
     QVERIFY(QString::fromStdString(dialogs_.messages[0]).contains("morvex.chm"));
 
+    // No viewer on the desktop: the guide opens in the program's own window.
     MakeHtmlHelp(exe.path());
-    RecordOpens(false);  // no viewer for the file
-    OpenHelpFrom(nullptr, work.path(), exe.path());
+    RecordOpens(false);
+    const QUrl shown = OpenHelpFrom(nullptr, work.path(), exe.path());
+    QCOMPARE(dialogs_.messages.size(), size_t(1));
+    QCOMPARE(shown, QUrl::fromLocalFile(exe.filePath("help/index.html")));
+    QWidget* window = BuiltInHelpWindow();
+    QVERIFY(window != nullptr && window->isVisible());
+    auto* browser = window->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
+    QVERIFY(browser != nullptr);
+    QCOMPARE(browser->source(), shown);
+    window->close();
+
+    // A compiled help file that nothing can open, and no guide to fall back
+    // on: the message names the file.
+    QTemporaryDir bare;
+    Touch(fs::path(work.path().toStdString()) / "morvex.chm");
+    OpenHelpFrom(nullptr, work.path(), bare.path());
     QCOMPARE(dialogs_.messages.size(), size_t(2));
-    QVERIFY(QString::fromStdString(dialogs_.messages[1]).contains("index.html"));
+    QVERIFY(QString::fromStdString(dialogs_.messages[1]).contains("morvex.chm"));
   }
 
   void helpCommandLooksInCurrentDirectory() {

@@ -1,0 +1,89 @@
+// The view of the result chart, `Chart1`: the chart of ResultPlot.h made
+// into a tool for judging a fit.
+//
+// - Wheel: zoom in or out around the mouse pointer.  Dragging a rectangle
+//   with the left button zooms to it.  Dragging with the middle button, or
+//   with Shift and the left button, pans; so do the arrow keys.  A
+//   double-click or the Home key goes back to the whole data.
+// - Clicking an entry of the legend hides its curve or shows it again; the
+//   entry stays, greyed while its curve is hidden.
+// - The context menu saves the chart as a PNG or an SVG picture, switches
+//   between the curves and the residuals (measured - model), and resets the
+//   zoom.
+//
+// The window rebuilds the chart's series on every redraw (ShowCurves) and
+// then calls CurvesReplaced(), which connects the new legend entries and
+// remembers the new axes' ranges as the "whole data" view.
+#pragma once
+
+#include <QChartView>
+#include <QString>
+
+class QAction;
+class QMenu;
+
+namespace morvex {
+
+class TResultChartView : public QChartView {
+  Q_OBJECT
+
+ public:
+  explicit TResultChartView(QChart* chart, QWidget* parent = nullptr);
+
+  // After the chart's series were replaced: legend entries, home ranges,
+  // round ticks for zoomed ranges.
+  void CurvesReplaced();
+
+  // Back to the ranges the redraw gave the axes.
+  void ResetZoom();
+  // Zooms by `factor` (> 1 zooms in) around the chart position `center`.
+  void ZoomAround(double factor, const QPointF& center);
+  // Moves the visible part of the plot by (dx, dy) pixels, as if the
+  // contents were dragged by (-dx, -dy).
+  void Pan(qreal dx, qreal dy);
+  // True while the axes show less or more than the whole data.
+  bool IsZoomed() const;
+
+  // Hides or shows the curve of legend entry `index`, as a click on it does.
+  void ToggleCurve(int index);
+
+  // The chart as a picture, at twice the view's size for PNG.  Errors
+  // ("Impossible d'écrire dans <file>") are raised as EWriteError.
+  void SavePng(const QString& path) const;
+  void SaveSvg(const QString& path) const;
+
+  // The context menu's residual switch follows the window's setting.
+  void SetResidualsShown(bool shown);
+  // The context menu as it would pop up (for tests and the keyboard).
+  QMenu* BuildContextMenu();
+
+ signals:
+  // The user asked for the residual view (true) or the curves (false).
+  void residualsRequested(bool shown);
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void SaveWithDialog(bool svg);
+  void Retick();
+
+  struct Range {
+    double low = 0;
+    double high = 0;
+  };
+  Range home_x_;
+  Range home_y_;
+  bool has_home_ = false;
+  bool panning_ = false;
+  QPoint last_pan_pos_;
+  bool residuals_shown_ = false;
+};
+
+}  // namespace morvex

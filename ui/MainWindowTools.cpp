@@ -1,0 +1,497 @@
+// The main window's tools beside its specified commands: undo history,
+// start-value estimate, cancelling a fit, the fit's verdict and notices,
+// keyboard shortcuts, recent files, error subjects and the layout of a
+// resized window.
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QSettings>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTabWidget>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+#include "numerics/LxBasics.h"
+#include "numerics/LxTypes.h"
+#include "tiredata/DataGrid.h"
+#include "tiredata/TireDataFile.h"
+#include "ui/ChartView.h"
+#include "ui/CoefficientPanel.h"
+#include "ui/Dialogs.h"
+#include "ui/FitInputGuard.h"
+#include "ui/FitReportWindow.h"
+#include "ui/GridWidget.h"
+#include "ui/Popcalcul.h"
+#include "ui/Unit1.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr int kReferenceWidth = 993;
+constexpr int kReferenceHeight = 704;
+// How often, at most, a running fit looks at the window's input.
+constexpr qint64 kCancelPollMs = 50;
+constexpr int kRecentFileCount = 8;
+constexpr int kNoticeTimeoutMs = 60000;
+const char* const kRecentKey = "recent/dataFiles";
+
+QSettings AppSettings() {
+  // The program's own list of recent files; the coefficient and settings
+  // files are never read or written through QSettings.
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Morvex"), QStringLiteral("morvex"));
+}
+
+std::string PageName(TCoefficientPage page) {
+  switch (page) {
+    case TCoefficientPage::kAbovePages: return "above the pages";
+    case TCoefficientPage::kLateral: return "Lateral page";
+    case TCoefficientPage::kLongitudinal: return "Longitudinal page";
+    case TCoefficientPage::kAligning: return "Aligning torque page";
+  }
+  return {};
+}
+
+// The text that an EConvertError message names, or nullopt for other errors.
+std::optional<std::string> NotANumberText(const std::exception& error) {
+  if (dynamic_cast<const EConvertError*>(&error) == nullptr) return std::nullopt;
+  const std::string message = error.what();
+  const std::string tail = "' n'est pas une valeur en virgule flottante correcte";
+  if (message.size() < tail.size() + 1 || message.front() != '\'' ||
+      message.compare(message.size() - tail.size(), tail.size(), tail) != 0)
+    return std::nullopt;
+  return message.substr(1, message.size() - tail.size() - 1);
+}
+
+QString Join(const std::vector<std::string>& names) {
+  QStringList list;
+  for (const std::string& name : names) list << QString::fromStdString(name);
+  return list.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+void TForm1::BuildTools() {
+  QWidget* client = centralWidget();
+
+  Button10 = new QPushButton(QStringLiteral("Estimate start values"), client);
+  Button10->setObjectName(QStringLiteral("Button10"));
+  Button10->setGeometry(Button7->x(), 184, Button7->width(), 25);
+  connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
+
+  cancel_button_ = new QPushButton(QStringLiteral("Cancel"), statusBar());
+  cancel_button_->setObjectName(QStringLiteral("CancelFitButton"));
+  cancel_button_->setToolTip(QStringLiteral("Stop the fit at the best point found so far (Escape)"));
+  cancel_button_->setFixedHeight(17);
+  statusBar()->addPermanentWidget(cancel_button_);
+  cancel_button_->hide();
+  connect(cancel_button_, &QPushButton::clicked, this, &TForm1::RequestCancel);
+
+  // Keyboard shortcuts; each control's tooltip names its key.
+  auto shortcut = [this](const QKeySequence& keys, const char* name, auto slot) {
+    auto* sc = new QShortcut(keys, this);
+    sc->setObjectName(QLatin1String(name));
+    connect(sc, &QShortcut::activated, this, slot);
+    return sc;
+  };
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_O), "ShortcutLoad", [this] { Button2Click(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_I), "ShortcutImport", [this] { Button5Click(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), "ShortcutExport", [this] { Button4Click(); });
+  shortcut(QKeySequence(Qt::Key_F5), "ShortcutFit", [this] { FitVisibleChannel(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_E), "ShortcutEstimate", [this] { Button10Click(); });
+  shortcut(QKeySequence(Qt::Key_F1), "ShortcutHelp", [this] { BitBtnWithColor1Click(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), "ShortcutQuit", [this] { close(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), "ShortcutUndo", [this] { Undo(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), "ShortcutRedo", [this] { Redo(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), "ShortcutRedo2", [this] { Redo(); });
+
+  Button2->setToolTip(QStringLiteral("Load a tire data file (Ctrl+O). Right-click: recent files"));
+  Button5->setToolTip(QStringLiteral("Import a coefficient file (Ctrl+I)"));
+  Button4->setToolTip(QStringLiteral("Export the coefficients to a file (Ctrl+S)"));
+  Button1->setToolTip(QStringLiteral("Fit the lateral coefficients (F5 on the Lateral page; Ctrl+Z undoes it)"));
+  // The specified tooltip, then the key.
+  Button6->setToolTip(Button6->toolTip() + QStringLiteral(" (F5 on the Aligning torque page)"));
+  Button7->setToolTip(
+      QStringLiteral("Fit the longitudinal coefficients (F5 on the Longitudinal page; Ctrl+Z undoes it)"));
+  Button10->setToolTip(QStringLiteral(
+      "Estimate start values of the free coefficients of the page shown from the data (Ctrl+E; Ctrl+Z undoes it)"));
+  BitBtnWithColor1->setToolTip(QStringLiteral("Help (F1)"));
+  Button9->setToolTip(QStringLiteral("How well the last fit matches each measured curve"));
+
+  Button2->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(Button2, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { BuildRecentFilesMenu()->popup(Button2->mapToGlobal(pos)); });
+
+  // The chart follows the page shown and the residual switch at once.
+  connect(Pagecontrol1, &QTabWidget::currentChanged, this, [this] {
+    if (data_.CaseCount() == 0 || fit_running_) return;
+    GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+                 [this] { graph(); });
+  });
+  connect(CheckBox3, &QCheckBox::toggled, this, [this](bool shown) {
+    Chart1->SetResidualsShown(shown);
+    if (data_.CaseCount() == 0) return;
+    GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+                 [this] { graph(); });
+  });
+  connect(Chart1, &TResultChartView::residualsRequested, CheckBox3, &QCheckBox::setChecked);
+}
+
+// ------------------------------------------------------------------- layout
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  LayOutForSize();
+}
+
+void TForm1::LayOutForSize() {
+  if (Chart1 == nullptr) return;
+  // Growth beyond the reference size goes to the chart (both ways) and to
+  // the grid (downwards); every other control keeps its place.
+  const int grow_x = std::max(0, width() - kReferenceWidth);
+  const int grow_y = std::max(0, height() - kReferenceHeight);
+  Chart1->setGeometry(528, 214, 457 + grow_x, 465 + grow_y);
+  GroupBox3->setGeometry(2, 464, 521, 217 + grow_y);
+  SG1->setGeometry(4, 48, 513, 163 + grow_y);
+}
+
+// ------------------------------------------------------------- undo history
+
+void TForm1::RecordStep(const std::string& what, const TCoefficientSnapshot& before) {
+  history_.Record(what, before, *panel_);
+}
+
+void TForm1::Undo() {
+  if (fit_running_) return;
+  const std::string what = history_.Undo(*panel_);
+  statusBar()->showMessage(what.empty() ? QStringLiteral("Nothing to undo")
+                                        : QStringLiteral("Undone: %1 (Ctrl+Shift+Z redoes it)").arg(QString::fromStdString(what)),
+                           kNoticeTimeoutMs);
+  if (!what.empty() && data_.CaseCount() > 0)
+    GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+                 [this] { graph(); });
+}
+
+void TForm1::Redo() {
+  if (fit_running_) return;
+  const std::string what = history_.Redo(*panel_);
+  statusBar()->showMessage(what.empty() ? QStringLiteral("Nothing to redo")
+                                        : QStringLiteral("Redone: %1").arg(QString::fromStdString(what)),
+                           kNoticeTimeoutMs);
+  if (!what.empty() && data_.CaseCount() > 0)
+    GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+                 [this] { graph(); });
+}
+
+// ----------------------------------------------------------------- estimate
+
+void TForm1::SetEstimator(TEstimator estimator) { estimator_ = estimator ? std::move(estimator) : EstimateStartValues; }
+
+void TForm1::Button10Click() {
+  if (fit_running_) return;
+  GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); }, [this] {
+    if (data_.CaseCount() == 0) {
+      Dialogs().Message(this, "Load tire data first");
+      return;
+    }
+    const TFitChannel channel = VisibleChannel();
+    const TCoefficientSnapshot before = TakeSnapshot(*panel_);
+    TStartEstimate estimate;
+    try {
+      estimate = estimator_(channel, *panel_, data_);
+    } catch (...) {
+      RecordStep("start-value estimate", before);
+      throw;
+    }
+    // The estimate fills values; which ones are free stays the user's call.
+    const auto table = morvex::Coefficients();
+    for (size_t i = 0; i < table.size(); ++i)
+      if (table[i].HasFreeFlag()) panel_->SetFree(table[i].name, before.free[i]);
+    RecordStep("start-value estimate", before);
+    graph();
+    const std::vector<std::string> changed = ChangedCoefficients(before, TakeSnapshot(*panel_));
+    QString text = changed.empty()
+                       ? QStringLiteral("Start values estimated: no value changed")
+                       : QStringLiteral("Start values estimated for %1 coefficients (Ctrl+Z goes back)").arg(changed.size());
+    for (const std::string& note : estimate.notes) text += QStringLiteral("; ") + QString::fromStdString(note);
+    statusBar()->showMessage(text, kNoticeTimeoutMs);
+  });
+}
+
+// ---------------------------------------------------------------------- fits
+
+void TForm1::SetFitRunner(TFitRunner runner) { fit_runner_ = runner ? std::move(runner) : RunFitCommand; }
+
+void TForm1::FitVisibleChannel() {
+  switch (VisibleChannel()) {
+    case TFitChannel::kLateral: Button1Click(); break;
+    case TFitChannel::kAligning: Button6Click(); break;
+    case TFitChannel::kLongitudinal: Button7Click(); break;
+  }
+}
+
+std::string TForm1::FitName(TFitChannel channel) {
+  switch (channel) {
+    case TFitChannel::kLateral: return "lateral fit";
+    case TFitChannel::kAligning: return "aligning torque fit";
+    case TFitChannel::kLongitudinal: return "longitudinal fit";
+  }
+  return "fit";
+}
+
+void TForm1::SetCancelAvailable(bool available) {
+  fit_running_ = available;
+  cancel_requested_ = false;
+  cancel_clock_.invalidate();
+  if (available) {
+    input_guard_ = std::make_unique<TFitInputGuard>(this, [this] { RequestCancel(); });
+    input_guard_->Allow(cancel_button_);
+    input_guard_->Allow(WaitScreen()->CancelButton());
+    WaitScreen()->SetCancelHandler([this] { RequestCancel(); });
+    cancel_button_->show();
+  } else {
+    input_guard_.reset();
+    if (wait_screen_ != nullptr) wait_screen_->SetCancelHandler({});
+    cancel_button_->hide();
+  }
+}
+
+void TForm1::RequestCancel() {
+  if (!fit_running_ || cancel_requested_) return;
+  cancel_requested_ = true;
+  const QString text = QStringLiteral("Cancelling: the fit stops at its next step");
+  if (isVisible()) statusBar()->showMessage(text);
+  else WaitScreen()->SetProgressText(text);
+}
+
+bool TForm1::CancelRequested() {
+  if (!fit_running_) return false;
+  if (cancel_requested_) return true;
+  // Cost evaluations come every few microseconds: look at the input only
+  // now and then.  The guard lets nothing but Cancel and Escape through.
+  if (!cancel_clock_.isValid() || cancel_clock_.elapsed() >= kCancelPollMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    cancel_clock_.start();
+  }
+  return cancel_requested_;
+}
+
+void TForm1::AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& before) {
+  const std::string what = FitName(outcome.channel);
+  QString status;
+  if (outcome.cancelled) {
+    const bool keep = Dialogs().Choose(
+        this,
+        "The fit was cancelled.\nKeep the best values it found so far, or go back to the values "
+        "before the fit?",
+        "Keep best values", "Revert");
+    if (!keep) RestoreSnapshot(before, *panel_);
+    status = keep ? QStringLiteral("Fit cancelled: the best values found so far were kept (Ctrl+Z goes back)")
+                  : QStringLiteral("Fit cancelled: the values before the fit are back");
+    if (data_.CaseCount() > 0)
+      GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+                   [this] { graph(); });
+  }
+
+  // Boxes the command cleared on its own: the single-camber rule's, and
+  // Fz0 on the aligning fit.
+  const std::vector<std::string> cleared = ClearedFlags(before, TakeSnapshot(*panel_));
+  std::vector<std::string> camber;
+  bool rated_load = false;
+  for (const std::string& name : cleared) {
+    if (name == "Fz0") rated_load = true;
+    else camber.push_back(name);
+  }
+  QStringList notes;
+  if (!camber.empty()) {
+    for (const std::string& name : camber)
+      if (std::find(held_by_camber_rule_.begin(), held_by_camber_rule_.end(), name) == held_by_camber_rule_.end())
+        held_by_camber_rule_.push_back(name);
+    notes << QStringLiteral(
+                 "The data hold one case at camber 0, so the fit held %1 fixed and cleared their boxes; "
+                 "they are ticked again when data with more than one camber is loaded.")
+                 .arg(Join(camber));
+  }
+  if (rated_load) notes << QStringLiteral("The aligning fit holds Fz0 fixed and cleared its box.");
+  RecordStep(what, before);
+
+  last_notes_ = notes.join(QLatin1Char('\n'));
+  last_verdict_ = outcome.verdict;
+  UpdateReport(outcome);
+
+  if (status.isEmpty()) {
+    if (outcome.optimizer_failed) status = QStringLiteral("Fit failed (Ctrl+Z goes back to the values before it)");
+    else status = VerdictLine(outcome.verdict);
+  }
+  if (!camber.empty())
+    status += QStringLiteral(". Single camber at 0: boxes of %1 cleared").arg(Join(camber));
+  ShowVerdict(outcome, status);
+}
+
+void TForm1::ShowVerdict(const TFitOutcome& outcome, const QString& status) {
+  const bool poor = !outcome.cancelled && !outcome.optimizer_failed && outcome.verdict.poor;
+  statusBar()->setStyleSheet(poor ? QStringLiteral("QStatusBar { background: rgb(255, 226, 160); }") : QString());
+  statusBar()->showMessage(status, kNoticeTimeoutMs);
+  if (!poor) return;
+  QString text = VerdictLine(outcome.verdict);
+  for (const TVerdictReason& reason : outcome.verdict.reasons)
+    if (!reason.advice.empty()) text += QStringLiteral("\n– ") + QString::fromStdString(reason.advice);
+  ShowNotice(text, true);
+}
+
+void TForm1::ShowNotice(const QString& text, bool warning) {
+  // Never modal: the user reads it beside the chart and goes on working.
+  if (auto* old = findChild<QMessageBox*>(QStringLiteral("VerdictNotice"))) old->deleteLater();
+  auto* box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("Morvex"),
+                              text, QMessageBox::Ok, this);
+  box->setObjectName(QStringLiteral("VerdictNotice"));
+  box->setWindowModality(Qt::NonModal);
+  box->setModal(false);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
+}
+
+void TForm1::RestoreCamberBoxes() {
+  if (held_by_camber_rule_.empty()) return;
+  std::vector<double> cambers;
+  for (const TLoadCase& c : data_.Cases)
+    if (std::find(cambers.begin(), cambers.end(), c.Camber) == cambers.end()) cambers.push_back(c.Camber);
+  if (cambers.size() < 2) return;
+  const TCoefficientSnapshot before = TakeSnapshot(*panel_);
+  for (const std::string& name : held_by_camber_rule_) panel_->SetFree(name, true);
+  const std::vector<std::string> back = ChangedCoefficients(before, TakeSnapshot(*panel_));
+  held_by_camber_rule_.clear();
+  RecordStep("camber boxes ticked again", before);
+  if (!back.empty())
+    statusBar()->showMessage(
+        QStringLiteral("The data hold more than one camber: the boxes of %1 are ticked again (Ctrl+Z clears them)")
+            .arg(Join(back)),
+        kNoticeTimeoutMs);
+}
+
+// -------------------------------------------------------------- recent files
+
+void TForm1::RememberDataFile(const QString& path) {
+  QSettings settings = AppSettings();
+  QStringList files = settings.value(QLatin1String(kRecentKey)).toStringList();
+  const QString absolute = QFileInfo(path).absoluteFilePath();
+  files.removeAll(absolute);
+  files.prepend(absolute);
+  while (files.size() > kRecentFileCount) files.removeLast();
+  settings.setValue(QLatin1String(kRecentKey), files);
+}
+
+QStringList TForm1::RecentDataFiles() const {
+  return AppSettings().value(QLatin1String(kRecentKey)).toStringList();
+}
+
+QMenu* TForm1::BuildRecentFilesMenu() {
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("RecentFilesMenu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  const QStringList files = RecentDataFiles();
+  if (files.isEmpty()) menu->addAction(QStringLiteral("No recent data files"))->setEnabled(false);
+  for (const QString& file : files) {
+    menu->addAction(file, this, [this, file] {
+      if (fit_running_) return;
+      const std::string path = file.toStdString();
+      GuardedAbout(this, [this, path](const std::exception& error) { return FileSubject(path, error); },
+                   [this, path] { LoadDataFile(path); });
+    });
+  }
+  if (!files.isEmpty()) {
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Clear the list"), this,
+                    [] { AppSettings().remove(QLatin1String(kRecentKey)); });
+  }
+  return menu;
+}
+
+// ---------------------------------------------------------------- residuals
+
+bool TForm1::ResidualsShown() const { return CheckBox3->isChecked(); }
+
+void TForm1::SetResidualsShown(bool shown) { CheckBox3->setChecked(shown); }
+
+// ------------------------------------------------------- what errors are about
+
+std::string TForm1::CoefficientSubject(const std::exception& error) const {
+  const auto bad = NotANumberText(error);
+  if (!bad) return {};
+  std::string subject;
+  for (const TCoefficientInfo& info : morvex::Coefficients()) {
+    const std::string text = panel_->Text(info.name);
+    double value = 0;
+    if (text != *bad || TryStrToFloat(text, value)) continue;
+    subject += subject.empty() ? "Coefficient: " : "; ";
+    subject += std::string(info.name) + " (" + PageName(info.page) + ")";
+  }
+  return subject;
+}
+
+std::string TForm1::CellSubject(int col, int row) const {
+  const TLoadCase* c = CaseAt(data_, selected_case_);
+  const size_t load = static_cast<size_t>(col - 1);
+  const size_t slip = static_cast<size_t>(row - 1);
+  if (c == nullptr || col < 1 || row < 1 || load >= c->LoadCount() || slip >= c->RowCount())
+    return "Cell: column " + std::to_string(col) + ", row " + std::to_string(row);
+  return "Cell: camber " + FloatToStr(c->Camber) + ", load " + FloatToStr(c->Loads[load]) + ", slip " +
+         FloatToStr(c->Slips[slip]);
+}
+
+std::string TForm1::FileSubject(const std::string& path, const std::exception& error) const {
+  if (path.empty()) return CoefficientSubject(error);
+  std::string subject = "File: " + path;
+  if (const auto* missing = dynamic_cast<const EListError*>(&error)) {
+    // The reader names the index of the line it missed, counted from 0.
+    const std::string message = missing->what();
+    const size_t open = message.rfind('(');
+    if (open != std::string::npos) {
+      const long long index = std::atoll(message.c_str() + open + 1);
+      subject += ", line " + std::to_string(index + 1);
+    }
+    return subject;
+  }
+  const auto bad = NotANumberText(error);
+  if (!bad) return subject;
+  // The first line holding the offending text as a field (or as the whole
+  // camber line) is the line the reader stopped at.
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return subject;
+  std::string prefix = *bad;
+  const bool shortened = prefix.size() > 3 && prefix.compare(prefix.size() - 3, 3, "...") == 0;
+  if (shortened) prefix.resize(prefix.size() - 3);
+  long long line_number = 0;
+  while (!file.atEnd()) {
+    ++line_number;
+    std::string line = file.readLine().toStdString();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    const auto matches = [&](const std::string& field) {
+      return shortened ? field.rfind(prefix, 0) == 0 : field == *bad;
+    };
+    bool found = matches(line);
+    if (!found)
+      for (const std::string& field : SplitFields(line))
+        if (matches(field)) {
+          found = true;
+          break;
+        }
+    if (found) return subject + ", line " + std::to_string(line_number);
+  }
+  return subject;
+}
+
+}  // namespace morvex

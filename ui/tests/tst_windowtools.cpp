@@ -1,0 +1,623 @@
+// The main window's tools beside its specified commands, driven as a user
+// drives them: grid editing and resizing, undo and redo, cancelling a fit,
+// the single-camber notice, the verdict, error subjects, shortcuts, recent
+// files, a grown window and the chart's zoom, legend, residuals and export.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QChart>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScatterSeries>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QValueAxis>
+
+#include <memory>
+
+#include "fitting/ChannelModel.h"
+#include "numerics/LxBasics.h"
+#include "tiremodel/CoefficientTable.h"
+#include "ui/ChartView.h"
+#include "ui/FitReportWindow.h"
+#include "ui/PanelHistory.h"
+#include "ui/Popcalcul.h"
+#include "ui/ResultPlot.h"
+#include "ui/TirChoices.h"
+#include "ui/Unit1.h"
+#include "ui/tests/UiTests.h"
+
+namespace morvex::test {
+
+namespace {
+
+const QString kDataDir = QStringLiteral(MORVEX_TEST_DATA_DIR);
+
+std::string DataFile(const char* name) { return QDir(kDataDir).filePath(QLatin1String(name)).toStdString(); }
+
+}  // namespace
+
+class TestWindowTools : public QObject {
+  Q_OBJECT
+
+  ScriptedDialogs dialogs_;
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<TPopcalcul> wait_;
+
+  template <class T = QWidget>
+  T* Find(const char* name) const {
+    T* widget = form_->findChild<T*>(QLatin1String(name));
+    if (widget == nullptr) qFatal("no control %s", name);
+    return widget;
+  }
+  QLineEdit* Edit(std::string_view name) const {
+    return Find<QLineEdit>(std::string(Coefficient(name).edit).c_str());
+  }
+  QCheckBox* Box(std::string_view name) const {
+    return Find<QCheckBox>(std::string(Coefficient(name).check_box).c_str());
+  }
+  void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton); }
+  void Load(const char* file) {
+    dialogs_.answers.push_back(DataFile(file));
+    Click("Button2");
+  }
+  TCoefficientSnapshot Panel() const { return TakeSnapshot(form_->Coefficients()); }
+  QTableWidget* Grid() const { return Find<QTableWidget>("SG1"); }
+  QPoint CellCentre(int col, int row) const {
+    return Grid()->visualItemRect(Grid()->item(row, col)).center();
+  }
+  QLineEdit* CellEditor(int col, int row) const {
+    return qobject_cast<QLineEdit*>(Grid()->indexWidget(Grid()->model()->index(row, col)));
+  }
+
+ private slots:
+  void init() {
+    dialogs_ = ScriptedDialogs();
+    SetDialogs(&dialogs_);
+    dir_ = std::make_unique<QTemporaryDir>();
+    for (const char* name : {"configuration.ini", "param_fm_ini.ini"})
+      QVERIFY(QFile::copy(QDir(kDataDir).filePath(QLatin1String(name)), dir_->filePath(QLatin1String(name))));
+    form_ = std::make_unique<TForm1>(dir_->path());
+    wait_ = std::make_unique<TPopcalcul>();
+    form_->SetWaitScreen(wait_.get());
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+  }
+
+  void cleanup() {
+    form_.reset();
+    wait_.reset();
+    SetDialogs(nullptr);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+  }
+
+  // ------------------------------------------------------------------ grid
+
+  void typingOnASelectedCellReplacesItsText() {
+    Load("lateral.plt");
+    auto* grid = Grid();
+    grid->setFocus();
+    // First click selects; a second, later click on the selected cell used
+    // to open the editor with the cursor at the click point.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(1, 2));
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(1, 2));
+    QVERIFY(CellEditor(1, 2) == nullptr);
+    // The first key opens the editor; the others go where the focus is.
+    QTest::keyClick(grid, Qt::Key_9);
+    QVERIFY(CellEditor(1, 2) != nullptr);
+    QTest::keyClicks(CellEditor(1, 2), QStringLiteral("876"));
+    QCOMPARE(CellEditor(1, 2)->text(), QStringLiteral("9876"));
+    QTest::keyClick(CellEditor(1, 2), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QCOMPARE(form_->DataSet().Cases[0].Value(1, 0), 9876.0);
+  }
+
+  void f2AndDoubleClickEditInsideTheText() {
+    Load("lateral.plt");
+    auto* grid = Grid();
+    grid->setFocus();
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(2, 3));
+    QLineEdit* editor = CellEditor(2, 3);
+    QVERIFY(editor != nullptr);
+    QVERIFY(!editor->hasSelectedText());
+    QCOMPARE(editor->cursorPosition(), editor->text().size());
+    QTest::keyClick(editor, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+
+    grid->setCurrentCell(1, 1);
+    const QString old = grid->item(1, 1)->text();
+    QTest::keyClick(grid, Qt::Key_F2);
+    editor = CellEditor(1, 1);
+    QVERIFY(editor != nullptr);
+    QVERIFY(!editor->hasSelectedText());
+    QCOMPARE(editor->cursorPosition(), old.size());
+    QTest::keyClicks(editor, QStringLiteral("5"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QCOMPARE(grid->item(1, 1)->text(), old + QStringLiteral("5"));
+  }
+
+  void columnsAndRowsAreResizedByDraggingTheirLines() {
+    Load("lateral.plt");
+    auto* grid = Grid();
+    const int width = grid->columnWidth(1);
+    const QPoint column_line(grid->columnViewportPosition(1) + width, grid->rowHeight(0) / 2);
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, column_line);
+    QTest::mouseMove(grid->viewport(), column_line + QPoint(40, 0));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, column_line + QPoint(40, 0));
+    QCOMPARE(grid->columnWidth(1), width + 40);
+
+    const int height = grid->rowHeight(2);
+    const QPoint row_line(grid->columnWidth(0) / 2, grid->rowViewportPosition(2) + height);
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, row_line);
+    QTest::mouseMove(grid->viewport(), row_line + QPoint(0, 12));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, row_line + QPoint(0, 12));
+    QCOMPARE(grid->rowHeight(2), height + 12);
+    // Dragging lines selects nothing and edits nothing.
+    QCOMPARE(form_->DataSet().Cases[0].Value(0, 0), -2201.44);
+  }
+
+  // ------------------------------------------------------------ fit report
+
+  void reportButtonOnlyWithAReport() {
+    Click("Button1");  // no data: nothing to report
+    QVERIFY(!Find<QPushButton>("Button9")->isEnabled());
+    Load("lateral_single.plt");
+    Click("Button1");
+    QVERIFY(Find<QPushButton>("Button9")->isEnabled());
+    Click("Button9");
+    QVERIFY(form_->ReportWindow() != nullptr && form_->ReportWindow()->isVisible());
+  }
+
+  // ------------------------------------------------------------------ undo
+
+  void undoRestoresThePanelAfterFitImportAndEstimate() {
+    Load("lateral_single.plt");
+    const TCoefficientSnapshot start = Panel();
+
+    Click("Button1");  // Levenberg-Marquardt: values and camber boxes change
+    const TCoefficientSnapshot fitted = Panel();
+    QVERIFY(!(fitted == start));
+    QVERIFY(!Box("PHy3")->isChecked());
+    form_->Undo();
+    QVERIFY(Panel() == start);
+    QVERIFY(Box("PHy3")->isChecked());
+    form_->Redo();
+    QVERIFY(Panel() == fitted);
+    form_->Undo();
+
+    dialogs_.answers.push_back(DataFile("true-values.txt"));
+    Click("Button5");
+    QVERIFY(!(Panel() == start));
+    // Ctrl+Z as the user presses it.
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    Find<QPushButton>("Button3")->setFocus();
+    QTest::keyClick(form_.get(), Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(Panel() == start);
+    QTest::keyClick(form_.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(!(Panel() == start));
+    form_->Undo();
+
+    // The estimate fills values and leaves the boxes as the user set them.
+    Box("PKy3")->setChecked(false);
+    const TCoefficientSnapshot before_estimate = Panel();
+    form_->SetEstimator([](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&) {
+      [&] { QCOMPARE(channel, TFitChannel::kLateral); }();
+      set.SetText("PCy1", "1.42");
+      set.SetText("PKy1", "17.5");
+      set.SetFree("PCy1", false);  // an estimate must not change a box
+      return TStartEstimate{{"PCy1", "PKy1"}, 1.0, {}};
+    });
+    Click("Button10");
+    QCOMPARE(Edit("PCy1")->text(), QStringLiteral("1.42"));
+    QVERIFY(Box("PCy1")->isChecked());
+    QVERIFY(!Box("PKy3")->isChecked());
+    form_->Undo();
+    QVERIFY(Panel() == before_estimate);
+    QVERIFY(dialogs_.messages.empty());
+  }
+
+  void estimateWithoutDataAsksForData() {
+    Click("Button10");
+    QCOMPARE(dialogs_.messages, std::vector<std::string>{"Load tire data first"});
+    QVERIFY(!form_->History().CanUndo());
+  }
+
+  // ------------------------------------------------------- single camber
+
+  void singleCamberRuleIsToldAndUndoneByDataWithMoreCambers() {
+    Load("lateral_single.plt");
+    Click("Button1");
+    const QString status = form_->statusBar()->currentMessage();
+    QVERIFY2(status.contains(QStringLiteral("Single camber at 0")), qPrintable(status));
+    for (const char* name : {"PHy3", "PDy3", "PVy3", "PVy4", "PEy4", "PKy3"}) {
+      QVERIFY(!Box(name)->isChecked());
+      QVERIFY2(status.contains(QLatin1String(name)), name);
+    }
+    Click("Button9");
+    const QString notes = form_->ReportWindow()->findChild<QLabel*>(QStringLiteral("ReportVerdict"))->text();
+    QVERIFY2(notes.contains(QStringLiteral("PHy3")) && notes.contains(QStringLiteral("camber 0")), qPrintable(notes));
+
+    Load("lateral.plt");  // cambers 0 and 2
+    for (const char* name : {"PHy3", "PDy3", "PVy3", "PVy4", "PEy4", "PKy3"}) QVERIFY(Box(name)->isChecked());
+    QVERIFY(form_->HeldByCamberRule().empty());
+    QVERIFY(form_->statusBar()->currentMessage().contains(QStringLiteral("ticked again")));
+    form_->Undo();  // the restore is a step of its own
+    QVERIFY(!Box("PHy3")->isChecked());
+  }
+
+  // ---------------------------------------------------------------- cancel
+
+  void cancelledFitKeepsBestPointOrReverts() {
+    Load("lateral.plt");
+    const TCoefficientSnapshot start = Panel();
+    bool other_command_ran = false;
+    // A fit that writes its best point, then runs until the user cancels.
+    auto runner = [&](bool wait_screen) {
+      return [&, wait_screen](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&, TOptimizerChoice,
+                              const std::string&, IFitHost& host) {
+        if (wait_screen) host.ShowWaitScreen();
+        set.SetText("PCy1", "1.55555");
+        set.SetText("PDy1", "0.98765");
+        QElapsedTimer clock;
+        clock.start();
+        bool cancelled = false;
+        while (!(cancelled = host.CancelRequested()) && clock.elapsed() < 5000) {
+        }
+        if (wait_screen) host.HideWaitScreen();
+        TFitOutcome outcome;
+        outcome.channel = channel;
+        outcome.cancelled = cancelled;
+        return outcome;
+      };
+    };
+
+    // Cancel on the wait screen; a click on another command meanwhile is
+    // swallowed.  The user keeps the best point.
+    form_->SetFitRunner(runner(true));
+    QTimer::singleShot(100, [&] {
+      const size_t dialogs_before = dialogs_.filters.size();
+      QTest::mouseClick(Find<QPushButton>("Button5"), Qt::LeftButton);
+      other_command_ran = dialogs_.filters.size() != dialogs_before;
+      QVERIFY(wait_->CancelButton()->isVisible());
+      // Through the window system's path: the window, then the button.
+      QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {},
+                        wait_->CancelButton()->geometry().center());
+    });
+    dialogs_.choices.push_back(true);
+    Click("Button1");
+    QVERIFY(!other_command_ran);
+    QCOMPARE(dialogs_.questions.size(), size_t{1});
+    QCOMPARE(Edit("PCy1")->text(), QStringLiteral("1.55555"));
+    QCOMPARE(Edit("PDy1")->text(), QStringLiteral("0.98765"));
+    QVERIFY(form_->isVisible() && !wait_->isVisible());
+    QVERIFY(!wait_->CancelButton()->isVisible());
+    QVERIFY(!form_->FitRunning());
+    form_->Undo();
+    QVERIFY(Panel() == start);
+
+    // Escape while the window stays (status-bar path); the user reverts.
+    form_->SetFitRunner(runner(false));
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QTimer::singleShot(100, [&] {
+      QVERIFY(Find<QPushButton>("CancelFitButton")->isVisible());
+      // "Load tire data" by its key must wait for the fit.
+      const size_t dialogs_before = dialogs_.filters.size();
+      QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+      other_command_ran = dialogs_.filters.size() != dialogs_before;
+      QTest::keyClick(form_.get(), Qt::Key_Escape);
+    });
+    Click("Button1");
+    QVERIFY(!other_command_ran);
+    QCOMPARE(dialogs_.questions.size(), size_t{2});
+    QVERIFY(Panel() == start);
+    QVERIFY(!Find<QPushButton>("CancelFitButton")->isVisible());
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")));
+    QVERIFY(!form_->History().CanRedo() || form_->History().UndoName() != "lateral fit");
+  }
+
+  // --------------------------------------------------------------- verdict
+
+  void poorVerdictShowsInStatusBarNoticeAndReport() {
+    Load("lateral.plt");
+    TFitVerdict verdict;
+    verdict.poor = true;
+    verdict.reasons.push_back({"low-r2", "the model explains little of the data", "press Estimate start values"});
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet&, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost&) {
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      outcome.verdict = verdict;
+      return outcome;
+    });
+    Click("Button1");
+    QCOMPARE(form_->statusBar()->currentMessage(),
+             QStringLiteral("Fit poor: the model explains little of the data"));
+    auto* notice = form_->findChild<QMessageBox*>(QStringLiteral("VerdictNotice"));
+    QVERIFY(notice != nullptr && notice->isVisible());
+    QVERIFY(!notice->isModal());
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QVERIFY(notice->text().contains(QStringLiteral("press Estimate start values")));
+    Click("Button9");
+    QVERIFY(form_->ReportWindow()->findChild<QLabel*>(QStringLiteral("ReportVerdict"))->text().startsWith(
+        QStringLiteral("Fit poor: the model explains little")));
+
+    verdict = TFitVerdict{};
+    Click("Button1");
+    QCOMPARE(form_->statusBar()->currentMessage(), QStringLiteral("Fit good"));
+  }
+
+  // --------------------------------------------------------- small things
+
+  void exportAddsTxtToABareName() {
+    dialogs_.answers.push_back(dir_->filePath(QStringLiteral("bare")).toStdString());
+    Click("Button4");
+    QVERIFY(QFile::exists(dir_->filePath(QStringLiteral("bare.txt"))));
+    QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("bare"))));
+    dialogs_.answers.push_back(dir_->filePath(QStringLiteral("named.coef")).toStdString());
+    Click("Button4");
+    QVERIFY(QFile::exists(dir_->filePath(QStringLiteral("named.coef"))));
+  }
+
+  void errorBoxesSayWhatTheyAreAbout() {
+    const std::string not_a_number = "'abc' n'est pas une valeur en virgule flottante correcte";
+    dialogs_.answers.push_back(DataFile("bad.plt"));
+    Click("Button2");
+    Load("lateral.plt");
+    // Row 1 of the grid is the first slip (-10), column 1 the first load.
+    auto* grid = Grid();
+    grid->setCurrentCell(1, 1);
+    grid->editItem(grid->item(1, 1));
+    CellEditor(1, 1)->selectAll();
+    QTest::keyClicks(CellEditor(1, 1), QStringLiteral("abc"));
+    QTest::keyClick(CellEditor(1, 1), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    Edit("PDy2")->setText(QStringLiteral("abc"));
+    Click("Button3");
+    QCOMPARE(dialogs_.messages, (std::vector<std::string>{not_a_number, not_a_number, not_a_number}));
+    QCOMPARE(dialogs_.subjects,
+             (std::vector<std::string>{"File: " + DataFile("bad.plt") + ", line 7",
+                                       "Cell: camber 0, load 2000, slip -10", "Coefficient: PDy2 (Lateral page)"}));
+
+    // The real box: the warning icon, the subject on a line of its own.
+    SetDialogs(nullptr);
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+      }
+    });
+    Click("Button3");
+    SetDialogs(&dialogs_);
+    QCOMPARE(icon, QMessageBox::Warning);
+    QCOMPARE(text, QString::fromStdString(not_a_number) + QStringLiteral("\nCoefficient: PDy2 (Lateral page)"));
+  }
+
+  void shortcutsAndTooltips() {
+    const std::pair<const char*, const char*> keys[] = {{"Button2", "Ctrl+O"}, {"Button5", "Ctrl+I"},
+                                                        {"Button4", "Ctrl+S"}, {"Button1", "F5"},
+                                                        {"Button6", "F5"},     {"Button7", "F5"},
+                                                        {"Button10", "Ctrl+E"}, {"BitBtnWithColor1", "F1"}};
+    for (const auto& [name, key] : keys) QVERIFY2(Find(name)->toolTip().contains(QLatin1String(key)), name);
+
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    Find<QPushButton>("Button3")->setFocus();
+    QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(form_.get(), Qt::Key_I, Qt::ControlModifier);
+    QTest::keyClick(form_.get(), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(dialogs_.filters,
+             (std::vector<std::string>{".plt (*.plt)", kImportFilter, kExportFilter}));
+    // F5 fits the channel of the page shown: the aligning fit clears the
+    // Fz0 box, which only it does.
+    Load("lateral.plt");
+    Find<QRadioButton>("RadioButton3")->setChecked(true);
+    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QTest::keyClick(form_.get(), Qt::Key_F5);
+    QVERIFY(!Box("Fz0")->isChecked());
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QTest::keyClick(form_.get(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!form_->isVisible());
+  }
+
+  void recentFilesReloadFromTheContextMenu() {
+    Load("lateral_single.plt");
+    Load("lateral.plt");
+    const QStringList recent = form_->RecentDataFiles();
+    QVERIFY(recent.size() >= 2);
+    QCOMPARE(recent[0], QString::fromStdString(DataFile("lateral.plt")));
+    QCOMPARE(recent[1], QString::fromStdString(DataFile("lateral_single.plt")));
+    QMenu* menu = form_->BuildRecentFilesMenu();
+    QAction* single = nullptr;
+    for (QAction* action : menu->actions())
+      if (action->text() == recent[1]) single = action;
+    QVERIFY(single != nullptr);
+    single->trigger();
+    QCOMPARE(form_->DataSet().CaseCount(), 1);
+    QCOMPARE(form_->StatusText(1), recent[1]);
+    delete menu;
+  }
+
+  void grownWindowGivesTheSpaceToChartAndGrid() {
+    const QRect button = Find("Button2")->geometry();
+    const QRect chart = Find("Chart1")->geometry();
+    const QRect grid = Grid()->geometry();
+    form_->resize(1280, 1000);
+    QCoreApplication::processEvents();
+    QCOMPARE(Find("Chart1")->geometry(), QRect(chart.topLeft(), chart.size() + QSize(287, 296)));
+    QCOMPARE(Grid()->geometry(), QRect(grid.topLeft(), grid.size() + QSize(0, 296)));
+    QCOMPARE(Find("Button2")->geometry(), button);
+    form_->resize(800, 600);  // never below the reference size
+    QCOMPARE(form_->size(), QSize(993, 704));
+  }
+
+  // ---------------------------------------------------------------- chart
+
+  void chartFollowsPageAndShowsResiduals() {
+    Load("lateral.plt");
+    QChart* chart = form_->Chart();
+    QCOMPARE(chart->axes(Qt::Vertical).first()->titleText(), QStringLiteral("Fy [N]"));
+    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);  // no DRAW needed
+    QCOMPARE(chart->axes(Qt::Vertical).first()->titleText(), QStringLiteral("Mz [N m]"));
+    const TLoadCase& c = form_->DataSet().Cases[0];
+    auto* model = qobject_cast<QLineSeries*>(chart->series()[0]);
+    QCOMPARE(model->points().first().y(),
+             EvaluatePoint(TFitChannel::kAligning, form_->Coefficients(), c.Camber, c.Loads[0], c.Slips[0]));
+    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(0);
+
+    Find<QCheckBox>("CheckBox3")->setChecked(true);
+    const auto series = chart->series();
+    QCOMPARE(series.size(), 3);
+    QCOMPARE(series[0]->name(), QStringLiteral("residual 2000"));
+    const QPointF first = qobject_cast<QXYSeries*>(series[0])->points().first();
+    QCOMPARE(first.y(), c.Value(0, 0) - EvaluatePoint(TFitChannel::kLateral, form_->Coefficients(), c.Camber,
+                                                       c.Loads[0], c.Slips[0]));
+    QVERIFY(chart->axes(Qt::Vertical).first()->titleText().contains(QStringLiteral("measured - model")));
+    Find<QCheckBox>("CheckBox3")->setChecked(false);
+    QCOMPARE(chart->series().size(), 6);
+  }
+
+  void chartZoomsPansResetsTogglesAndSaves() {
+    Load("lateral.plt");
+    TResultChartView* view = form_->ChartView();
+    auto* x = qobject_cast<QValueAxis*>(form_->Chart()->axes(Qt::Horizontal).first());
+    const double low = x->min(), high = x->max();
+    // The axes leave a margin around the data (slips -10 .. 10).
+    QVERIFY(low < -10 && high > 10);
+    view->ZoomAround(2.0, form_->Chart()->plotArea().center());
+    QVERIFY(view->IsZoomed());
+    QVERIFY(x->max() - x->min() < (high - low) * 0.6);
+    view->Pan(20, 0);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->rect().center());
+    QVERIFY(!view->IsZoomed());
+    QCOMPARE(x->min(), low);
+    QTest::keyClick(view, Qt::Key_Plus);
+    QVERIFY(view->IsZoomed());
+    QTest::keyClick(view, Qt::Key_Home);
+    QVERIFY(!view->IsZoomed());
+
+    QLegendMarker* marker = form_->Chart()->legend()->markers()[1];
+    emit marker->clicked();
+    QVERIFY(!form_->Chart()->series()[1]->isVisible());
+    QVERIFY(marker->isVisible());
+    emit marker->clicked();
+    QVERIFY(form_->Chart()->series()[1]->isVisible());
+
+    dialogs_.answers.push_back(dir_->filePath(QStringLiteral("chart")).toStdString());
+    dialogs_.answers.push_back(dir_->filePath(QStringLiteral("chart.svg")).toStdString());
+    QMenu* menu = view->BuildContextMenu();
+    menu->findChild<QAction*>(QStringLiteral("SaveChartPng"))->trigger();
+    menu->findChild<QAction*>(QStringLiteral("SaveChartSvg"))->trigger();
+    delete menu;
+    QImage png(dir_->filePath(QStringLiteral("chart.png")));
+    QCOMPARE(png.size(), view->size() * 2);
+    QFile svg(dir_->filePath(QStringLiteral("chart.svg")));
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    QVERIFY(svg.readAll().contains("<svg"));
+    QVERIFY(dialogs_.messages.empty());
+  }
+};
+
+// The model line is painted over the data markers, though the legend lists
+// it first.
+class TestChartDrawing : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void modelLineLiesOverTheMarkers() {
+    auto* chart = new QChart();
+    StyleResultChart(chart);
+    TResultChartView view(chart);
+    view.resize(400, 300);
+    std::vector<TPlotCurve> curves{{"MF model 1000", {255, 0, 0}, {{-1, 0}, {1, 0}}, false},
+                                   {"tire data 1000", {0, 30, 255}, {{0, 0}, {-1, 1}, {1, -1}}, true}};
+    ShowCurves(chart, curves, AxisTitlesFor(TFitChannel::kLateral, false));
+    view.CurvesReplaced();
+    QCOMPARE(chart->legend()->markers()[0]->label(), QStringLiteral("MF model 1000"));
+    QCOMPARE(chart->axes(Qt::Horizontal).first()->titleText(), QStringLiteral("slip angle [deg]"));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QImage image = view.grab().toImage();
+    const QPoint centre = view.mapFromScene(chart->mapToScene(chart->mapToPosition(QPointF(0, 0)))) *
+                          image.devicePixelRatio();
+    const QColor pixel = image.pixelColor(centre);
+    QVERIFY2(pixel.red() > 200 && pixel.blue() < 80,
+             qPrintable(QStringLiteral("colour at the marker centre: %1").arg(pixel.name())));
+  }
+};
+
+// The undo history on a coefficient set in memory.
+class TestPanelHistory : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void stepsUndoRedoAndDropWhatCouldBeRedone() {
+    TMemoryCoefficientSet set;
+    TPanelHistory history(2);
+    const TCoefficientSnapshot start = TakeSnapshot(set);
+    QVERIFY(!history.Record("nothing", start, set));  // an unchanged set is no step
+    QVERIFY(!history.CanUndo());
+
+    set.SetText("PCy1", "1.50000");
+    set.SetFree("PHy3", false);
+    QVERIFY(history.Record("fit", start, set));
+    QCOMPARE(ChangedCoefficients(start, TakeSnapshot(set)), (std::vector<std::string>{"PCy1", "PHy3"}));
+    QCOMPARE(ClearedFlags(start, TakeSnapshot(set)), std::vector<std::string>{"PHy3"});
+    const TCoefficientSnapshot fitted = TakeSnapshot(set);
+
+    QCOMPARE(history.Undo(set), std::string("fit"));
+    QVERIFY(TakeSnapshot(set) == start);
+    QCOMPARE(set.Text("PCy1"), std::string(Coefficient("PCy1").default_text));
+    QCOMPARE(history.Redo(set), std::string("fit"));
+    QVERIFY(TakeSnapshot(set) == fitted);
+
+    // A new step after an undo drops the redo; the oldest steps go first.
+    history.Undo(set);
+    set.SetText("R0", "0.31");
+    QVERIFY(history.Record("calculator", start, set));
+    QVERIFY(!history.CanRedo());
+    for (const char* text : {"1", "2", "3"}) {
+      const TCoefficientSnapshot before = TakeSnapshot(set);
+      set.SetText("PDy1", text);
+      history.Record(text, before, set);
+    }
+    QCOMPARE(history.Undo(set), std::string("3"));
+    QCOMPARE(history.Undo(set), std::string("2"));
+    QCOMPARE(history.Undo(set), std::string());
+    QCOMPARE(set.Text("PDy1"), std::string("1"));
+  }
+};
+
+namespace {
+RegisterUiTest<TestPanelHistory> register_panel_history;
+RegisterUiTest<TestWindowTools> register_window_tools;
+RegisterUiTest<TestChartDrawing> register_chart_drawing;
+}  // namespace
+
+}  // namespace morvex::test
+
+#include "tst_windowtools.moc"
