@@ -172,8 +172,14 @@ void TFitReportWindow::ShowReport(const TFitReport& report) {
     if (!c.note.empty()) notes << QString::fromStdString(c.note) + QLatin1Char('.');
   }
 
-  if (!report.has_standard_errors)
-    notes << QStringLiteral("Standard errors come with the trust-region fit.");
+  if (!report.has_standard_errors) {
+    notes << QStringLiteral("Standard errors come with the trust-region and Levenberg-Marquardt fits.");
+  } else {
+    // What the error column says, in words.
+    QString meaning = QString::fromLatin1(kStandardErrorExplanation);
+    meaning[0] = meaning[0].toUpper();
+    notes << meaning + QLatin1Char('.');
+  }
   notes_->setText(notes.join(QLatin1Char('\n')));
   notes_->setVisible(!notes.isEmpty());
 
