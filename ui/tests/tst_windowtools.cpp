@@ -7,6 +7,7 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -29,6 +30,7 @@
 
 #include <memory>
 
+#include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
 #include "numerics/LxBasics.h"
 #include "tiremodel/CoefficientTable.h"
@@ -332,6 +334,34 @@ class TestWindowTools : public QObject {
     QVERIFY(!Find<QPushButton>("CancelFitButton")->isVisible());
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")));
     QVERIFY(!form_->History().CanRedo() || form_->History().UndoName() != "lateral fit");
+  }
+
+  // A real Levenberg-Marquardt fit of the aligning moment, cancelled on the
+  // wait screen: it stops at once at the best point it had evaluated, which
+  // the user keeps.
+  void realFitStopsAtItsBestPointWhenCancelled() {
+    Load("aligning.plt");
+    // From the sample tire's own set: a fit of many seconds that converges.
+    ImportCoefficients(form_->Coefficients(), DataFile("true-values.txt"));
+    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
+    const double start_cost =
+        static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet()));
+    QElapsedTimer clock;
+    QTimer::singleShot(300, [&] {
+      QVERIFY(wait_->CancelButton()->isVisible());
+      QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {}, wait_->CancelButton()->geometry().center());
+    });
+    dialogs_.choices.push_back(true);
+    clock.start();
+    Click("Button6");
+    QVERIFY(clock.elapsed() < 5000);
+    QCOMPARE(dialogs_.questions.size(), size_t{1});
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")));
+    // The best point (the start was the exact solution of these data),
+    // written back with the fitter's 5 decimals.
+    QVERIFY(static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet())) <=
+            start_cost + 1e-3);
+    QVERIFY(form_->isVisible() && !wait_->isVisible());
   }
 
   // --------------------------------------------------------------- verdict
