@@ -8,6 +8,7 @@
 
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
+#include "fitting/MeasuredCurves.h"
 #include "fitting/StartEstimate.h"
 #include "fitting/TrustRegionFit.h"
 #include "numerics/LxBasics.h"
@@ -46,17 +47,6 @@ std::span<const std::string_view> ChannelOrder(TFitChannel channel) {
     case TFitChannel::kLongitudinal: return LongitudinalFreeOrder();
   }
   return LateralFreeOrder();
-}
-
-double DataScale(const TTireDataSet& data) {
-  long double sum = 0;
-  size_t n = 0;
-  for (const TLoadCase& lc : data.Cases)
-    for (double v : lc.Values) {
-      sum += static_cast<long double>(v) * v;
-      ++n;
-    }
-  return n ? static_cast<double>(std::sqrt(sum / n)) : 0.0;
 }
 
 std::string Join(const std::vector<std::string>& names) {

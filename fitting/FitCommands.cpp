@@ -9,6 +9,7 @@
 
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
+#include "fitting/MeasuredCurves.h"
 #include "fitting/FitSettings.h"
 #include "fitting/FitVerdict.h"
 #include "fitting/TrustRegionFit.h"
@@ -346,19 +347,6 @@ void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const T
 }
 
 // ---------------------------------------------------------------- trust region
-
-// The RMS of the measured values: the scale against which a Jacobian column
-// counts as negligible.
-double DataScale(const TTireDataSet& data) {
-  long double sum = 0;
-  size_t n = 0;
-  for (const TLoadCase& lc : data.Cases)
-    for (double value : lc.Values) {
-      sum += static_cast<long double>(value) * value;
-      ++n;
-    }
-  return n ? static_cast<double>(std::sqrt(sum / n)) : 0.0;
-}
 
 void RunTrustRegion(TFitChannel channel, TCoefficientSet& set, const TTireDataSet& data,
                     IFitHost& host, TFitOutcome& outcome) {

@@ -38,6 +38,17 @@ std::vector<TMeasuredCurve> MeasuredCurves(const TTireDataSet& data, bool angles
   return curves;
 }
 
+double DataScale(const TTireDataSet& data) {
+  long double sum = 0;
+  size_t n = 0;
+  for (const TLoadCase& lc : data.Cases)
+    for (double value : lc.Values) {
+      sum += static_cast<long double>(value) * value;
+      ++n;
+    }
+  return n ? static_cast<double>(std::sqrt(sum / n)) : 0.0;
+}
+
 double Median(std::vector<double> values) {
   values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }),
                values.end());

@@ -28,6 +28,10 @@ struct TMeasuredCurve {
 std::vector<TMeasuredCurve> MeasuredCurves(const TTireDataSet& data, bool angles,
                                            size_t min_points = 4);
 
+// The RMS of the measured values of a data set: the scale against which a
+// Jacobian column counts as negligible.  0 for no value.
+double DataScale(const TTireDataSet& data);
+
 // The median of the finite values; NaN when there is none.
 double Median(std::vector<double> values);
 
