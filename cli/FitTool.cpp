@@ -198,15 +198,7 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     if (options.output_path) {
       TTirExportInfo info;
       info.data_file = fs::absolute(options.data_path).string();
-      std::ostringstream fit;
-      fit << ChannelName(options.channel) << ": " << fit_report.points << " points, RMS "
-          << FloatToStrF(fit_report.rms, TFloatFormat::kGeneral, 6, 0);
-      if (fit_report.failed) fit << ", the fit failed: " << outcome.failure_message;
-      if (outcome.verdict.poor) {
-        fit << ", verdict poor:";
-        for (const TVerdictReason& reason : outcome.verdict.reasons) fit << ' ' << reason.text;
-      }
-      info.fits.push_back(fit.str());
+      info.fits.push_back(FitSummaryLine(fit_report));
       AddDataRanges(info.ranges, data, options.channel != TFitChannel::kLongitudinal);
       ExportCoefficientFile(set, *options.output_path, options.template_path, options.convention, info, err);
     }

@@ -75,6 +75,18 @@ const char* const kStandardErrorExplanation =
     "marked not-determined (- in the window) has no finite error because the data cannot fix it "
     "whatever its value: its note says why, and it is wise to fix it at a sensible value";
 
+std::string FitSummaryLine(const TFitReport& report) {
+  std::ostringstream text;
+  text << ChannelName(report.channel) << ": " << report.points << " points, RMS "
+       << FloatToStrF(report.rms, TFloatFormat::kGeneral, 6, 0);
+  if (report.failed) text << ", the fit failed: " << report.failure;
+  if (report.verdict.poor) {
+    text << ", verdict poor:";
+    for (const TVerdictReason& reason : report.verdict.reasons) text << ' ' << reason.text;
+  }
+  return text.str();
+}
+
 std::string OptimizerName(TOptimizerChoice optimizer) {
   switch (optimizer) {
     case TOptimizerChoice::kLevenbergMarquardt: return "lm";

@@ -72,6 +72,11 @@ TFitReport BuildFitReport(const TFitOutcome& outcome, const TCoefficientSet& set
 //   reason misfit: the residuals (RMS 96.1) are 6.2 times ... ; try: press ...
 std::string FormatFitReport(const TFitReport& report);
 
+// One line that sums a fit up, for the header of a property file:
+// "lateral: 492 points, RMS 14.67", then ", the fit failed: ..." or
+// ", verdict poor: <reasons>" where they apply.
+std::string FitSummaryLine(const TFitReport& report);
+
 // What the standard errors mean and what "not-determined" says, in words.
 extern const char* const kStandardErrorExplanation;
 

@@ -67,19 +67,11 @@ void ShowNotes(QWidget* parent, const std::string& intro, const std::vector<std:
 
 }  // namespace
 
-void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, const std::string& data_file,
+void RecordFitForExport(const TFitReport& report, const std::string& data_file,
                         const TTireDataSet& data) {
-  std::ostringstream text;
-  text << ChannelName(report.channel) << ": " << report.points << " points, RMS "
-       << FloatToStrF(report.rms, TFloatFormat::kGeneral, 6, 0);
-  if (report.failed) text << ", the fit failed: " << report.failure;
-  if (verdict.poor) {
-    text << ", verdict poor:";
-    for (const TVerdictReason& reason : verdict.reasons) text << ' ' << reason.text;
-  }
   TTirRanges ranges;
   AddDataRanges(ranges, data, report.channel != TFitChannel::kLongitudinal);
-  RecordedFits()[report.channel] = {data_file, text.str(), ranges};
+  RecordedFits()[report.channel] = {data_file, FitSummaryLine(report), ranges};
 }
 
 void ClearRecordedFits() { RecordedFits().clear(); }

@@ -28,7 +28,7 @@ inline constexpr const char* kImportFilter = ".txt (*.txt *.text);;.tir (*.tir)"
 
 // Remembers a finished fit for the header of the next property file, and
 // the ranges of its data for the file's *_RANGE sections.
-void RecordFitForExport(const TFitReport& report, const TFitVerdict& verdict, const std::string& data_file,
+void RecordFitForExport(const TFitReport& report, const std::string& data_file,
                         const TTireDataSet& data);
 // Forgets every recorded fit (tests).
 void ClearRecordedFits();

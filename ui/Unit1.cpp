@@ -634,7 +634,7 @@ void TForm1::UpdateReport(const TFitOutcome& outcome) {
     if (report_window_ != nullptr) report_window_->hide();
     return;
   }
-  RecordFitForExport(*last_report_, outcome.verdict, StatusText(1).toStdString(), data_);
+  RecordFitForExport(*last_report_, StatusText(1).toStdString(), data_);
   Button9->setEnabled(true);
   if (report_window_ != nullptr) report_window_->SetNotes(last_notes_, outcome.verdict);
   if (report_window_ != nullptr && report_window_->isVisible()) report_window_->ShowReport(*last_report_);
