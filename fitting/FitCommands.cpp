@@ -4,8 +4,10 @@
 #include <cmath>
 #include <memory>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <span>
+#include <type_traits>
 
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
@@ -15,6 +17,7 @@
 #include "fitting/TrustRegionFit.h"
 #include "optim/Identifiability.h"
 #include "numerics/LxBasics.h"
+#include "numerics/WorkerPool.h"
 #include "optim/DiffEvol.h"
 #include "optim/LxFit.h"
 #include "tiremodel/DemoModels.h"
@@ -123,6 +126,9 @@ struct LmModel {
   virtual ~LmModel() = default;
   virtual Extended* Field(std::string_view name) = 0;
   virtual Extended Cost() = 0;
+  // The cost without storing it in LastCost (for a worker's own copy).
+  virtual Extended Evaluate() const = 0;
+  virtual std::unique_ptr<LmModel> Clone() const = 0;
 };
 
 template <class Model>
@@ -132,8 +138,23 @@ struct LmModelOf final : LmModel {
     model.Assign(set);
   }
   Extended* Field(std::string_view name) override { return model.Field(name); }
-  Extended Cost() override { return model.ComputeCost(); }
+  // The aligning model keeps the lateral part of its points between calls:
+  // the fit changes only aligning coefficients, mostly.
+  Extended Cost() override {
+    if constexpr (std::is_same_v<Model, TDemoModel2>)
+      return model.ComputeCost(cache);
+    else
+      return model.ComputeCost();
+  }
+  Extended Evaluate() const override {
+    if constexpr (std::is_same_v<Model, TDemoModel2>)
+      return model.EvaluateCost(cache);
+    else
+      return model.EvaluateCost();
+  }
+  std::unique_ptr<LmModel> Clone() const override { return std::make_unique<LmModelOf>(*this); }
   Model model;
+  mutable TAligningLateralCache cache;
 };
 
 std::unique_ptr<LmModel> MakeLmModel(TFitChannel channel, const TCoefficientSet& set,
@@ -169,15 +190,43 @@ void RunLevenbergMarquardt(TFitChannel channel, TCoefficientSet& set, const TTir
   // Every evaluation first asks whether to stop, and the lowest cost seen
   // is remembered with its values: a cancelled fit ends there.
   BestPoint best;
+  std::mutex best_mutex;
   std::vector<long double> current(params.size());
   const auto cost = [&] {
     if (host.CancelRequested()) throw TFitCancelled{};
     const Extended c = model->Cost();
     for (size_t k = 0; k < params.size(); ++k) current[k] = *params[k];
+    const std::lock_guard<std::mutex> lock(best_mutex);
     best.Offer(static_cast<double>(c), current);
     return c;
   };
-  const std::shared_ptr<ILxFit> fit = CreateFit(params, cost);
+  const std::shared_ptr<TFit> fit = std::static_pointer_cast<TFit>(CreateFit(params, cost));
+
+  // The finite differences of each iteration on every thread, each with its
+  // own copy of the model; only this thread asks whether to stop.
+  struct Worker {
+    std::unique_ptr<LmModel> model;
+    std::vector<Extended*> fields;
+  };
+  std::vector<Worker> workers;
+  const int threads = ThreadCount();
+  for (int w = 0; w < threads; ++w) {
+    Worker worker{model->Clone(), {}};
+    for (const std::string& name : outcome.fitted) worker.fields.push_back(worker.model->Field(name));
+    workers.push_back(std::move(worker));
+  }
+  fit->SetWorkers(
+      [&](int w, const std::vector<Extended>& values) {
+        if (w == 0 && host.CancelRequested()) throw TFitCancelled{};
+        Worker& worker = workers[static_cast<size_t>(w)];
+        for (size_t k = 0; k < values.size(); ++k) *worker.fields[k] = values[k];
+        const Extended c = worker.model->Evaluate();
+        const std::vector<long double> at(values.begin(), values.end());
+        const std::lock_guard<std::mutex> lock(best_mutex);
+        best.Offer(static_cast<double>(c), at);
+        return c;
+      },
+      threads);
   fit->SetProgress([&host](int iteration, Extended /*c0*/, Extended c1) {
     TFitProgress progress;
     progress.optimizer = TOptimizerChoice::kLevenbergMarquardt;
@@ -252,14 +301,26 @@ class DeCost {
       case TFitChannel::kLateral:
         return LateralCostSum(data_, lateral_.With(vector));
       case TFitChannel::kAligning:
-        return AligningCostSum(data_, lateral_.fixed, aligning_.With(vector), CurrentTireRadius);
+      case TFitChannel::kLongitudinal:
+        return Value(vector);
+    }
+    return 0;
+  }
+
+  // The same cost with LastCost untouched, from a prepared copy: safe on
+  // several threads at once, each with its own copy.
+  Extended Value(const TDiffEvolPopulation& vector) const {
+    switch (channel_) {
+      case TFitChannel::kLateral:
+        return LateralCostValue(data_, lateral_.With(vector));
+      case TFitChannel::kAligning:
+        return AligningCostSum(data_, lateral_.fixed, aligning_.With(vector), CurrentTireRadius, cache_);
       case TFitChannel::kLongitudinal:
         return LongitudinalCostSum(data_, longitudinal_.With(vector));
     }
     return 0;
   }
 
- private:
   void Prepare() {
     switch (channel_) {
       case TFitChannel::kLateral:
@@ -276,6 +337,7 @@ class DeCost {
     ready_ = true;
   }
 
+ private:
   TFitChannel channel_;
   const TCoefficientSet& set_;
   const TTireDataSet& data_;
@@ -283,6 +345,8 @@ class DeCost {
   Candidate<TLateralCoefficients> lateral_;
   Candidate<TAligningCoefficients> aligning_;
   Candidate<TLongitudinalCoefficients> longitudinal_;
+  // Fy0 of every point: the lateral coefficients are fixed during the search.
+  mutable TAligningLateralCache cache_;
 };
 
 void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const TTireDataSet& data,
@@ -303,23 +367,56 @@ void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const T
   TDiffEvol optimizer(settings.NbPop, min_values, max_values, start);
   DeCost cost(channel, set, data);
   BestPoint seen;
+  std::mutex seen_mutex;
   std::vector<long double> as_long(min_values.size());
   optimizer.OnEvaluate = [&](TDiffEvol&, const TDiffEvolPopulation& vector) {
     if (host.CancelRequested()) throw TFitCancelled{};
     const Extended c = cost(vector);
     for (size_t k = 0; k < vector.size() && k < as_long.size(); ++k) as_long[k] = vector[k];
+    const std::lock_guard<std::mutex> lock(seen_mutex);
     seen.Offer(static_cast<double>(c), as_long);
     return c;
   };
 
   host.SetBusyCursor(true);
   restorer.Busy();
+
+  // Trials on every thread, each with its own copy of the cost; only this
+  // thread asks whether to stop.  The copies are made from a prepared cost,
+  // so the set is read here, at the moment the first evaluation would read
+  // it, and never from another thread.
+  std::vector<DeCost> costs;
+  const int threads = ThreadCount();
+  bool parallel = false;
+  if (threads > 1) {
+    try {
+      if (host.CancelRequested()) throw TFitCancelled{};
+      cost.Prepare();
+      costs.reserve(static_cast<size_t>(threads));
+      for (int w = 0; w < threads; ++w) costs.push_back(cost);
+      parallel = true;
+    } catch (...) {
+      // Left to the first evaluation, which raises it as before.
+    }
+  }
+  if (parallel)
+    optimizer.SetThreads(threads, [&](int worker, const TDiffEvolPopulation& vector) {
+      if (worker == 0 && host.CancelRequested()) throw TFitCancelled{};
+      const Extended c = costs[static_cast<size_t>(worker)].Value(vector);
+      const std::vector<long double> at(vector.begin(), vector.end());
+      const std::lock_guard<std::mutex> lock(seen_mutex);
+      seen.Offer(static_cast<double>(c), at);
+      return c;
+    });
   TDiffEvolPopulation best;
   std::vector<double> best_costs;
   try {
     for (int32_t generation = 0; generation <= settings.NbGen; ++generation) {
       const double best_cost = optimizer.NextGeneration(settings.GainBest, settings.GainR1,
                                                         settings.GainR2, settings.GainR3, settings.CR);
+      // The lateral cost stores each sum in LastCost; the threads leave it
+      // alone, so it gets the last trial's, as after a serial generation.
+      if (parallel && channel == TFitChannel::kLateral) LastCost = optimizer.Trials().back().Cost;
       best_costs.push_back(best_cost);
       TFitProgress progress;
       progress.optimizer = TOptimizerChoice::kDifferentialEvolution;

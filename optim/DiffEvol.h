@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "numerics/LxTypes.h"
@@ -51,6 +52,14 @@ class TDiffEvol;
 // generation (see NextGeneration).
 using TDiffEvolEvaluate = std::function<Extended(TDiffEvol& sender, const TDiffEvolPopulation& vector)>;
 
+// The cost callback of evaluation on several threads: `worker` (0 is the
+// thread that runs the generation, 1 .. threads-1 the others) names the
+// cost object to use.  It is called from several threads at once and must
+// return exactly what OnEvaluate returns for the same vector, or raise.
+using TDiffEvolEvaluateOn = std::function<Extended(int worker, const TDiffEvolPopulation& vector)>;
+
+class TWorkerPool;
+
 class TDiffEvol {
  public:
   // Creates the population and draws its first vectors; evaluates nothing.
@@ -70,6 +79,20 @@ class TDiffEvol {
 
   // The cost callback; assign it before the first generation.
   TDiffEvolEvaluate OnEvaluate;
+
+  ~TDiffEvol();
+
+  // Evaluates on `threads` threads (the caller's included) with `evaluate`;
+  // 1 or an empty callback evaluates on the caller's thread only.  The
+  // search stays the same to the last bit: every random number of a
+  // generation is drawn first, in the order below, and each trial waits only
+  // for the members its vector reads, so every trial vector, cost and
+  // replacement equals the serial one.  When any evaluation of a generation
+  // raises, the generation is run again serially from its start (random
+  // source included) with OnEvaluate, so an error leaves the state the
+  // serial search would leave.
+  void SetThreads(int threads, TDiffEvolEvaluateOn evaluate);
+  int Threads() const;
 
   // Runs one generation and returns the best cost after it.
   //
@@ -109,12 +132,27 @@ class TDiffEvol {
  private:
   double EvaluatePopulation();
   double Evaluate(const TDiffEvolPopulation& vector);
+  // The parallel forms of the two steps; false when an evaluation raised,
+  // with the population and the random source as before the call.
+  bool EvaluatePopulationInParallel();
+  bool GenerationInParallel(double GainBest, double GainR1, double GainR2, double GainR3, double CR,
+                            double& best);
+
+  // The draws of one member in a generation: its three partners and its
+  // run of mutated components.
+  struct TMemberDraw {
+    int32_t r1, r2, r3;
+    int32_t start;   // first mutated component
+    int32_t length;  // mutated components, 1 .. Dimension
+  };
 
   int32_t population_size_;
   int32_t dimension_;
   int32_t best_index_ = -1;
   std::vector<TEvaluatedPopulation> population_;
   std::vector<TEvaluatedPopulation> trials_;
+  std::unique_ptr<TWorkerPool> pool_;
+  TDiffEvolEvaluateOn evaluate_on_;
 };
 
 }  // namespace morvex

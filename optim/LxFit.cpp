@@ -2,9 +2,15 @@
 
 #include <cfenv>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "numerics/LxBasics.h"
+#include "numerics/WorkerPool.h"
 
 namespace morvex {
 
@@ -42,7 +48,128 @@ Extended CheckedSum(Extended a, Extended b) {
   return FpChecked([&] { return a + b; });
 }
 
+// The serial walk of GradientComponent and HessianElement over a copy of
+// the parameter values: the same moves, the same arithmetic, in the same
+// order, with the cost at each point from `cost(x)`.
+template <class Cost>
+Extended WalkGradient(std::vector<Extended>& x, const std::vector<Extended>& steps, size_t i, Cost& cost) {
+  const Extended v = x[i];
+  const Extended h = steps[i];
+  const Extended f0 = cost(x);
+  x[i] = CheckedSum(v, h);
+  const Extended f_plus = cost(x);
+  x[i] = CheckedSum(v, -h);
+  const Extended f_minus = cost(x);
+  x[i] = v;
+  return CentralDifference(f_minus, f0, f_plus, h);
+}
+
+template <class Cost>
+Extended WalkHessian(std::vector<Extended>& x, const std::vector<Extended>& steps, size_t i, size_t j,
+                     Cost& cost) {
+  const Extended v = x[j];
+  const Extended h = steps[i];
+  const Extended g0 = WalkGradient(x, steps, i, cost);
+  x[j] = CheckedSum(v, h);
+  const Extended g_plus = WalkGradient(x, steps, i, cost);
+  x[j] = CheckedSum(v, -h);
+  const Extended g_minus = WalkGradient(x, steps, i, cost);
+  x[j] = v;
+  return CentralDifference(g_minus, g0, g_plus, h);
+}
+
+// The significant bytes of an extended number (the rest is padding): two
+// parameter vectors are the same point when these bytes agree.
+constexpr size_t kExtendedBytes = std::numeric_limits<Extended>::digits == 64 ? 10 : sizeof(Extended);
+
+std::string PointKey(const std::vector<Extended>& x) {
+  std::string key(x.size() * kExtendedBytes, '\0');
+  for (size_t k = 0; k < x.size(); ++k) std::memcpy(key.data() + k * kExtendedBytes, &x[k], kExtendedBytes);
+  return key;
+}
+
 }  // namespace
+
+TFit::~TFit() = default;
+
+void TFit::SetWorkers(TFitWorkerCost cost, int threads) {
+  worker_cost_ = std::move(cost);
+  pool_ = worker_cost_ ? std::make_unique<TWorkerPool>(threads < 1 ? 1 : threads) : nullptr;
+}
+
+bool TFit::ComputeInParallel(bool gradient, const Extended* base_cost) {
+  const size_t n = params_.size();
+  std::vector<Extended> base(n), steps(n);
+  for (size_t k = 0; k < n; ++k) {
+    base[k] = *params_[k].Value;
+    steps[k] = params_[k].Step;
+  }
+
+  // 1. The serial walk, recording where each cost is taken.
+  std::unordered_map<std::string, size_t> index_of;
+  std::vector<std::vector<Extended>> points;
+  std::vector<size_t> calls;
+  std::vector<Extended> values;
+  if (base_cost != nullptr) {
+    index_of.emplace(PointKey(base), 0);
+    points.push_back(base);
+    values.push_back(*base_cost);
+  }
+  auto record = [&](const std::vector<Extended>& x) -> Extended {
+    const auto [it, added] = index_of.emplace(PointKey(x), points.size());
+    if (added) points.push_back(x);
+    calls.push_back(it->second);
+    return 0.0L;
+  };
+  std::vector<Extended> x = base;
+  try {
+    if (gradient)
+      for (size_t i = 0; i < n; ++i) WalkGradient(x, steps, i, record);
+    for (size_t i = 0; i < n; ++i)
+      for (size_t j = i; j < n; ++j) WalkHessian(x, steps, i, j, record);
+  } catch (const std::exception&) {
+    return false;  // a step out of range: the serial walk raises it
+  }
+
+  // 2. Each distinct point once, on every thread.
+  const size_t known = values.size();
+  values.resize(points.size());
+  try {
+    pool_->Run(points.size() - known, [&](int worker, size_t index) {
+      const Extended c = worker_cost_(worker, points[known + index]);
+      if (std::isnan(c) || std::isinf(c)) throw EInvalidOp();
+      values[known + index] = c;
+    });
+  } catch (...) {
+    return false;
+  }
+
+  // 3. The serial arithmetic over the costs found.
+  size_t call = 0;
+  auto look_up = [&](const std::vector<Extended>&) -> Extended { return values[calls[call++]]; };
+  x = base;
+  if (gradient)
+    for (size_t i = 0; i < n; ++i) gradient_->SetItem(static_cast<uint32_t>(i + 1), WalkGradient(x, steps, i, look_up));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = i; j < n; ++j) {
+      const Extended h = WalkHessian(x, steps, i, j, look_up);
+      const auto r = static_cast<uint32_t>(i + 1), c = static_cast<uint32_t>(j + 1);
+      hessian_->SetItem(r, c, h);
+      if (r != c) hessian_->SetItem(c, r, h);
+    }
+
+  // 4. The serial fitter's last evaluation, through the cost function.
+  const std::vector<Extended>& last = points[calls.back()];
+  for (size_t k = 0; k < n; ++k) *params_[k].Value = last[k];
+  try {
+    Cost();
+  } catch (...) {
+    for (size_t k = 0; k < n; ++k) *params_[k].Value = base[k];
+    throw;
+  }
+  for (size_t k = 0; k < n; ++k) *params_[k].Value = base[k];
+  return true;
+}
 
 TFit::TFit(const std::vector<Extended*>& params, TFitCostFunction cost)
     : cost_function_(std::move(cost)) {
@@ -124,8 +251,10 @@ void TFit::Iterate(Extended& c0, Extended& c1) {
   const auto n = static_cast<uint32_t>(params_.size());
   c0 = Cost();
   ComputeSteps(c0);
-  ComputeGradient();
-  ComputeHessian();
+  if (!(pool_ && ComputeInParallel(true, &c0))) {
+    ComputeGradient();
+    ComputeHessian();
+  }
 
   Extended lambda = kStartLambda;
   Extended prev = c0;
@@ -182,7 +311,7 @@ void TFit::Fit() {
   } while (!RelativeChangeBelow(c0, c1, kFitTolerance));
 
   // The final Hessian reuses the steps of the last iteration.
-  ComputeHessian();
+  if (!(pool_ && ComputeInParallel(false, nullptr))) ComputeHessian();
   hessian_->MultiplyScalar(0.5L);
   covariance_ = CopyMatrix(*hessian_);
   covariance_->Invert();

@@ -85,6 +85,15 @@ class ILxFit {
   virtual std::shared_ptr<const ILxFloatMatrix> GetCovariance() const = 0;
 };
 
+// The cost at explicit parameter values (ordered like the parameter list),
+// evaluated on worker `worker`'s own copy of the model (0 is the thread
+// that runs the fit).  Called from several threads at once; must return
+// exactly what the cost function returns with the variables at those
+// values, or raise.
+using TFitWorkerCost = std::function<Extended(int worker, const std::vector<Extended>& values)>;
+
+class TWorkerPool;
+
 // One fitted coefficient: the model's variable and its finite-difference step.
 struct TFitParameter {
   Extended* Value = nullptr;
@@ -94,6 +103,19 @@ struct TFitParameter {
 class TFit final : public ILxFit {
  public:
   TFit(const std::vector<Extended*>& params, TFitCostFunction cost);
+  ~TFit() override;
+
+  // Takes the finite-difference costs of each gradient and Hessian from
+  // `cost` on `threads` threads (the caller's included), each distinct
+  // parameter vector once: the Hessian's nested differences visit many
+  // vectors two or more times.  Gradient, Hessian, steps, trials and result
+  // stay those of the serial fitter to the last bit: the serial walk is
+  // replayed with the costs looked up, its last evaluation is repeated
+  // through the cost function (so its side effects, such as a stored last
+  // cost, are the serial ones), and when any of these evaluations raises,
+  // the gradient and Hessian are computed again serially, which raises the
+  // serial error with the variables where the serial fitter leaves them.
+  void SetWorkers(TFitWorkerCost cost, int threads);
 
   void Fit() override;
   Extended ParameterError(int index) const override;
@@ -107,6 +129,9 @@ class TFit final : public ILxFit {
   Extended HessianElement(size_t i, size_t j);
   void ComputeGradient();
   void ComputeHessian();
+  // The gradient (when asked) and the Hessian from the worker costs; false
+  // when an evaluation raised, with the variables at the base point.
+  bool ComputeInParallel(bool gradient, const Extended* base_cost);
   // One iteration from the current parameter values; returns c0 and c1.
   void Iterate(Extended& c0, Extended& c1);
 
@@ -121,6 +146,8 @@ class TFit final : public ILxFit {
   std::shared_ptr<ILxFloatVector> delta_;
   std::shared_ptr<ILxFloatVector> base_point_;
   bool fitted_ = false;
+  TFitWorkerCost worker_cost_;
+  std::unique_ptr<TWorkerPool> pool_;
 };
 
 // A fitter over the variables at `params` (in this order; none may be null)

@@ -24,9 +24,8 @@ TMemoryCoefficientSet::TMemoryCoefficientSet() {
 }
 
 size_t TMemoryCoefficientSet::IndexOf(std::string_view name) {
-  const auto table = Coefficients();
-  for (size_t i = 0; i < table.size(); ++i)
-    if (table[i].name == name) return i;
+  const int i = ExactCoefficientIndex(name);
+  if (i >= 0) return static_cast<size_t>(i);
   throw std::out_of_range("unknown coefficient " + std::string(name));
 }
 

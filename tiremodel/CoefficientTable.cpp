@@ -1,6 +1,7 @@
 #include "tiremodel/CoefficientTable.h"
 
 #include <stdexcept>
+#include <unordered_map>
 #include <string>
 
 namespace morvex {
@@ -174,10 +175,26 @@ int FindCoefficient(std::string_view name) {
   return -1;
 }
 
+namespace {
+// Exact-name index of the table, built once: sets and fits look a hundred
+// names up per file read, and a linear scan made that quadratic.
+std::unordered_map<std::string_view, int> MakeNameIndex() {
+  std::unordered_map<std::string_view, int> index;
+  for (int i = 0; i < kCoefficientCount; ++i) index.emplace(kTable[static_cast<size_t>(i)].name, i);
+  return index;
+}
+}  // namespace
+
+int ExactCoefficientIndex(std::string_view name) {
+  static const std::unordered_map<std::string_view, int> index = MakeNameIndex();
+  const auto it = index.find(name);
+  return it != index.end() ? it->second : -1;
+}
+
 const TCoefficientInfo& Coefficient(std::string_view name) {
-  for (const auto& info : kTable)
-    if (info.name == name) return info;
-  throw std::out_of_range("unknown coefficient " + std::string(name));
+  const int i = ExactCoefficientIndex(name);
+  if (i < 0) throw std::out_of_range("unknown coefficient " + std::string(name));
+  return kTable[static_cast<size_t>(i)];
 }
 
 std::span<const std::string_view> LateralFreeOrder() { return kLateralOrder; }

@@ -43,6 +43,8 @@ constexpr int kCoefficientCount = 60;
 // right), the longitudinal page, the aligning page (left, then right), R0.
 std::span<const TCoefficientInfo, kCoefficientCount> Coefficients();
 
+// Index into Coefficients() of `name`, matched exactly; -1 if none.
+int ExactCoefficientIndex(std::string_view name);
 // Index into Coefficients() of `name`, matched without regard to case; -1 if none.
 int FindCoefficient(std::string_view name);
 // The entry of `name` (exact spelling of the table); throws std::out_of_range if none.

@@ -7,13 +7,18 @@ namespace morvex {
 
 namespace {
 
-// Stores the sum of a finished cost pass.  The flags are checked after the
-// sum has been rounded for LastCost, so a sum beyond the double range is an
-// overflow of this evaluation rather than an infinite LastCost.
+// Checks a finished cost pass.  The flags are checked after the sum has
+// been rounded to double (as LastCost stores it), so a sum beyond the double
+// range is an overflow of this evaluation rather than an infinite LastCost.
 Extended FinishCost(Extended sum) {
-  const double last = static_cast<double>(sum);
+  volatile double rounded = static_cast<double>(sum);
+  (void)rounded;
   RaiseFpFaults();
-  LastCost = last;
+  return sum;
+}
+
+Extended StoreLastCost(Extended sum) {
+  LastCost = static_cast<double>(sum);
   return sum;
 }
 
@@ -42,7 +47,9 @@ Extended* TDemoModel1::Field(std::string_view key) {
   return nullptr;
 }
 
-Extended TDemoModel1::ComputeCost() {
+Extended TDemoModel1::ComputeCost() { return StoreLastCost(EvaluateCost()); }
+
+Extended TDemoModel1::EvaluateCost() const {
   // Rounding happens inside the checked span: a field beyond the double
   // range is an overflow, not an infinite coefficient.
   ClearFpFaults();
@@ -84,13 +91,30 @@ Extended* TDemoModel2::Field(std::string_view key) {
   return nullptr;
 }
 
-Extended TDemoModel2::ComputeCost() {
+Extended TDemoModel2::ComputeCost() { return StoreLastCost(EvaluateCost()); }
+
+Extended TDemoModel2::EvaluateCost() const {
   ClearFpFaults();
   const TLateralCoefficients lateral = LateralCoefficients();
   const TAligningCoefficients aligning = AligningCoefficients();
   const Extended sum =
       data_ ? mf::AligningResidualSum<Extended>(*data_, lateral, aligning, CurrentTireRadius, true)
             : 0.0L;
+  return FinishCost(sum);
+}
+
+Extended TDemoModel2::ComputeCost(TAligningLateralCache& cache) { return StoreLastCost(EvaluateCost(cache)); }
+
+Extended TDemoModel2::EvaluateCost(TAligningLateralCache& cache) const {
+  if (!data_) return EvaluateCost();
+  const TLateralCoefficients lateral = LateralCoefficients();
+  if (!mf::AligningCacheFits(cache, *data_, lateral, lateral.Fz0, true))
+    mf::FillAligningCache(*data_, lateral, lateral.Fz0, true, cache);
+  ClearFpFaults();
+  const TLateralCoefficients checked = LateralCoefficients();
+  const TAligningCoefficients aligning = AligningCoefficients();
+  const Extended sum =
+      mf::AligningResidualSumCached<Extended>(*data_, checked, aligning, CurrentTireRadius, true, cache);
   return FinishCost(sum);
 }
 
@@ -112,7 +136,9 @@ Extended* TDemoModel3::Field(std::string_view key) {
   return nullptr;
 }
 
-Extended TDemoModel3::ComputeCost() {
+Extended TDemoModel3::ComputeCost() { return StoreLastCost(EvaluateCost()); }
+
+Extended TDemoModel3::EvaluateCost() const {
   ClearFpFaults();
   const TLongitudinalCoefficients c = Coefficients();
   const Extended sum = data_ ? mf::LongitudinalResidualSum<Extended>(*data_, c) : 0.0L;

@@ -35,6 +35,9 @@ class TDemoModel1 {
   virtual ~TDemoModel1() = default;
 
   virtual Extended ComputeCost();
+  // The same cost without storing it in LastCost: safe on several threads
+  // at once, each with its own model.
+  Extended EvaluateCost() const;
 
   void SetDataSet(const TTireDataSet* data) { data_ = data; }
   const TTireDataSet* DataSet() const { return data_; }
@@ -61,6 +64,15 @@ class TDemoModel2 {
   virtual ~TDemoModel2() = default;
 
   virtual Extended ComputeCost();
+  // The same cost without storing it in LastCost: safe on several threads
+  // at once, each with its own model.
+  Extended EvaluateCost() const;
+
+  // The same two with the lateral part of each point kept in `cache`
+  // between calls: for fits of the aligning coefficients, whose lateral
+  // coefficients stay as they are.
+  Extended ComputeCost(TAligningLateralCache& cache);
+  Extended EvaluateCost(TAligningLateralCache& cache) const;
 
   void SetDataSet(const TTireDataSet* data) { data_ = data; }
   const TTireDataSet* DataSet() const { return data_; }
@@ -82,6 +94,9 @@ class TDemoModel3 {
   virtual ~TDemoModel3() = default;
 
   virtual Extended ComputeCost();
+  // The same cost without storing it in LastCost: safe on several threads
+  // at once, each with its own model.
+  Extended EvaluateCost() const;
 
   void SetDataSet(const TTireDataSet* data) { data_ = data; }
   const TTireDataSet* DataSet() const { return data_; }

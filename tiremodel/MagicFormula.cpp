@@ -126,10 +126,15 @@ double LongitudinalForce(double camber, double fz, double slip, double Fz0, doub
 
 // ----------------------------------------------------------------- cost sums
 
-double LateralCostSum(const TTireDataSet& data, const TLateralCoefficients& c) {
+double LateralCostValue(const TTireDataSet& data, const TLateralCoefficients& c) {
   ClearFpFaults();
   const double sum = mf::LateralResidualSum<double>(data, c);
   RaiseFpFaults();
+  return sum;
+}
+
+double LateralCostSum(const TTireDataSet& data, const TLateralCoefficients& c) {
+  const double sum = LateralCostValue(data, c);
   LastCost = sum;
   return sum;
 }
@@ -138,6 +143,16 @@ double AligningCostSum(const TTireDataSet& data, const TLateralCoefficients& lat
                        const TAligningCoefficients& c, double r0) {
   ClearFpFaults();
   const double sum = mf::AligningResidualSum<double>(data, lateral, c, r0, false);
+  RaiseFpFaults();
+  return sum;
+}
+
+double AligningCostSum(const TTireDataSet& data, const TLateralCoefficients& lateral,
+                       const TAligningCoefficients& c, double r0, TAligningLateralCache& cache) {
+  if (!mf::AligningCacheFits(cache, data, lateral, lateral.Fz0, false))
+    mf::FillAligningCache(data, lateral, lateral.Fz0, false, cache);
+  ClearFpFaults();
+  const double sum = mf::AligningResidualSumCached<double>(data, lateral, c, r0, false, cache);
   RaiseFpFaults();
   return sum;
 }

@@ -179,12 +179,39 @@ double LongitudinalForce(const TLongitudinalCoefficients& c, double camber, doub
 // alone.  A load case whose Values do not hold Slips x Loads entries raises
 // std::invalid_argument.
 
+// What an aligning cost pass computes from the lateral coefficients alone
+// at each point, the lateral force Fy0 and the cosine of the slip angle,
+// kept between passes.  A fit of the aligning coefficients evaluates the
+// same lateral force at every point thousands of times; with a cache the
+// pass takes these values from the first pass whose lateral coefficients,
+// rated load, guard and data set it was filled for, and gives the same sum
+// to the last bit.  A cache filled where the lateral part raised a
+// floating-point fault is not used, so faults stay those of the plain pass.
+// One cache serves one fit on one thread; the data set must not change
+// while it is in use.
+struct TAligningLateralCache {
+  bool filled = false;
+  bool usable = false;
+  TLateralCoefficients lateral{};
+  double fz0_ratio = 0.0;
+  bool guard_dfz = false;
+  const TTireDataSet* data = nullptr;
+  std::vector<size_t> block_start;  // first point of each load with Fz != 0, in pass order
+  std::vector<double> fy0;           // per point, in pass order
+  std::vector<double> cos_alpha;
+};
+
 // Also stores the sum in LastCost.
 double LateralCostSum(const TTireDataSet& data, const TLateralCoefficients& c);
+// The same sum with LastCost untouched, for evaluation on several threads.
+double LateralCostValue(const TTireDataSet& data, const TLateralCoefficients& c);
 // `r0` is passed explicitly (the aligning fit passes CurrentTireRadius);
 // lateral.Fz0 is the rated load; no divisor is guarded.  LastCost untouched.
 double AligningCostSum(const TTireDataSet& data, const TLateralCoefficients& lateral,
                        const TAligningCoefficients& c, double r0);
+// The same with the lateral part of each point from `cache`.
+double AligningCostSum(const TTireDataSet& data, const TLateralCoefficients& lateral,
+                       const TAligningCoefficients& c, double r0, TAligningLateralCache& cache);
 // LastCost untouched.
 double LongitudinalCostSum(const TTireDataSet& data, const TLongitudinalCoefficients& c);
 

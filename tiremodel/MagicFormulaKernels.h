@@ -25,7 +25,9 @@
 // and fast-math, so the compiler keeps that order.
 #pragma once
 
+#include <cfenv>
 #include <cmath>
+#include <cstring>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -180,20 +182,25 @@ AligningLoadTermsT<T> AligningLoad(const L& lateral, const A& c, double r0, cons
   return t;
 }
 
-// Mz at slip angle `alpha` (radians).
-template <class T>
-T AligningPoint(const AligningLoadTermsT<T>& t, double alpha) {
+// Mz at slip angle `alpha` (radians), given the lateral force Fy0 there and
+// cos(alpha).
+template <class T, class F>
+T AligningPointWith(const AligningLoadTermsT<T>& t, double alpha, const F& fy0, double cos_alpha) {
   using std::atan, std::cos;
-  const T fy0 = LateralPoint(t.lat, alpha);
   const T alpha_t = alpha + t.SHt;
   const T alpha_r = alpha + t.SHf;
   const T et = ClampCurvature<T>(t.e_base * (1.0 + t.e_slope * atan(t.BtCt * alpha_t)));
   const T b_alpha = t.Bt * alpha_t;
   // cos(alpha) of the unshifted slip angle multiplies both terms.
-  const double cos_alpha = std::cos(alpha);
   const T trail = t.Dt * cos(t.Ct * atan(b_alpha - et * (b_alpha - atan(b_alpha)))) * cos_alpha;
   const T residual = t.Dr * cos(atan(t.Br * alpha_r)) * cos_alpha;
   return -trail * fy0 + residual;
+}
+
+// Mz at slip angle `alpha` (radians).
+template <class T>
+T AligningPoint(const AligningLoadTermsT<T>& t, double alpha) {
+  return AligningPointWith(t, alpha, LateralPoint(t.lat, alpha), std::cos(alpha));
 }
 
 template <class L, class A, class T = ScalarOf<L>>
@@ -307,7 +314,7 @@ template <class MakeAtLoad, class Visit>
         for (size_t k = 0; k < rows; ++k) visit(measured[k * loads] - 0.0);
         continue;
       }
-      const auto at_load = make_at_load(lc.Camber, fz);
+      auto at_load = make_at_load(lc.Camber, fz);
       for (size_t k = 0; k < rows; ++k) visit(measured[k * loads] - at_load(slips[k]));
     }
   }
@@ -349,6 +356,79 @@ Sum AligningResidualSum(const TTireDataSet& data, const TLateralCoefficients& la
                         const TAligningCoefficients& c, double r0, bool guard_dfz) {
   return ResidualSum<Sum>(data, [&](double camber, double fz) {
     return AligningAtLoad(lateral, c, r0, lateral.Fz0, guard_dfz, camber, fz);
+  });
+}
+
+// Fills `cache` for these lateral coefficients: Fy0 and cos(alpha) of every
+// point exactly as AligningLoad and AligningPoint compute them.  The cache
+// is marked unusable when that raised a floating-point fault.  Leaves the
+// flags clear.
+inline void FillAligningCache(const TTireDataSet& data, const TLateralCoefficients& lateral, double fz0_ratio,
+                              bool guard_dfz, TAligningLateralCache& cache) {
+  cache.filled = true;
+  cache.usable = false;
+  cache.lateral = lateral;
+  cache.fz0_ratio = fz0_ratio;
+  cache.guard_dfz = guard_dfz;
+  cache.data = &data;
+  cache.block_start.clear();
+  cache.fy0.assign(PointCount(data), 0.0);
+  cache.cos_alpha.assign(cache.fy0.size(), 0.0);
+  std::feclearexcept(FE_ALL_EXCEPT);
+  size_t point = 0;
+  for (size_t i = 0; i < data.Cases.size(); ++i) {
+    const TLoadCase& lc = data.Cases[i];
+    CheckCaseShape(lc, i);
+    const size_t loads = lc.LoadCount();
+    const size_t rows = lc.RowCount();
+    if (rows == 0) continue;
+    for (size_t j = 0; j < loads; ++j, point += rows) {
+      const double fz = lc.Loads[j];
+      if (fz == 0.0) continue;
+      cache.block_start.push_back(point);
+      const double gamma = DegToRad(lc.Camber);
+      const LateralLoadTerms lat =
+          LateralLoad(lateral, gamma, fz, LoadChange(fz, lateral.Fz0, guard_dfz), fz0_ratio, false);
+      for (size_t k = 0; k < rows; ++k) {
+        const double alpha = DegToRad(lc.Slips[k]);
+        cache.fy0[point + k] = LateralPoint(lat, alpha);
+        cache.cos_alpha[point + k] = std::cos(alpha);
+      }
+    }
+  }
+  cache.usable = std::fetestexcept(FE_DIVBYZERO | FE_OVERFLOW | FE_INVALID) == 0;
+  std::feclearexcept(FE_ALL_EXCEPT);
+}
+
+// True when `cache` holds the values of these lateral coefficients.
+inline bool AligningCacheFits(const TAligningLateralCache& cache, const TTireDataSet& data,
+                              const TLateralCoefficients& lateral, double fz0_ratio, bool guard_dfz) {
+  return cache.filled && cache.data == &data && cache.guard_dfz == guard_dfz &&
+         std::memcmp(&cache.fz0_ratio, &fz0_ratio, sizeof fz0_ratio) == 0 &&
+         std::memcmp(&cache.lateral, &lateral, sizeof lateral) == 0;
+}
+
+// AligningResidualSum with the lateral part of each point from `cache`
+// (filled here first when it does not fit); the plain pass when the cache
+// is unusable.  Call before clearing the flags of the pass.
+template <class Sum>
+Sum AligningResidualSumCached(const TTireDataSet& data, const TLateralCoefficients& lateral,
+                              const TAligningCoefficients& c, double r0, bool guard_dfz,
+                              TAligningLateralCache& cache) {
+  if (!AligningCacheFits(cache, data, lateral, lateral.Fz0, guard_dfz))
+    FillAligningCache(data, lateral, lateral.Fz0, guard_dfz, cache);
+  if (!cache.usable) return AligningResidualSum<Sum>(data, lateral, c, r0, guard_dfz);
+  size_t block = 0;
+  const double* fy0 = cache.fy0.data();
+  const double* cos_alpha = cache.cos_alpha.data();
+  return ResidualSum<Sum>(data, [&](double camber, double fz) {
+    const size_t first = cache.block_start[block++];
+    const AligningAtLoad at_load(lateral, c, r0, lateral.Fz0, guard_dfz, camber, fz);
+    size_t point = first;
+    return [t = at_load.t, fy0, cos_alpha, point](double slip_angle) mutable {
+      const size_t k = point++;
+      return AligningPointWith(t, DegToRad(slip_angle), fy0[k], cos_alpha[k]);
+    };
   });
 }
 
