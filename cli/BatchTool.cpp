@@ -17,6 +17,7 @@
 
 #include "cli/FitTool.h"
 #include "numerics/LxTypes.h"
+#include "numerics/WorkerPool.h"
 
 extern char** environ;
 
@@ -85,11 +86,12 @@ std::string TempFile(const char* tag) {
   return buffer.data();
 }
 
-void Start(Job& job, const std::string& executable) {
+void Start(Job& job, const std::string& executable, int threads) {
   job.out_path = TempFile("out");
   job.err_path = TempFile("err");
   std::vector<std::string> args = {executable};
   for (std::string& a : job.entry->Arguments()) args.push_back(std::move(a));
+  if (threads > 0) args.insert(args.end(), {"--threads", std::to_string(threads)});
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -175,6 +177,11 @@ int RunBatchTool(const TBatchOptions& options, std::ostream& out, std::ostream& 
   }
   int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(std::thread::hardware_concurrency());
   jobs = std::max(jobs, 1);
+  // Threads per fit: asked for, else MORVEX_THREADS (which each fit reads
+  // itself), else the cores shared out among the fits that run at once.
+  int threads = options.threads;
+  if (threads <= 0 && !ParseThreadCount(std::getenv("MORVEX_THREADS") ? std::getenv("MORVEX_THREADS") : ""))
+    threads = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / jobs);
 
   std::vector<Job> all(entries.size());
   for (size_t k = 0; k < entries.size(); ++k) all[k].entry = &entries[k];
@@ -218,7 +225,7 @@ int RunBatchTool(const TBatchOptions& options, std::ostream& out, std::ostream& 
 
   while (printed < all.size()) {
     while (next < all.size() && static_cast<int>(running.size()) < jobs) {
-      Start(all[next], options.executable);
+      Start(all[next], options.executable, threads);
       if (all[next].pid > 0) running[all[next].pid] = next;
       ++next;
     }

@@ -20,7 +20,9 @@
 //
 // Each fit runs as its own morvex-fit process, the very command a single
 // run would use, so a batch result equals that fit run alone; at most
-// `jobs` run at once.  One summary line per fit is printed in manifest
+// `jobs` run at once, each on `threads` threads (by default MORVEX_THREADS,
+// else the cores shared out among the jobs, so that fits do not crowd each
+// other's cores).  One summary line per fit is printed in manifest
 // order:
 //
 //   fit 3 data=lateral.plt channel=lateral optimizer=tr verdict=good cost=105925.8 seconds=0.41 exit=0
@@ -41,6 +43,7 @@ namespace morvex {
 struct TBatchOptions {
   std::string manifest_path;
   int jobs = 0;                  // fits at once; 0: the number of cores
+  int threads = 0;               // threads of each fit; 0: MORVEX_THREADS, else cores / jobs
   std::string executable;        // the morvex-fit program to run for each fit
 };
 

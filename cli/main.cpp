@@ -12,6 +12,7 @@
 #include "cli/FitTool.h"
 #include "cli/ImportTool.h"
 #include "numerics/LxBasics.h"
+#include "numerics/WorkerPool.h"
 
 namespace {
 
@@ -50,7 +51,8 @@ int main(int argc, char** argv) {
       "Sign conventions: a .tir is ISO (positive slip angle gives negative Fy, PKY1 < 0). With "
       "--convention positive-stiffness the set in Morvex has Fy and Mz negated (PKy1 > 0): PKY1, "
       "PVY1-4, QBZ10 and QDZ6-9 change sign on the way in and out. Without --convention the sign "
-      "of PKy1 decides: of the set being written, or of the set a .tir is read into.");
+      "of PKy1 decides: of the set being written, or of the set a .tir is read into.\n"
+      "MORVEX_THREADS=N sets how many threads a fit uses (default: one per core).");
 
   const std::vector<std::string> channels = {"lateral", "aligning", "longitudinal"};
   std::string fit_channel, fit_optimizer = "lm", eval_channel;
@@ -96,6 +98,11 @@ int main(int argc, char** argv) {
                       "Sign convention of the set when a .tir is read or written: iso or "
                       "positive-stiffness (default: the sign of PKy1)")
       ->check(CLI::IsMember(conventions, CLI::ignore_case));
+  int fit_threads = 0;
+  fit_cmd->add_option("--threads", fit_threads,
+                      "Threads of the Levenberg-Marquardt fitter and the genetic search (default: "
+                      "MORVEX_THREADS, else one per core); the result is the same on any number")
+      ->check(CLI::Range(1, 4096));
 
   morvex::TEvalToolOptions eval;
   std::string eval_coefficients;
@@ -139,6 +146,9 @@ int main(int argc, char** argv) {
   batch_cmd->add_option("MANIFEST", batch.manifest_path, "The manifest file")->required();
   batch_cmd->add_option("--jobs", batch.jobs, "Fits at once (default: the number of cores)")
       ->check(CLI::PositiveNumber);
+  batch_cmd->add_option("--threads", batch.threads,
+                        "Threads of each fit (default: MORVEX_THREADS, else the cores shared out among the jobs)")
+      ->check(CLI::Range(1, 4096));
 
   morvex::TImportToolOptions import;
   std::string import_channel;
@@ -201,6 +211,10 @@ int main(int argc, char** argv) {
     return morvex::RunBatchTool(batch, std::cout, std::cerr);
   }
   if (fit_cmd->parsed()) {
+    if (fit_threads > 0)
+      morvex::SetThreadCount(fit_threads);
+    else if (const std::string problem = morvex::ThreadCountProblem(); !problem.empty())
+      std::cerr << "morvex-fit: " << problem << '\n';
     fit.channel = *morvex::ParseChannel(fit_channel);
     const std::string optimizer = Lower(fit_optimizer);
     if (optimizer == "de" || optimizer == "de+tr")

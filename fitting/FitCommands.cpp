@@ -202,31 +202,33 @@ void RunLevenbergMarquardt(TFitChannel channel, TCoefficientSet& set, const TTir
   };
   const std::shared_ptr<TFit> fit = std::static_pointer_cast<TFit>(CreateFit(params, cost));
 
-  // The finite differences of each iteration on every thread, each with its
-  // own copy of the model; only this thread asks whether to stop.
+  // With more than one thread, the finite differences of each iteration
+  // run on all of them, each with its own copy of the model; only this
+  // thread asks whether to stop.  One thread is the plain serial fitter.
   struct Worker {
     std::unique_ptr<LmModel> model;
     std::vector<Extended*> fields;
   };
   std::vector<Worker> workers;
   const int threads = ThreadCount();
-  for (int w = 0; w < threads; ++w) {
+  for (int w = 0; threads > 1 && w < threads; ++w) {
     Worker worker{model->Clone(), {}};
     for (const std::string& name : outcome.fitted) worker.fields.push_back(worker.model->Field(name));
     workers.push_back(std::move(worker));
   }
-  fit->SetWorkers(
-      [&](int w, const std::vector<Extended>& values) {
-        if (w == 0 && host.CancelRequested()) throw TFitCancelled{};
-        Worker& worker = workers[static_cast<size_t>(w)];
-        for (size_t k = 0; k < values.size(); ++k) *worker.fields[k] = values[k];
-        const Extended c = worker.model->Evaluate();
-        const std::vector<long double> at(values.begin(), values.end());
-        const std::lock_guard<std::mutex> lock(best_mutex);
-        best.Offer(static_cast<double>(c), at);
-        return c;
-      },
-      threads);
+  if (threads > 1)
+    fit->SetWorkers(
+        [&](int w, const std::vector<Extended>& values) {
+          if (w == 0 && host.CancelRequested()) throw TFitCancelled{};
+          Worker& worker = workers[static_cast<size_t>(w)];
+          for (size_t k = 0; k < values.size(); ++k) *worker.fields[k] = values[k];
+          const Extended c = worker.model->Evaluate();
+          const std::vector<long double> at(values.begin(), values.end());
+          const std::lock_guard<std::mutex> lock(best_mutex);
+          best.Offer(static_cast<double>(c), at);
+          return c;
+        },
+        threads);
   fit->SetProgress([&host](int iteration, Extended /*c0*/, Extended c1) {
     TFitProgress progress;
     progress.optimizer = TOptimizerChoice::kLevenbergMarquardt;

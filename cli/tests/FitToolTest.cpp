@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
@@ -334,6 +337,49 @@ TEST(MorvexFitCommand, EvalTakesChannelNamesInAnyCase) {
   double value = 0;
   EXPECT_TRUE(TryStrToFloat(result.output.substr(0, result.output.find('\n')), value)) << result.output;
   EXPECT_GT(value, 0.0);
+}
+
+// --threads and MORVEX_THREADS change how long a fit takes, never what it
+// writes; a count that is not a positive whole number is refused or named.
+TEST(MorvexFitCommand, ThreadCountChangesNothingButTheTime) {
+  const std::string examples = std::string(MORVEX_SOURCE_DIR) + "/examples/";
+  const fs::path out = fs::temp_directory_path() / ("morvex-threads-" + std::to_string(getpid()));
+  fs::create_directories(out);
+  const auto read = [](const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  std::ofstream(out / "configuration.ini") << "[GENETIC]\nNB_POP=20\nNB_GEN=40\n";
+  for (const char* optimizer : {"lm", "de"}) {
+    std::string first_output, first_cost;
+    for (const char* threads : {"--threads 1", "--threads 2", "--threads 3"}) {
+      const fs::path file = out / (std::string(optimizer) + "-" + std::string(threads).substr(10) + ".txt");
+      const CommandResult result =
+          RunCommand("fit --channel longitudinal --data " + examples + "longitudinal.plt --coefficients " + examples +
+                     "start-values.txt --free PCx1,PDx1,PKx1,PEx1,PHx1,PVx1 --settings " + (out / "configuration.ini").string() +
+                     " --optimizer " + optimizer + " " + threads +
+                     " --output " + file.string());
+      ASSERT_NE(result.status, kExitError) << result.output;
+      const std::string cost = result.output.substr(result.output.rfind("cost="));
+      if (first_output.empty()) {
+        first_output = read(file);
+        first_cost = cost;
+      } else {
+        EXPECT_EQ(read(file), first_output) << optimizer << " " << threads;
+        EXPECT_EQ(cost, first_cost) << optimizer << " " << threads;
+      }
+    }
+  }
+  fs::remove_all(out);
+  EXPECT_EQ(RunCommand("fit --channel lateral --data x.plt --threads 0").status, kExitError);
+  setenv("MORVEX_THREADS", "many", 1);
+  const CommandResult named =
+      RunCommand("fit --channel lateral --data " + examples + "lateral.plt --free PVy1 --optimizer tr");
+  unsetenv("MORVEX_THREADS");
+  EXPECT_NE(named.output.find("MORVEX_THREADS='many' is not a positive whole number"), std::string::npos)
+      << named.output;
 }
 
 }  // namespace

@@ -2,17 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
+#include "fitting/FitVerdict.h"
 #include "fitting/tests/FitTestSupport.h"
 #include "numerics/LxBasics.h"
+#include "numerics/WorkerPool.h"
 #include "testing/TestSupport.h"
 #include "tiredata/TireDataFile.h"
 #include "tiremodel/MagicFormula.h"
@@ -373,6 +377,63 @@ TEST(ShippedSearchIntervals, GeneticSearchLowersTheCostFromTheShippedStartOnEver
         RunFitCommand(channel, set, data, TOptimizerChoice::kDifferentialEvolution, settings.path(), host);
     SetRandSeed(seed);
     EXPECT_LT(outcome.final_cost, outcome.start_cost) << file;
+  }
+}
+
+// The two specified optimizers on several threads give what they give on
+// one, to the last bit: the coefficients written, the costs, the cost text
+// and LastCost, and the random source's state after the search.
+TEST(FitThreads, EveryThreadCountGivesTheSerialResultOnEveryChannel) {
+  const TMemoryCoefficientSet truth = LateralTruth();
+  const SettingsFile settings(kSmallSearch);
+  struct Result {
+    std::vector<std::string> texts;
+    double final_cost = 0;
+    double last_cost = 0;
+    uint32_t seed = 0;
+    std::string cost_text;
+    std::string verdict;
+  };
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  for (TFitChannel channel : {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal}) {
+    const TTireDataSet data = MakeData(channel, truth);
+    // Eight coefficients of the channel, started 8 % off the truth.
+    std::vector<std::string> free = test::ChannelNames(channel);
+    free.resize(8);
+    for (TOptimizerChoice optimizer : {TOptimizerChoice::kLevenbergMarquardt, TOptimizerChoice::kDifferentialEvolution}) {
+      const auto run = [&](int threads) {
+        TMemoryCoefficientSet set = truth;
+        for (const std::string& name : free) set.SetText(name, FloatToStr(set.Value(name) * 1.08 + 0.01));
+        FreeOnly(set, free);
+        SetThreadCount(threads);
+        SetRandSeed(7);
+        LastCost = 0;
+        RecordingHost host;
+        const TFitOutcome outcome = RunFitCommand(channel, set, data, optimizer, settings.path(), host);
+        SetThreadCount(0);
+        Result r;
+        for (const std::string& name : free) r.texts.push_back(set.Text(name));
+        r.final_cost = outcome.final_cost;
+        r.last_cost = LastCost;
+        r.seed = RandSeed();
+        r.cost_text = host.cost_text;
+        r.verdict = VerdictLine(outcome.verdict);
+        return r;
+      };
+      const Result serial = run(1);
+      for (int threads : {2, 3, cores > 0 ? cores : 4}) {
+        const Result parallel = run(threads);
+        const std::string what = std::string(ChannelName(channel)) + " " +
+                                 (optimizer == TOptimizerChoice::kDifferentialEvolution ? "de" : "lm") + " on " +
+                                 std::to_string(threads) + " threads";
+        EXPECT_EQ(serial.texts, parallel.texts) << what;
+        EXPECT_EQ(std::memcmp(&serial.final_cost, &parallel.final_cost, sizeof(double)), 0) << what;
+        EXPECT_EQ(std::memcmp(&serial.last_cost, &parallel.last_cost, sizeof(double)), 0) << what;
+        EXPECT_EQ(serial.seed, parallel.seed) << what;
+        EXPECT_EQ(serial.cost_text, parallel.cost_text) << what;
+        EXPECT_EQ(serial.verdict, parallel.verdict) << what;
+      }
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <numbers>
 #include <string>
@@ -204,6 +205,66 @@ TEST(MagicFormula, ThreeFormsAgreeBitForBit) {
   TLateralCoefficients rounded = lat;
   rounded.PDy1 = static_cast<double>(1.1L);
   EXPECT_EQ(m1.ComputeCost(), Residuals(angles, [&](double g, double fz, double s) { return Lateral22(rounded, g, fz, s); }).second);
+}
+
+// The aligning cost with the lateral part of each point kept between calls
+// gives the plain cost's bits, its errors, and LastCost; it refills when the
+// lateral coefficients change and steps aside when they raise a fault.
+TEST(AligningLateralCache, SameSumsAndErrorsAsThePlainPass) {
+  const auto panel = Panel();
+  const TTireDataSet angles = Data(false);
+  TLateralCoefficients lat = ReadLateralCoefficients(panel);
+  TAligningCoefficients al = ReadAligningCoefficients(panel);
+  TAligningLateralCache cache;
+  const auto same = [&](const std::string& what) {
+    SCOPED_TRACE(what);
+    std::string plain_error, cached_error;
+    double plain = 0, cached = 0;
+    try {
+      plain = AligningCostSum(angles, lat, al, 0.31);
+    } catch (const std::exception& e) {
+      plain_error = e.what();
+    }
+    try {
+      cached = AligningCostSum(angles, lat, al, 0.31, cache);
+    } catch (const std::exception& e) {
+      cached_error = e.what();
+    }
+    EXPECT_EQ(plain_error, cached_error);
+    EXPECT_EQ(std::memcmp(&plain, &cached, sizeof plain), 0) << plain << " " << cached;
+  };
+  same("first pass fills");
+  for (double q : {0.5, 2.0, -1.0}) {  // aligning changes reuse the cache
+    al.QBz1 *= q;
+    al.QDz6 += q;
+    same("aligning changed");
+  }
+  lat.PKy1 *= 1.3;  // a lateral change refills
+  same("lateral changed");
+  lat.PDy1 = 1e308;  // the lateral part overflows: the plain pass raises
+  same("lateral overflow");
+  EXPECT_FALSE(cache.usable);
+  lat.PDy1 = 1.0;
+  same("usable again");
+  EXPECT_TRUE(cache.usable);
+  al.QCz1 = 1e308;  // an aligning fault raises through the cache as well
+  same("aligning overflow");
+
+  // The model object, with the guarded load change, and LastCost.
+  CurrentTireRadius = 0.31;
+  TDemoModel2 model(&angles);
+  model.Assign(panel);
+  TAligningLateralCache model_cache;
+  for (Extended qbz1 : {10.0L, 9.5L, 11.25L}) {
+    model.QBz1 = qbz1;
+    const Extended plain = model.ComputeCost();
+    const double plain_last = LastCost;
+    LastCost = 0;
+    const Extended cached = model.ComputeCost(model_cache);
+    EXPECT_EQ(plain, cached);
+    EXPECT_EQ(plain_last, LastCost);
+    EXPECT_EQ(model.EvaluateCost(model_cache), plain);
+  }
 }
 
 TEST(DemoModels, FieldsByNameAreTheEvaluatedFields) {
