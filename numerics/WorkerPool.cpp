@@ -10,6 +10,14 @@ namespace {
 
 std::atomic<int> g_thread_override{0};
 
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#else
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+#endif
+}
+
 int CoreCount() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(cores);
@@ -80,6 +88,9 @@ void TWorkerPool::Work(int worker) {
 void TWorkerPool::WorkerLoop(int worker) {
   unsigned long seen = 0;
   for (;;) {
+    // Batches often follow each other within microseconds (the generations
+    // of a search): look for the next one briefly before going to sleep.
+    for (int spin = 0; spin < 4000 && batch_.load(std::memory_order_acquire) == seen; ++spin) CpuRelax();
     {
       std::unique_lock<std::mutex> lock(mutex_);
       start_.wait(lock, [&] { return quit_ || batch_ != seen; });

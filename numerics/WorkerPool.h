@@ -66,7 +66,7 @@ class TWorkerPool {
   std::condition_variable finished_;
   // Guarded by mutex_: the batch number, the workers still in the batch,
   // and the end of the pool.
-  unsigned long batch_ = 0;
+  std::atomic<unsigned long> batch_{0};
   int busy_ = 0;
   bool quit_ = false;
 
