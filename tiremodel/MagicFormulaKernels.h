@@ -375,27 +375,21 @@ inline void FillAligningCache(const TTireDataSet& data, const TLateralCoefficien
   cache.fy0.assign(PointCount(data), 0.0);
   cache.cos_alpha.assign(cache.fy0.size(), 0.0);
   std::feclearexcept(FE_ALL_EXCEPT);
-  size_t point = 0;
-  for (size_t i = 0; i < data.Cases.size(); ++i) {
-    const TLoadCase& lc = data.Cases[i];
-    CheckCaseShape(lc, i);
-    const size_t loads = lc.LoadCount();
-    const size_t rows = lc.RowCount();
-    if (rows == 0) continue;
-    for (size_t j = 0; j < loads; ++j, point += rows) {
-      const double fz = lc.Loads[j];
-      if (fz == 0.0) continue;
-      cache.block_start.push_back(point);
-      const double gamma = DegToRad(lc.Camber);
-      const LateralLoadTerms lat =
-          LateralLoad(lateral, gamma, fz, LoadChange(fz, lateral.Fz0, guard_dfz), fz0_ratio, false);
-      for (size_t k = 0; k < rows; ++k) {
-        const double alpha = DegToRad(lc.Slips[k]);
-        cache.fy0[point + k] = LateralPoint(lat, alpha);
-        cache.cos_alpha[point + k] = std::cos(alpha);
-      }
-    }
-  }
+  size_t point = 0;  // the points visited so far
+  ForEachResidual(
+      data,
+      [&](double camber, double fz) {
+        cache.block_start.push_back(point);
+        const LateralLoadTerms lat =
+            LateralLoad(lateral, DegToRad(camber), fz, LoadChange(fz, lateral.Fz0, guard_dfz), fz0_ratio, false);
+        return [&cache, &point, lat](double slip_angle) {
+          const double alpha = DegToRad(slip_angle);
+          cache.fy0[point] = LateralPoint(lat, alpha);
+          cache.cos_alpha[point] = std::cos(alpha);
+          return 0.0;
+        };
+      },
+      [&point](double) { ++point; });
   cache.usable = std::fetestexcept(FE_DIVBYZERO | FE_OVERFLOW | FE_INVALID) == 0;
   std::feclearexcept(FE_ALL_EXCEPT);
 }
