@@ -127,7 +127,7 @@ bool TFit::ComputeInParallel(bool gradient, const Extended* base_cost) {
       for (size_t i = 0; i < n; ++i) WalkGradient(x, steps, i, record);
     for (size_t i = 0; i < n; ++i)
       for (size_t j = i; j < n; ++j) WalkHessian(x, steps, i, j, record);
-  } catch (const std::exception&) {
+  } catch (...) {
     return false;  // a step out of range: the serial walk raises it
   }
 
@@ -144,29 +144,33 @@ bool TFit::ComputeInParallel(bool gradient, const Extended* base_cost) {
     return false;
   }
 
-  // 3. The serial arithmetic over the costs found.
+  // 3. The serial arithmetic over the costs found.  A difference that
+  // faults is left to the serial walk, which raises it with the variables
+  // where it leaves them.
   size_t call = 0;
   auto look_up = [&](const std::vector<Extended>&) -> Extended { return values[calls[call++]]; };
   x = base;
-  if (gradient)
-    for (size_t i = 0; i < n; ++i) gradient_->SetItem(static_cast<uint32_t>(i + 1), WalkGradient(x, steps, i, look_up));
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = i; j < n; ++j) {
-      const Extended h = WalkHessian(x, steps, i, j, look_up);
-      const auto r = static_cast<uint32_t>(i + 1), c = static_cast<uint32_t>(j + 1);
-      hessian_->SetItem(r, c, h);
-      if (r != c) hessian_->SetItem(c, r, h);
-    }
+  try {
+    if (gradient)
+      for (size_t i = 0; i < n; ++i)
+        gradient_->SetItem(static_cast<uint32_t>(i + 1), WalkGradient(x, steps, i, look_up));
+    for (size_t i = 0; i < n; ++i)
+      for (size_t j = i; j < n; ++j) {
+        const Extended h = WalkHessian(x, steps, i, j, look_up);
+        const auto r = static_cast<uint32_t>(i + 1), c = static_cast<uint32_t>(j + 1);
+        hessian_->SetItem(r, c, h);
+        if (r != c) hessian_->SetItem(c, r, h);
+      }
+  } catch (...) {
+    return false;
+  }
 
-  // 4. The serial fitter's last evaluation, through the cost function.
+  // 4. The serial fitter's last evaluation, through the cost function.  An
+  // error there (a cancel) leaves the variables at that point, as the
+  // serial fitter would.
   const std::vector<Extended>& last = points[calls.back()];
   for (size_t k = 0; k < n; ++k) *params_[k].Value = last[k];
-  try {
-    Cost();
-  } catch (...) {
-    for (size_t k = 0; k < n; ++k) *params_[k].Value = base[k];
-    throw;
-  }
+  Cost();
   for (size_t k = 0; k < n; ++k) *params_[k].Value = base[k];
   return true;
 }

@@ -213,6 +213,22 @@ TEST(ParallelLevenbergMarquardt, AnErrorLeavesTheVariablesOfTheSerialFit) {
     ExpectSame(serial, RunLm(threads, {2.9L, 0.7L, 0.5L, 2.1L}, cost), std::to_string(threads) + " threads");
 }
 
+TEST(ParallelLevenbergMarquardt, AFaultInTheDifferencesIsTheSerialFault) {
+  // Every cost is finite, but past a = 1 and b = 1 it jumps so far that a
+  // difference quotient of the Hessian element (a, b) overflows: the serial
+  // fitter raises there with b moved by a's step, and so must the parallel
+  // one, although it found every cost first.
+  const auto cost = [](const std::vector<Extended>& p) -> Extended {
+    return p[0] + p[1] + ((p[0] > 1.0L && p[1] > 1.0L) ? 1e4932L * p[0] / 1.01L : 0.0L);
+  };
+  const LmRun serial = RunLm(0, {1.0L, 1.0L}, cost);
+  ASSERT_EQ(serial.progress.size(), 0u);
+  ASSERT_NE(serial.error, "");
+  ASSERT_NE(serial.values[1], 1.0L);  // left at the finite-difference point
+  for (int threads : ThreadCounts())
+    ExpectSame(serial, RunLm(threads, {1.0L, 1.0L}, cost), std::to_string(threads) + " threads");
+}
+
 TEST(WorkerPool, RunsEveryItemOnceAndRethrowsTheLowestFailure) {
   TWorkerPool pool(4);
   std::vector<int> runs(1000, 0);
