@@ -47,6 +47,8 @@ constexpr int kReferenceHeight = 704;
 constexpr qint64 kCancelPollMs = 50;
 constexpr int kRecentFileCount = 8;
 constexpr int kNoticeTimeoutMs = 60000;
+// Reasons and pieces of advice a poor-fit notice shows before its details.
+constexpr qsizetype kNoticeReasons = 3;
 const char* const kRecentKey = "recent/dataFiles";
 
 QSettings AppSettings() {
@@ -346,18 +348,38 @@ void TForm1::ShowVerdict(const TFitOutcome& outcome, const QString& status) {
   statusBar()->setStyleSheet(poor ? QStringLiteral("QStatusBar { background: rgb(255, 226, 160); }") : QString());
   statusBar()->showMessage(status, kNoticeTimeoutMs);
   if (!poor) return;
-  QString text = VerdictLine(outcome.verdict);
-  for (const TVerdictReason& reason : outcome.verdict.reasons)
-    if (!reason.advice.empty()) text += QStringLiteral("\n– ") + QString::fromStdString(reason.advice);
-  ShowNotice(text, true);
+  // A fit that went far wrong can have a reason for every coefficient: the
+  // notice shows the first few reasons and the distinct advice, and keeps
+  // the whole list under its details, so that it always fits the screen.
+  const std::vector<TVerdictReason>& reasons = outcome.verdict.reasons;
+  QStringList shown, advice, details;
+  for (const TVerdictReason& reason : reasons) {
+    const QString text = QString::fromStdString(reason.text);
+    const QString try_this = QString::fromStdString(reason.advice);
+    if (shown.size() < kNoticeReasons) shown << QStringLiteral("• ") + text;
+    if (!try_this.isEmpty() && !advice.contains(try_this)) advice << try_this;
+    details << QStringLiteral("• ") + text + (try_this.isEmpty() ? QString() : QStringLiteral("\n  try: ") + try_this);
+  }
+  QString text = reasons.empty() ? VerdictLine(outcome.verdict) : QStringLiteral("Fit poor:\n") + shown.join(QLatin1Char('\n'));
+  if (static_cast<qsizetype>(reasons.size()) > shown.size())
+    text += QStringLiteral("\n… and %1 more (Show Details, or the fit report)").arg(static_cast<qsizetype>(reasons.size()) - shown.size());
+  if (!advice.isEmpty()) text += QStringLiteral("\nWhat to try:");
+  for (qsizetype k = 0; k < advice.size() && k < kNoticeReasons; ++k) text += QStringLiteral("\n– ") + advice[k];
+  const bool cut = static_cast<qsizetype>(reasons.size()) > shown.size() || advice.size() > kNoticeReasons;
+  ShowNotice(text, true, cut ? details.join(QLatin1Char('\n')) : QString());
 }
 
-void TForm1::ShowNotice(const QString& text, bool warning) {
+void TForm1::ShowNotice(const QString& text, bool warning, const QString& details) {
   // Never modal: the user reads it beside the chart and goes on working.
-  if (auto* old = findChild<QMessageBox*>(QStringLiteral("VerdictNotice"))) old->deleteLater();
+  // The previous notice goes at once: closed, and no longer found by name.
+  if (auto* old = findChild<QMessageBox*>(QStringLiteral("VerdictNotice"))) {
+    old->setObjectName(QString());
+    old->close();
+  }
   auto* box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("Morvex"),
                               text, QMessageBox::Ok, this);
   box->setObjectName(QStringLiteral("VerdictNotice"));
+  if (!details.isEmpty()) box->setDetailedText(details);
   box->setWindowModality(Qt::NonModal);
   box->setModal(false);
   box->setAttribute(Qt::WA_DeleteOnClose);

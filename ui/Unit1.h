@@ -217,7 +217,7 @@ class TForm1 : public QMainWindow, private IFitHost {
   void RecordStep(const std::string& what, const TCoefficientSnapshot& before);
   void AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& before);
   void RestoreCamberBoxes();
-  void ShowNotice(const QString& text, bool warning);
+  void ShowNotice(const QString& text, bool warning, const QString& details = QString());
   void ShowVerdict(const TFitOutcome& outcome, const QString& notes);
   void RememberDataFile(const QString& path);
   void SetCancelAvailable(bool available);

@@ -390,6 +390,22 @@ class TestWindowTools : public QObject {
     QVERIFY(form_->ReportWindow()->findChild<QLabel*>(QStringLiteral("ReportVerdict"))->text().startsWith(
         QStringLiteral("Fit poor: the model explains little")));
 
+    // A reason for every coefficient: the notice shows three and the
+    // distinct advice, keeps them all in its details, and fits the screen.
+    verdict.reasons.clear();
+    for (int k = 1; k <= 18; ++k)
+      verdict.reasons.push_back({"at-bound", "coefficient " + std::to_string(k) + " ended at an edge of its interval",
+                                 "widen interval " + std::to_string(k % 4)});
+    Click("Button1");
+    notice = form_->findChild<QMessageBox*>(QStringLiteral("VerdictNotice"));
+    QVERIFY(notice != nullptr);
+    QVERIFY(notice->text().contains(QStringLiteral("coefficient 3 ended")));
+    QVERIFY(!notice->text().contains(QStringLiteral("coefficient 4 ended")));
+    QVERIFY(notice->text().contains(QStringLiteral("and 15 more")));
+    QCOMPARE(notice->text().count(QStringLiteral("widen interval")), 3);
+    QVERIFY(notice->detailedText().contains(QStringLiteral("coefficient 18 ended at an edge of its interval\n  try: widen interval 2")));
+    QVERIFY(notice->sizeHint().height() < form_->screen()->availableGeometry().height());
+
     verdict = TFitVerdict{};
     Click("Button1");
     QCOMPARE(form_->statusBar()->currentMessage(), QStringLiteral("Fit good"));
