@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "cli/FitTool.h"
+#include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "numerics/WorkerPool.h"
 
@@ -27,12 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 std::string Resolve(const fs::path& folder, const std::string& path) {
   const fs::path p(path);
@@ -148,17 +143,17 @@ std::vector<TBatchEntry> ReadBatchManifest(const std::string& path) {
     TBatchEntry e;
     e.line = number;
     e.data = Resolve(folder, f[0]);
-    e.channel = Lower(f[1]);
+    e.channel = AsciiLower(f[1]);
     if (!ParseChannel(e.channel)) throw Exception(where + "unknown channel '" + f[1] + "'");
     const std::string start = f[2];
-    if (Lower(start) == "estimate")
+    if (AsciiLower(start) == "estimate")
       e.start = "estimate";
-    else if (Lower(start).rfind("estimate:", 0) == 0)
+    else if (AsciiLower(start).rfind("estimate:", 0) == 0)
       e.start = "estimate:" + Resolve(folder, start.substr(9));
     else
       e.start = Resolve(folder, start);
     e.free = f[3];
-    e.optimizer = Lower(f[4]);
+    e.optimizer = AsciiLower(f[4]);
     if (e.optimizer != "lm" && e.optimizer != "de" && e.optimizer != "tr" && e.optimizer != "de+tr")
       throw Exception(where + "unknown optimizer '" + f[4] + "' (lm, de, tr or de+tr)");
     e.output = Resolve(folder, f[5]);

@@ -8,6 +8,7 @@
 #include "cli/FitTool.h"
 #include "files/CoefficientFile.h"
 #include "fitting/DataAdvice.h"
+#include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "tiredata/TireDataFile.h"
 #include "tiremodel/CoefficientTable.h"
@@ -23,10 +24,7 @@ void RequireFile(const std::string& path) {
 
 void SetFreeList(TCoefficientSet& set, std::string list) {
   list.erase(std::remove_if(list.begin(), list.end(), [](char c) { return c == ' ' || c == '\t'; }), list.end());
-  std::string upper = list;
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  const bool all = upper == "ALL";
+  const bool all = AsciiUpper(list) == "ALL";
   for (const TCoefficientInfo& info : Coefficients())
     if (info.HasFreeFlag()) set.SetFree(info.name, all);
   if (all) return;

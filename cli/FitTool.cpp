@@ -23,13 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Upper(std::string_view text) {
-  std::string s(text);
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 // The window's surroundings, reduced to a terminal: no windows to swap, no
 // cursor, messages and progress on the error stream.
 class ConsoleHost final : public IFitHost {
@@ -88,7 +81,7 @@ void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
   trimmed.erase(std::remove_if(trimmed.begin(), trimmed.end(),
                                [](char c) { return c == ' ' || c == '\t'; }),
                 trimmed.end());
-  const bool all = Upper(trimmed) == "ALL";
+  const bool all = AsciiUpper(trimmed) == "ALL";
   std::vector<bool> chosen(kCoefficientCount, all);
   if (!all) {
     std::stringstream names(trimmed);
@@ -115,7 +108,6 @@ TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
   return set;
 }
 
-
 }  // namespace
 
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::optional<TSignConvention> convention,
@@ -130,7 +122,7 @@ void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::o
 }
 
 std::optional<TFitChannel> ParseChannel(std::string_view text) {
-  const std::string upper = Upper(text);
+  const std::string upper = AsciiUpper(text);
   if (upper == "LATERAL") return TFitChannel::kLateral;
   if (upper == "ALIGNING") return TFitChannel::kAligning;
   if (upper == "LONGITUDINAL") return TFitChannel::kLongitudinal;

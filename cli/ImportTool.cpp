@@ -5,18 +5,13 @@
 #include <sstream>
 
 #include "cli/FitTool.h"
+#include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "tiredata/TireDataWriter.h"
 
 namespace morvex {
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 std::vector<double> NumberList(const std::string& text, const char* what) {
   std::vector<double> values;
@@ -38,11 +33,11 @@ std::vector<double> NumberList(const std::string& text, const char* what) {
 TRawImportOptions ToImportOptions(const TImportToolOptions& o) {
   TRawImportOptions options;
   options.channel = o.channel;
-  const std::string format = Lower(o.format);
+  const std::string format = AsciiLower(o.format);
   if (format == "tydex") options.read.format = TRunFormat::kTydex;
   else if (format == "delimited") options.read.format = TRunFormat::kDelimited;
   else if (format != "auto") throw Exception("Unknown format '" + o.format + "': auto, delimited or tydex");
-  const std::string delimiter = Lower(o.delimiter);
+  const std::string delimiter = AsciiLower(o.delimiter);
   if (delimiter == "tab") options.read.delimiter = TRunDelimiter::kTab;
   else if (delimiter == "comma") options.read.delimiter = TRunDelimiter::kComma;
   else if (delimiter == "semicolon") options.read.delimiter = TRunDelimiter::kSemicolon;

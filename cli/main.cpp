@@ -25,13 +25,6 @@ std::string ExecutableDir(const char* argv0) {
 
 }  // namespace
 
-// `text` with ASCII letters in lower case.
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 int main(int argc, char** argv) {
   morvex::InitDecimalSeparatorFromLocale();
 
@@ -216,7 +209,7 @@ int main(int argc, char** argv) {
     else if (const std::string problem = morvex::ThreadCountProblem(); !problem.empty())
       std::cerr << "morvex-fit: " << problem << '\n';
     fit.channel = *morvex::ParseChannel(fit_channel);
-    const std::string optimizer = Lower(fit_optimizer);
+    const std::string optimizer = morvex::AsciiLower(fit_optimizer);
     if (optimizer == "de" || optimizer == "de+tr")
       fit.optimizer = morvex::TOptimizerChoice::kDifferentialEvolution;
     else if (optimizer == "tr")
@@ -224,7 +217,7 @@ int main(int argc, char** argv) {
     else
       fit.optimizer = morvex::TOptimizerChoice::kLevenbergMarquardt;
     fit.polish_with_trust_region = optimizer == "de+tr";
-    fit.estimate_start = Lower(fit_start) == "estimate";
+    fit.estimate_start = morvex::AsciiLower(fit_start) == "estimate";
     fit.executable_dir = exe_dir;
     if (!fit_coefficients.empty()) fit.coefficients_path = fit_coefficients;
     if (!fit_settings.empty()) fit.settings_path = fit_settings;

@@ -11,17 +11,10 @@ namespace {
 constexpr std::array<std::string_view, 10> kFlipped = {"PKy1", "PVy1", "PVy2", "PVy3",  "PVy4",
                                                        "QBz10", "QDz6", "QDz7", "QDz8", "QDz9"};
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 }  // namespace
 
 std::optional<TSignConvention> ParseSignConvention(std::string_view text) {
-  const std::string lower = Lower(text);
+  const std::string lower = AsciiLower(text);
   if (lower == "iso") return TSignConvention::kIso;
   if (lower == "positive-stiffness") return TSignConvention::kPositiveStiffness;
   return std::nullopt;

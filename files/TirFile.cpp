@@ -23,13 +23,6 @@ namespace {
 
 // ------------------------------------------------------------ small helpers
 
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
 std::string_view Trim(std::string_view text) {
@@ -57,11 +50,11 @@ TTirPlace PlaceOf(const TCoefficientInfo& info) {
   if (info.name == "R0") return {"DIMENSION", "UNLOADED_RADIUS"};
   switch (info.group) {
     case TCoefficientGroup::kLateral:
-      return {"LATERAL_COEFFICIENTS", Upper(info.name)};
+      return {"LATERAL_COEFFICIENTS", AsciiUpper(info.name)};
     case TCoefficientGroup::kLongitudinal:
-      return {"LONGITUDINAL_COEFFICIENTS", Upper(info.name)};
+      return {"LONGITUDINAL_COEFFICIENTS", AsciiUpper(info.name)};
     default:
-      return {"ALIGNING_COEFFICIENTS", Upper(info.name)};
+      return {"ALIGNING_COEFFICIENTS", AsciiUpper(info.name)};
   }
 }
 
@@ -90,7 +83,7 @@ TTirLine ParseTirLine(const std::string& text, std::string& section) {
   }
   if (trimmed.front() == '[') {
     const size_t close = trimmed.find(']');
-    section = Upper(Trim(trimmed.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
+    section = AsciiUpper(Trim(trimmed.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
     line.kind = TTirLine::kSection;
     line.section = section;
     return line;
@@ -99,7 +92,7 @@ TTirLine ParseTirLine(const std::string& text, std::string& section) {
   if (IsTableSection(section)) return line;
   const size_t equals = text.find('=');
   if (equals == std::string::npos) return line;
-  line.key = Upper(Trim(std::string_view(text).substr(0, equals)));
+  line.key = AsciiUpper(Trim(std::string_view(text).substr(0, equals)));
   if (line.key.empty()) return line;
   line.kind = TTirLine::kKey;
   size_t begin = equals + 1;
@@ -192,7 +185,7 @@ TTirVersion VersionOf(const TTirKeys& keys, const std::string& path, std::vector
   }
   const TTirValue* format = keys.Find("MODEL", "PROPERTY_FILE_FORMAT");
   if (format && !format->text.empty()) {
-    const std::string name = Upper(format->text);
+    const std::string name = AsciiUpper(format->text);
     if (name == "PAC2002" || name == "MF_05" || name == "MF_5.2" || name == "MF5.2") return TTirVersion::kMF52;
     throw Exception("PROPERTY_FILE_FORMAT = '" + format->text + "' in " + Where(path, format) +
                     ": Morvex reads PAC2002 (Magic Formula 5.2) and MF 6.1/6.2 property files");
@@ -231,7 +224,7 @@ double UnitFactor(const TTirKeys& keys, const char* key, std::span<const TUnit> 
                   const char* what) {
   const TTirValue* value = keys.Find("UNITS", key);
   if (!value || Trim(value->text).empty()) return 1.0;  // missing or empty: the SI default
-  const std::string name = Upper(Trim(value->text));
+  const std::string name = AsciiUpper(Trim(value->text));
   for (const TUnit& unit : units)
     if (name == unit.name) return unit.factor;
   throw Exception(std::string(key) + " = '" + value->text + "' in [UNITS] of " + Where(path, value) +
@@ -362,7 +355,7 @@ std::string MF6Note(const TTirKeys& keys, const std::string& path) {
 
 bool EndsWithTir(const std::string& path) {
   if (path.size() < 4) return false;
-  return Upper(path.substr(path.size() - 4)) == ".TIR";
+  return AsciiUpper(path.substr(path.size() - 4)) == ".TIR";
 }
 
 std::string DateNow() {
@@ -550,9 +543,7 @@ std::string KeyLineText(const std::string& key, const std::string& value, const 
 }
 
 std::string SeparatorLine(const std::string& section) {
-  std::string name = section;
-  for (char& c : name)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const std::string name = AsciiLower(section);
   std::string line = "$";
   const size_t dashes = name.size() < 70 ? 70 - name.size() : 4;
   line += std::string(dashes, '-') + name;
@@ -640,7 +631,7 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
       throw Exception("Folding the scaling factors of " + path + " into " + name +
                       " gives a number beyond the double range");
   if (version == TTirVersion::kMF6) result.notes.push_back(MF6Note(keys, path));
-  if (const TTirValue* side = keys.Find("MODEL", "TYRESIDE"); side && Upper(side->text) == "RIGHT")
+  if (const TTirValue* side = keys.Find("MODEL", "TYRESIDE"); side && AsciiUpper(side->text) == "RIGHT")
     result.notes.push_back("TYRESIDE = 'RIGHT' in " + Where(path, side) +
                            ": the coefficients describe the tire as measured on the right side; they were "
                            "taken as they are, not mirrored.");
@@ -657,7 +648,7 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
     for (auto& [name, value] : values)
       if (SignFactor(name) < 0) {
         value = -value;
-        flipped.push_back(Upper(name));
+        flipped.push_back(AsciiUpper(name));
       }
   }
   std::string convention_note = "Sign convention of the imported set: " + DescribeSignConvention(result.convention);
@@ -712,7 +703,7 @@ std::vector<std::string> HeaderLines(const TTirExportOptions& options, TSignConv
   else
     for (const std::string& fit : info.fits) add("fit: " + fit);
   std::vector<std::string> flipped;
-  for (std::string_view name : SignFlippedCoefficients()) flipped.push_back(Upper(name));
+  for (std::string_view name : SignFlippedCoefficients()) flipped.push_back(AsciiUpper(name));
   add(convention == TSignConvention::kIso
           ? "sign convention: ISO (TYDEX W-axis); the set was in ISO and is written as it is"
           : "sign convention: ISO (TYDEX W-axis); the set was in the positive-stiffness convention and was "
@@ -861,7 +852,7 @@ TTirExportResult ExportTir(const TCoefficientSet& set, const std::string& path, 
                      "; the file is ISO";
   if (result.convention == TSignConvention::kPositiveStiffness) {
     std::vector<std::string> flipped;
-    for (std::string_view name : SignFlippedCoefficients()) flipped.push_back(Upper(name));
+    for (std::string_view name : SignFlippedCoefficients()) flipped.push_back(AsciiUpper(name));
     note += ", so " + Join(flipped, ", ") + " were negated.";
   } else {
     note += " as well, so no sign was changed.";

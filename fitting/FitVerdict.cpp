@@ -193,8 +193,7 @@ TFitVerdict JudgeFit(const TFitOutcome& outcome, const TCoefficientSet& set, con
     }
     const double margin = 1e-3 * std::max(hi - lo, 1e-12);
     if (value <= lo + margin || value >= hi - margin) {
-      std::string stem;
-      for (char ch : outcome.fitted[k]) stem += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      const std::string stem = AsciiUpper(outcome.fitted[k]);
       Add(verdict, "at-bound",
           outcome.fitted[k] + " ended at " + Num(value) + ", at or beyond an edge of its search interval [" + Num(lo) +
               ", " + Num(hi) + "]: the best value may lie outside it",

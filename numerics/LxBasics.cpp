@@ -13,6 +13,30 @@
 namespace morvex {
 
 namespace {
+char AsciiUpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiLowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+std::string AsciiUpper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiUpperChar(c);
+  return out;
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiLowerChar(c);
+  return out;
+}
+
+bool SameAsciiText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiUpperChar(a[i]) != AsciiUpperChar(b[i])) return false;
+  return true;
+}
+
+namespace {
 
 char g_decimal_separator = '.';
 char g_thousand_separator = ',';

@@ -25,6 +25,15 @@
 
 namespace morvex {
 
+// ------------------------------------------------------------------ plain text
+
+// `text` with the ASCII letters in upper or lower case; every other byte
+// (UTF-8 included) unchanged, whatever the locale.
+std::string AsciiUpper(std::string_view text);
+std::string AsciiLower(std::string_view text);
+// `a` equals `b` when ASCII letters are compared without regard to case.
+bool SameAsciiText(std::string_view a, std::string_view b);
+
 // ---------------------------------------------------------------- number text
 
 // The decimal separator used by every conversion below ('.' or ',', say).

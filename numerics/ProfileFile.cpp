@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "numerics/LxBasics.h"
+
 namespace morvex {
 
 namespace {
@@ -24,17 +26,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r')) text.remove_suffix(1);
   return text;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // What one line of a profile file is.
@@ -119,7 +110,7 @@ void StoreEntry(TTextFile& file, const TProfileEntry& entry) {
   if (!entry.section.empty()) {
     for (; i < lines.size(); ++i) {
       const TParsedLine parsed = ParseLine(lines[i].text);
-      if (parsed.kind == TParsedLine::kSection && SameName(parsed.name, entry.section)) {
+      if (parsed.kind == TParsedLine::kSection && SameAsciiText(parsed.name, entry.section)) {
         in_section = true;
         ++i;
         break;
@@ -139,7 +130,7 @@ void StoreEntry(TTextFile& file, const TProfileEntry& entry) {
   for (; i < lines.size(); ++i) {
     const TParsedLine parsed = ParseLine(lines[i].text);
     if (parsed.kind == TParsedLine::kSection) break;
-    if (parsed.kind == TParsedLine::kKey && SameName(parsed.name, entry.key)) {
+    if (parsed.kind == TParsedLine::kKey && SameAsciiText(parsed.name, entry.key)) {
       lines[i].text = line;  // the line keeps its own line end
       return;
     }
@@ -281,13 +272,13 @@ std::optional<std::string> TProfileReader::Get(std::string_view section, std::st
   size_t index = 0;
   bool found = section.empty();
   for (size_t i = 1; !found && i < sections_.size(); ++i)
-    if (SameName(sections_[i], section)) {
+    if (SameAsciiText(sections_[i], section)) {
       index = i;
       found = true;
     }
   if (!found) return std::nullopt;
   for (const TEntry& entry : entries_)
-    if (entry.section == index && SameName(entry.key, key)) return entry.value;
+    if (entry.section == index && SameAsciiText(entry.key, key)) return entry.value;
   return std::nullopt;
 }
 

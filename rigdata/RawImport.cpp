@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 
+#include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "tiredata/TireDataFile.h"
 
@@ -46,20 +47,13 @@ std::string Fmt(double value, int decimals) {
   return text;
 }
 
-std::string Upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return u;
-}
-
 size_t RoleIndex(TRunRole role) { return static_cast<size_t>(role); }
 
 // The column of `header` named `name` (any case), or -1.
 long FindColumn(const TRunHeader& header, std::string_view name) {
-  const std::string wanted = Upper(name);
+  const std::string wanted = AsciiUpper(name);
   for (size_t k = 0; k < header.columns.size(); ++k)
-    if (Upper(header.columns[k].name) == wanted) return static_cast<long>(k);
+    if (AsciiUpper(header.columns[k].name) == wanted) return static_cast<long>(k);
   return -1;
 }
 
@@ -891,9 +885,9 @@ void ApplyFilterText(TRawImportOptions& o, std::string_view text) {
     const size_t eq = item.find('=');
     if (eq == std::string_view::npos)
       throw Exception("The filter '" + std::string(item) + "' needs the form key=value");
-    const std::string key = Upper(item.substr(0, eq));
+    const std::string key = AsciiUpper(item.substr(0, eq));
     const std::string_view text_value = item.substr(eq + 1);
-    const std::string upper_value = Upper(text_value);
+    const std::string upper_value = AsciiUpper(text_value);
     if ((key == "PRESSURE" || key == "SPEED") && (upper_value == "OFF" || upper_value == "AUTO")) {
       bool& on = key == "PRESSURE" ? o.pressure_window : o.speed_window;
       double& setpoint = key == "PRESSURE" ? o.pressure_setpoint : o.speed_setpoint;

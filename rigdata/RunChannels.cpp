@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "numerics/LxBasics.h"
+
 namespace morvex {
 
 namespace {
@@ -23,15 +25,6 @@ const TRunRoleInfo kRoles[kRunRoleCount] = {
     {TRunRole::kSpeed, "speed", "speed", "V LONGVEL", TQuantity::kSpeed, "km/h"},
 };
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
 // `unit` without blanks, '.', '*' and '·' joining its parts, in lower case:
 // "N-m", "N.m", "N*m", "N m" and "Nm" all read "nm".
 std::string Squeezed(std::string_view unit) {
@@ -44,9 +37,9 @@ std::string Squeezed(std::string_view unit) {
       ++i;
       continue;
     }
-    s += Lower(c);
+    s += c;
   }
-  return s;
+  return AsciiLower(s);
 }
 
 struct TUnit {
@@ -93,7 +86,7 @@ const TRunRoleInfo& RoleInfo(TRunRole role) { return kRoles[static_cast<size_t>(
 
 std::optional<TRunRole> RoleByKey(std::string_view key) {
   for (const TRunRoleInfo& info : kRoles)
-    if (SameText(info.key, key)) return info.role;
+    if (SameAsciiText(info.key, key)) return info.role;
   return std::nullopt;
 }
 
@@ -102,7 +95,7 @@ bool IsKnownChannelName(std::string_view name) {
     std::string_view rest = info.aliases;
     while (!rest.empty()) {
       const size_t blank = rest.find(' ');
-      if (SameText(rest.substr(0, blank), name)) return true;
+      if (SameAsciiText(rest.substr(0, blank), name)) return true;
       rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
     }
   }
@@ -173,8 +166,8 @@ std::string_view RunConventionName(TRunConvention convention) {
 std::optional<TRunConvention> RunConventionByKey(std::string_view key) {
   for (TRunConvention c : {TRunConvention::kAuto, TRunConvention::kSae, TRunConvention::kIso,
                             TRunConvention::kMorvex})
-    if (SameText(RunConventionKey(c), key)) return c;
-  if (SameText(key, "tydex")) return TRunConvention::kIso;
+    if (SameAsciiText(RunConventionKey(c), key)) return c;
+  if (SameAsciiText(key, "tydex")) return TRunConvention::kIso;
   return std::nullopt;
 }
 

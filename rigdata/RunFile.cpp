@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "rigdata/RunChannels.h"
 
@@ -113,13 +114,7 @@ size_t ForEachField(std::string_view line, TRunDelimiter delimiter, Visit&& visi
 enum class TNumber { kValue, kMissing, kBad };
 
 bool SameToken(std::string_view a, std::string_view lower) {
-  if (a.size() != lower.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char c = a[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[i]) return false;
-  }
-  return true;
+  return SameAsciiText(a, lower);
 }
 
 // Plain decimals (a sign, at most 19 digits with one decimal separator, no

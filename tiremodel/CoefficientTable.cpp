@@ -4,6 +4,8 @@
 #include <unordered_map>
 #include <string>
 
+#include "numerics/LxBasics.h"
+
 namespace morvex {
 
 namespace {
@@ -154,24 +156,13 @@ constexpr std::string_view kFileOrder[] = {
     "QDz4", "QDz6", "QDz7", "QDz8", "QDz9", "QEz1", "QEz2",  "QEz3", "QEz4", "QEz5",
     "QHz1", "QHz2", "QHz3", "QHz4", "QCz1"};
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::span<const TCoefficientInfo, kCoefficientCount> Coefficients() { return kTable; }
 
 int FindCoefficient(std::string_view name) {
   for (int i = 0; i < kCoefficientCount; ++i)
-    if (SameText(kTable[static_cast<size_t>(i)].name, name)) return i;
+    if (SameAsciiText(kTable[static_cast<size_t>(i)].name, name)) return i;
   return -1;
 }
 

@@ -27,19 +27,13 @@ std::map<TFitChannel, TRecordedFit>& RecordedFits() {
   return fits;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 enum class TFileType { kCoefficientFile, kPropertyFile };
 
 // The type by the extension, else by the selected filter; `path` gets
 // ".tir" when the property-file filter chose the type of a name without
 // extension.
 TFileType TypeOf(std::string& path, const std::string& selected_filter, bool saving) {
-  const std::string extension = Lower(std::filesystem::path(path).extension().string());
+  const std::string extension = AsciiLower(std::filesystem::path(path).extension().string());
   if (extension == ".tir") return TFileType::kPropertyFile;
   if (extension == ".txt" || extension == ".text") return TFileType::kCoefficientFile;
   if (selected_filter.find("*.tir") == std::string::npos) return TFileType::kCoefficientFile;
