@@ -41,14 +41,11 @@
 #include "ui/Unit1.h"
 #include "ui/Unit3.h"
 #include "ui/tests/UiTests.h"
+#include "ui/tests/WindowFixture.h"
 
 namespace morvex::test {
 
 namespace {
-
-const QString kDataDir = QStringLiteral(MORVEX_TEST_DATA_DIR);
-
-std::string DataFile(const char* name) { return QDir(kDataDir).filePath(QLatin1String(name)).toStdString(); }
 
 // Records the Show and Hide events of the watched widgets, in order.
 class VisibilityLog : public QObject {
@@ -98,27 +95,10 @@ bool IsGeneralFormat(const QString& text) {
 
 }  // namespace
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject, TWindowFixture {
   Q_OBJECT
 
   ScriptedDialogs dialogs_;
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TForm1> form_;
-  std::unique_ptr<TPopcalcul> wait_;
-
-  template <class T = QWidget>
-  T* Find(const char* name) const {
-    T* widget = form_->findChild<T*>(QLatin1String(name));
-    if (widget == nullptr) qFatal("no control %s", name);
-    return widget;
-  }
-  QLineEdit* Edit(std::string_view coefficient) const {
-    return Find<QLineEdit>(std::string(Coefficient(coefficient).edit).c_str());
-  }
-  QCheckBox* Box(std::string_view coefficient) const {
-    return Find<QCheckBox>(std::string(Coefficient(coefficient).check_box).c_str());
-  }
-  void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton); }
   void Load(const char* file) {
     dialogs_.answers.push_back(DataFile(file));
     Click("Button2");
@@ -157,21 +137,11 @@ class TestMainWindow : public QObject {
  private slots:
   void init() {
     dialogs_ = ScriptedDialogs();
-    SetDialogs(&dialogs_);
-    dir_ = std::make_unique<QTemporaryDir>();
-    for (const char* name : {"configuration.ini", "param_fm_ini.ini"})
-      QVERIFY(QFile::copy(QDir(kDataDir).filePath(QLatin1String(name)), dir_->filePath(QLatin1String(name))));
-    form_ = std::make_unique<TForm1>(dir_->path());
-    wait_ = std::make_unique<TPopcalcul>();
-    form_->SetWaitScreen(wait_.get());
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QVERIFY(OpenWindow(dialogs_));
   }
 
   void cleanup() {
-    form_.reset();
-    wait_.reset();
-    SetDialogs(nullptr);
+    CloseWindow();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 

@@ -22,23 +22,20 @@
 #include "ui/RunImportDialog.h"
 #include "ui/Unit1.h"
 #include "ui/tests/UiTests.h"
+#include "ui/tests/WindowFixture.h"
 
 namespace morvex::test {
 
 namespace {
 
-const QString kDataDir = QStringLiteral(MORVEX_TEST_DATA_DIR);
 const std::string kExampleRun = std::string(MORVEX_TEST_DATA_DIR) + "/../../../examples/run.dat";
 
 }  // namespace
 
-class TestRunImport : public QObject {
+class TestRunImport : public QObject, TWindowFixture {
   Q_OBJECT
 
   ScriptedDialogs dialogs_;
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TForm1> form_;
-
   // Clicks `button` of the import dialog once it is shown modally.
   void AnswerDialog(const char* button, QString* report = nullptr) {
     QTimer::singleShot(0, [button, report] {
@@ -58,19 +55,10 @@ class TestRunImport : public QObject {
  private slots:
   void init() {
     dialogs_ = ScriptedDialogs();
-    SetDialogs(&dialogs_);
-    dir_ = std::make_unique<QTemporaryDir>();
-    for (const char* name : {"configuration.ini", "param_fm_ini.ini"})
-      QVERIFY(QFile::copy(QDir(kDataDir).filePath(QLatin1String(name)), dir_->filePath(QLatin1String(name))));
-    form_ = std::make_unique<TForm1>(dir_->path());
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QVERIFY(OpenWindow(dialogs_, false));
   }
 
-  void cleanup() {
-    form_.reset();
-    SetDialogs(nullptr);
-  }
+  void cleanup() { CloseWindow(); }
 
   void dialogShowsReportAdviceAndPreview() {
     TMemoryCoefficientSet set;

@@ -19,6 +19,7 @@
 #include "ui/TirChoices.h"
 #include "ui/Unit1.h"
 #include "ui/tests/UiTests.h"
+#include "ui/tests/WindowFixture.h"
 
 namespace morvex::test {
 
@@ -65,40 +66,19 @@ std::string ReadText(const QString& path) {
 
 }  // namespace
 
-class TestTirChoices : public QObject {
+class TestTirChoices : public QObject, TWindowFixture {
   Q_OBJECT
 
   TypedDialogs dialogs_;
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TForm1> form_;
-  std::unique_ptr<TPopcalcul> wait_;
-
-  QLineEdit* Edit(std::string_view name) const {
-    return form_->findChild<QLineEdit*>(QString::fromLatin1(std::string(Coefficient(name).edit).c_str()));
-  }
-  void Click(const char* name) {
-    QTest::mouseClick(form_->findChild<QPushButton*>(QLatin1String(name)), Qt::LeftButton);
-  }
 
  private slots:
   void init() {
     dialogs_ = TypedDialogs();
-    SetDialogs(&dialogs_);
     ClearRecordedFits();
-    dir_ = std::make_unique<QTemporaryDir>();
-    const QString data = QStringLiteral(MORVEX_TEST_DATA_DIR);
-    for (const char* name : {"configuration.ini", "param_fm_ini.ini"})
-      QVERIFY(QFile::copy(QDir(data).filePath(QLatin1String(name)), dir_->filePath(QLatin1String(name))));
-    form_ = std::make_unique<TForm1>(dir_->path());
-    wait_ = std::make_unique<TPopcalcul>();
-    form_->SetWaitScreen(wait_.get());
+    QVERIFY(OpenWindow(dialogs_, true, false));
   }
 
-  void cleanup() {
-    form_.reset();
-    wait_.reset();
-    SetDialogs(nullptr);
-  }
+  void cleanup() { CloseWindow(); }
 
   void exportByFilterThenImportByExtension() {
     const QString pky1 = Edit("PKy1")->text();
