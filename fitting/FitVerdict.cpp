@@ -253,6 +253,36 @@ TFitVerdict JudgeFit(const TFitOutcome& outcome, const TCoefficientSet& set, con
     Add(verdict, "slope-sign", text + " on " + std::to_string(opposite) + " of " + std::to_string(judged) + " curves",
         channel == TFitChannel::kAligning ? "fit the lateral force first, then " + try_estimate : try_estimate);
   }
+
+  // The peak factor D of the forces.  D and B = K / (C D) can change sign
+  // together without changing a single value of the curve, so a fit can end
+  // on that mirror image and match the data as well as the tire does; but a
+  // real tire's peak factor is positive in either sign convention (the
+  // stiffness carries the curve's sign), and a negative one breaks every use
+  // of the set beyond this curve, the aligning moment's By Cy among them.
+  if (channel != TFitChannel::kAligning) {
+    const bool lateral = channel == TFitChannel::kLateral;
+    const char* d1 = lateral ? "PDy1" : "PDx1";
+    const char* d2 = lateral ? "PDy2" : "PDx2";
+    try {
+      const double fz0 = set.Value("Fz0"), p1 = set.Value(d1), p2 = set.Value(d2);
+      size_t judged = 0, negative = 0;
+      for (const TMeasuredCurve& curve : curves) {
+        const double d = p1 + p2 * ((curve.fz - fz0) / fz0);
+        if (!std::isfinite(d)) continue;
+        ++judged;
+        if (d < 0) ++negative;
+      }
+      if (judged > 0 && 2 * negative > judged)
+        Add(verdict, "peak-sign",
+            std::string("the peak factor D (") + d1 + " " + Num(p1) + ", " + d2 + " " + Num(p2) + ") is negative on " +
+                std::to_string(negative) + " of " + std::to_string(judged) +
+                " curves: the curves are the mirror image of a tire's, whose peak factor is positive",
+            std::string("negate ") + d1 + " and " + d2 + " (the curves stay the same) and fit again, or " +
+                try_estimate);
+    } catch (const std::exception&) {
+    }
+  }
   return verdict;
 }
 

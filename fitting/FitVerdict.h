@@ -35,7 +35,11 @@
 //                        on most points of a curve;
 //   - slope-sign         the model's slope at zero slip has the opposite
 //                        sign to the data's on most curves (a cornering
-//                        stiffness of the wrong sign).
+//                        stiffness of the wrong sign);
+//   - peak-sign          the peak factor D of the lateral or longitudinal
+//                        force is negative on most curves: the mirror image
+//                        of a tire (D and B negated together), which fits the
+//                        curves equally well but holds no real tire.
 #pragma once
 
 #include "fitting/FitCommands.h"

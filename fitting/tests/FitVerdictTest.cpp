@@ -81,6 +81,22 @@ TEST_F(IsoLateral, SlopeOfTheWrongSignIsNamedWithTheCoefficient) {
       << reason->text;
 }
 
+// D and B negated together give the same curves: a perfect fit whose set
+// holds no real tire, which the verdict must not call good.
+TEST_F(IsoLateral, MirrorImageWithANegativePeakFactorIsNamed) {
+  TMemoryCoefficientSet set = truth;
+  set.SetText("PDy1", FloatToStr(-truth.Value("PDy1")));
+  set.SetText("PDy2", FloatToStr(-truth.Value("PDy2")));
+  const double mirrored = static_cast<double>(ChannelCost(TFitChannel::kLateral, set, data));
+  const double original = static_cast<double>(ChannelCost(TFitChannel::kLateral, truth, data));
+  EXPECT_NEAR(mirrored, original, 1e-9 * original);
+  const TFitOutcome outcome = Judged(set, NAN);
+  ASSERT_TRUE(Has(outcome.verdict, "peak-sign")) << VerdictLine(outcome.verdict);
+  EXPECT_EQ(VerdictLine(outcome.verdict), "poor reason=peak-sign");
+  EXPECT_NE(outcome.verdict.reasons.back().advice.find("negate PDy1 and PDy2"), std::string::npos);
+  EXPECT_FALSE(Judged(truth, NAN).verdict.poor) << VerdictLine(Judged(truth, NAN).verdict);
+}
+
 TEST_F(IsoLateral, StartValuesWrittenBackUnchangedArePoor) {
   // A fitter that could not move from a bad start: final cost = start cost.
   TMemoryCoefficientSet set = truth;
