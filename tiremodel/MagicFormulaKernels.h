@@ -226,9 +226,21 @@ struct LongitudinalLoadTermsT {
 };
 using LongitudinalLoadTerms = LongitudinalLoadTermsT<double>;
 
+// The longitudinal slip stiffness Kx = Fz*(PKx1 + PKx2*dfz)*e^(PKx3*dfz).
+// The exponent is tested before any exponential is taken: from 10000 up the
+// fixed e^4 stands in; below it the exponential is used as it is and may
+// overflow.
+template <class C, class T = ScalarOf<C>>
+T LongitudinalStiffness(const C& c, double fz, const T& dfz) {
+  using std::exp;
+  const T exponent = c.PKx3 * dfz;
+  const T growth = exponent >= kExpLimit ? T(kExp4) : exp(exponent);
+  return fz * (c.PKx1 + c.PKx2 * dfz) * growth;
+}
+
 template <class C, class T = ScalarOf<C>>
 LongitudinalLoadTermsT<T> LongitudinalLoad(const C& c, double gamma, double fz) {
-  using std::abs, std::exp;
+  using std::abs;
   LongitudinalLoadTermsT<T> t;
   const T dfz = LoadChange(fz, c.Fz0, true);
   t.SHx = c.PHx1 + c.PHx2 * dfz;
@@ -237,12 +249,7 @@ LongitudinalLoadTermsT<T> LongitudinalLoad(const C& c, double gamma, double fz) 
   t.Dx = fz * (c.PDx1 + c.PDx2 * dfz) * (1.0 - c.PDx3 * (gamma * gamma));
   t.e_base = c.PEx1 + c.PEx2 * dfz + c.PEx3 * (dfz * dfz);
   t.PEx4 = c.PEx4;
-  // The exponent is tested before any exponential is taken: from 10000 up
-  // the fixed e^4 stands in; below it the exponential is used as it is and
-  // may overflow.
-  const T exponent = c.PKx3 * dfz;
-  const T growth = exponent >= kExpLimit ? T(kExp4) : exp(exponent);
-  const T kx = fz * (c.PKx1 + c.PKx2 * dfz) * growth;
+  const T kx = LongitudinalStiffness(c, fz, dfz);
   t.Bx = (abs(t.Cx) <= kTiny || abs(t.Dx) <= kTiny) ? T(kStiffCap) : kx / t.Cx / t.Dx;
   return t;
 }
