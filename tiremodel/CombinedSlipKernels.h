@@ -58,6 +58,8 @@
 
 #include <cmath>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "tiremodel/MagicFormulaKernels.h"
 
@@ -112,6 +114,16 @@ inline double TCombinedCoefficients::*CombinedMember(std::string_view key) {
 
 namespace mf {
 
+// The scalar type of a combined coefficient struct.
+template <class CC>
+using CombinedScalarOf = std::remove_cvref_t<decltype(std::declval<CC>().RBX1)>;
+
+// The scalar of an expression mixing scalars A and B: double with double,
+// the automatic-differentiation number as soon as either is one (the fit of
+// the combined coefficients keeps the pure-slip ones fixed in double).
+template <class A, class B>
+using MixedScalar = std::remove_cvref_t<decltype(std::declval<A>() * std::declval<B>())>;
+
 // cos(C*atan(B*x - E*(B*x - atan(B*x)))), the shape of both weights.
 template <class T, class X>
 T CosineShape(const T& b, const T& c, const T& e, const X& x) {
@@ -121,36 +133,36 @@ T CosineShape(const T& b, const T& c, const T& e, const X& x) {
 }
 
 // Gxa, the share of the pure-slip Fx left at slip angle `alpha`.
-template <class CC, class T = ScalarOf<CC>>
-T LongitudinalWeight(const CC& cc, const T& dfz, double alpha, double kappa) {
+template <class CC, class D, class R = MixedScalar<CombinedScalarOf<CC>, D>>
+R LongitudinalWeight(const CC& cc, const D& dfz, double alpha, double kappa) {
   using std::atan, std::cos;
-  const T shift = cc.RHX1;
-  const T alpha_s = alpha + shift;
-  const T b = cc.RBX1 * cos(atan(cc.RBX2 * kappa));
-  const T c = cc.RCX1;
-  const T e = ClampCurvature<T>(cc.REX1 + cc.REX2 * dfz);
+  const R shift = R(cc.RHX1);
+  const R alpha_s = alpha + shift;
+  const R b = R(cc.RBX1 * cos(atan(cc.RBX2 * kappa)));
+  const R c = R(cc.RCX1);
+  const R e = ClampCurvature<R>(cc.REX1 + cc.REX2 * dfz);
   return CosineShape(b, c, e, alpha_s) / CosineShape(b, c, e, shift);
 }
 
 // Gyk, the share of the pure-slip Fy left at slip ratio `kappa`.
-template <class CC, class T = ScalarOf<CC>>
-T LateralWeight(const CC& cc, const T& dfz, double alpha, double kappa) {
+template <class CC, class D, class R = MixedScalar<CombinedScalarOf<CC>, D>>
+R LateralWeight(const CC& cc, const D& dfz, double alpha, double kappa) {
   using std::atan, std::cos;
-  const T shift = cc.RHY1 + cc.RHY2 * dfz;
-  const T kappa_s = kappa + shift;
-  const T b = cc.RBY1 * cos(atan(cc.RBY2 * (alpha - cc.RBY3)));
-  const T c = cc.RCY1;
-  const T e = ClampCurvature<T>(cc.REY1 + cc.REY2 * dfz);
+  const R shift = cc.RHY1 + cc.RHY2 * dfz;
+  const R kappa_s = kappa + shift;
+  const R b = R(cc.RBY1 * cos(atan(cc.RBY2 * (alpha - cc.RBY3))));
+  const R c = R(cc.RCY1);
+  const R e = ClampCurvature<R>(cc.REY1 + cc.REY2 * dfz);
   return CosineShape(b, c, e, kappa_s) / CosineShape(b, c, e, shift);
 }
 
 // SVyk, the lateral force that the slip ratio induces; `dy` is the pure-slip
 // peak factor Dy = mu_y*Fz.
-template <class CC, class T = ScalarOf<CC>>
-T KappaInducedLateralForce(const CC& cc, const T& dy, const T& dfz, double gamma, double alpha,
+template <class CC, class D, class R = MixedScalar<CombinedScalarOf<CC>, D>>
+R KappaInducedLateralForce(const CC& cc, const D& dy, const D& dfz, double gamma, double alpha,
                            double kappa) {
   using std::atan, std::cos, std::sin;
-  const T peak = dy * (cc.RVY1 + cc.RVY2 * dfz + cc.RVY3 * gamma) * cos(atan(cc.RVY4 * alpha));
+  const R peak = dy * (cc.RVY1 + cc.RVY2 * dfz + cc.RVY3 * gamma) * cos(atan(cc.RVY4 * alpha));
   return peak * sin(cc.RVY5 * atan(cc.RVY6 * kappa));
 }
 
@@ -167,16 +179,16 @@ T EquivalentSlipAngle(const T& shifted, const T& ratio, double kappa) {
 }
 
 // Mx from the lateral force `fy` at camber `gamma` (radians).
-template <class CC, class T = ScalarOf<CC>, class F>
-T OverturningMoment(const CC& cc, double r0, const T& fz0, double gamma, double fz, const F& fy) {
+template <class CC, class D, class F>
+auto OverturningMoment(const CC& cc, double r0, const D& fz0, double gamma, double fz, const F& fy) {
   return r0 * fz * (cc.QSX1 - cc.QSX2 * gamma + cc.QSX3 * fy / fz0);
 }
 
 // My from the longitudinal force `fx` at forward speed `vx`; `longvl` is the
 // property file's measurement speed LONGVL.
-template <class CC, class T = ScalarOf<CC>, class F>
-T RollingResistanceMoment(const CC& cc, double r0, const T& fz0, double fz, const F& fx, double vx,
-                          double longvl) {
+template <class CC, class D, class F>
+auto RollingResistanceMoment(const CC& cc, double r0, const D& fz0, double fz, const F& fx, double vx,
+                             double longvl) {
   const double speed = vx / longvl;
   const double speed2 = speed * speed;
   return -Sgn(vx) * r0 * fz *
@@ -194,7 +206,7 @@ struct CombinedPointT {
 };
 using CombinedPoint = CombinedPointT<double>;
 
-// The load terms of every channel at one camber and load.
+// The load terms of the pure-slip channels at one camber and load.
 template <class T>
 struct CombinedLoadTermsT {
   T fz0;  // the rated load
@@ -223,14 +235,15 @@ CombinedLoadTermsT<T> CombinedLoad(const L& lateral, const A& aligning, const X&
   return t;
 }
 
-// The point at slip angle `alpha` (radians) and slip ratio `kappa`.
-template <class T, class CC>
-CombinedPointT<T> CombinedPointAt(const CombinedLoadTermsT<T>& t, const CC& cc, double alpha,
+// The point at slip angle `alpha` (radians) and slip ratio `kappa`, in the
+// scalar mixing the pure-slip terms' and the combined coefficients'.
+template <class T, class CC, class R = MixedScalar<T, CombinedScalarOf<CC>>>
+CombinedPointT<R> CombinedPointAt(const CombinedLoadTermsT<T>& t, const CC& cc, double alpha,
                                   double kappa) {
   using std::atan, std::cos;
-  CombinedPointT<T> p;
-  p.Fx0 = LongitudinalPoint(t.lon, kappa);
-  p.Fy0 = LateralPoint(t.lat, alpha);
+  CombinedPointT<R> p;
+  p.Fx0 = R(LongitudinalPoint(t.lon, kappa));
+  p.Fy0 = R(LateralPoint(t.lat, alpha));
   p.Gxa = LongitudinalWeight(cc, t.dfz, alpha, kappa);
   p.Gyk = LateralWeight(cc, t.dfz, alpha, kappa);
   p.SVyk = KappaInducedLateralForce(cc, t.lat.Dy, t.dfz, t.gamma, alpha, kappa);
@@ -247,7 +260,7 @@ CombinedPointT<T> CombinedPointAt(const CombinedLoadTermsT<T>& t, const CC& cc, 
   const T b_alpha = a.Bt * alpha_t_eq;
   const T trail = a.Dt * cos(a.Ct * atan(b_alpha - et * (b_alpha - atan(b_alpha)))) * cos_alpha;
   const T residual = a.Dr * cos(atan(a.Br * alpha_r_eq)) * cos_alpha;
-  const T arm = t.r0 * (cc.SSZ1 + cc.SSZ2 * (p.Fy / t.fz0) + (cc.SSZ3 + cc.SSZ4 * t.dfz) * t.gamma);
+  const R arm = t.r0 * (cc.SSZ1 + cc.SSZ2 * (p.Fy / t.fz0) + (cc.SSZ3 + cc.SSZ4 * t.dfz) * t.gamma);
   p.Mz = -trail * (p.Fy - p.SVyk) + residual + arm * p.Fx;
   p.Mx = OverturningMoment(cc, t.r0, t.fz0, t.gamma, t.fz, p.Fy);
   return p;
@@ -262,11 +275,12 @@ struct CombinedAtLoadOf {
   CombinedAtLoadOf(const L& lateral, const A& aligning, const X& longitudinal, const CC& combined,
                    double r0, double camber, double fz)
       : t(CombinedLoad(lateral, aligning, longitudinal, r0, DegToRad(camber), fz)), cc(&combined) {}
-  CombinedPointT<T> operator()(double slip_angle, double kappa) const {
+  auto operator()(double slip_angle, double kappa) const {
     return CombinedPointAt(t, *cc, DegToRad(slip_angle), kappa);
   }
   // My at this load for the combined Fx `fx` at forward speed `vx`.
-  T RollingResistance(const T& fx, double vx, double longvl) const {
+  template <class F>
+  auto RollingResistance(const F& fx, double vx, double longvl) const {
     return RollingResistanceMoment(*cc, t.r0, t.fz0, t.fz, fx, vx, longvl);
   }
 };

@@ -17,75 +17,15 @@
 #include "tiremodel/CombinedSlip.h"
 #include "tiremodel/CombinedSlipKernels.h"
 #include "tiremodel/MagicFormula.h"
+#include "tiremodel/tests/CombinedTires.h"
 
 namespace morvex {
 namespace {
 
-const std::string kDataDir = std::string(MORVEX_SOURCE_DIR) + "/testing/data/combined-slip/";
-
-std::string Upper(std::string s) {
-  for (char& ch : s)
-    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  const size_t a = s.find_first_not_of(" \t\r");
-  const size_t b = s.find_last_not_of(" \t\r");
-  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
-
-// A published tire: every coefficient the combined model reads.
-struct Tire {
-  std::string stem;
-  TLateralCoefficients lat;
-  TAligningCoefficients ali;
-  TLongitudinalCoefficients lon;
-  TCombinedCoefficients comb;
-  double r0 = 0.0;
-  double longvl = 0.0;
-};
-
-// Reads a coefficient file of testing/data/combined-slip ([sections],
-// key=value, ';' comments) and fails the test when a coefficient is missing.
-Tire LoadTire(const std::string& stem) {
-  std::ifstream in(kDataDir + stem + ".txt");
-  EXPECT_TRUE(in) << stem;
-  std::map<std::string, double> values;
-  std::string line;
-  while (std::getline(in, line)) {
-    line = Trim(line);
-    if (line.empty() || line[0] == ';' || line[0] == '[') continue;
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    values[Upper(Trim(line.substr(0, eq)))] = std::stod(line.substr(eq + 1));
-  }
-  auto get = [&](const std::string& name) {
-    const auto it = values.find(Upper(name));
-    EXPECT_NE(it, values.end()) << stem << " lacks " << name;
-    return it == values.end() ? 0.0 : it->second;
-  };
-  Tire t;
-  t.stem = stem;
-#define MORVEX_GET_LAT(name) t.lat.name = get(#name);
-  MORVEX_LATERAL_COEFFICIENTS(MORVEX_GET_LAT)
-#undef MORVEX_GET_LAT
-#define MORVEX_GET_ALI(name) t.ali.name = get(#name);
-  MORVEX_ALIGNING_COEFFICIENTS(MORVEX_GET_ALI)
-#undef MORVEX_GET_ALI
-#define MORVEX_GET_LON(name) t.lon.name = get(#name);
-  MORVEX_LONGITUDINAL_COEFFICIENTS(MORVEX_GET_LON)
-#undef MORVEX_GET_LON
-#define MORVEX_GET_COMB(name) t.comb.*CombinedMember(#name) = get(#name);
-  MORVEX_COMBINED_COEFFICIENTS(MORVEX_GET_COMB)
-#undef MORVEX_GET_COMB
-  t.r0 = get("R0");
-  t.longvl = get("LONGVL");
-  return t;
-}
-
-const std::vector<std::string> kTires = {"car-185-80R14", "military-37x12.5R16.5", "suv-265-70R18",
-                                         "car-245-40R18-opentire"};
+using test::kCombinedDataDir;
+using test::kCombinedTires;
+using test::LoadTire;
+using test::Tire;
 
 TCombinedPoint Eval(const Tire& t, double camber, double fz, double alpha, double kappa,
                     double vx = 16.7) {
@@ -101,7 +41,7 @@ struct RefRow {
 };
 
 std::vector<RefRow> ReadReference() {
-  std::ifstream in(kDataDir + "reference.txt");
+  std::ifstream in(kCombinedDataDir + "reference.txt");
   EXPECT_TRUE(in);
   std::vector<RefRow> rows;
   std::string line;
@@ -126,7 +66,7 @@ std::vector<RefRow> ReadReference() {
 TEST(CombinedSlipReference, AgreesWithIndependentEvaluationOnPublishedTires) {
   const std::vector<RefRow> rows = ReadReference();
   std::map<std::string, Tire> tires;
-  for (const std::string& stem : kTires) tires[stem] = LoadTire(stem);
+  for (const std::string& stem : kCombinedTires) tires[stem] = LoadTire(stem);
   std::map<std::string, size_t> per_tire;
   const char* names[5] = {"Fx", "Fy", "Mz", "Mx", "My"};
   double worst[5] = {0, 0, 0, 0, 0};
@@ -145,7 +85,7 @@ TEST(CombinedSlipReference, AgreesWithIndependentEvaluationOnPublishedTires) {
   }
   // Every tire is there, each with a full grid that spans both signs of
   // slip angle and slip ratio.
-  EXPECT_EQ(per_tire.size(), kTires.size());
+  EXPECT_EQ(per_tire.size(), kCombinedTires.size());
   for (const auto& [stem, n] : per_tire) EXPECT_GE(n, 500u) << stem;
   for (int i = 0; i < 5; ++i) {
     std::ostringstream text;
@@ -159,7 +99,7 @@ TEST(CombinedSlipReference, AgreesWithIndependentEvaluationOnPublishedTires) {
 // the Fx arm moves the aligning moment.
 TEST(CombinedSlipReference, PublishedTiresExerciseEveryCombinedTerm) {
   int with_induced_force = 0;
-  for (const std::string& stem : kTires) {
+  for (const std::string& stem : kCombinedTires) {
     const Tire t = LoadTire(stem);
     const double fz = t.lat.Fz0;
     const TCombinedPoint braking_in_turn = Eval(t, 0.0, fz, 6.0, -0.12);
@@ -182,7 +122,7 @@ TEST(CombinedSlipReference, PublishedTiresExerciseEveryCombinedTerm) {
 // force is; at slip ratio 0 the aligning moment is the pure-slip moment plus
 // the Fx arm, and exactly the pure-slip moment when the arm is 0.
 TEST(CombinedSlipLimits, ZeroSlipGivesThePureSlipChannels) {
-  for (const std::string& stem : kTires) {
+  for (const std::string& stem : kCombinedTires) {
     Tire t = LoadTire(stem);
     for (double camber : {-3.0, 0.0, 2.5}) {
       for (double share : {0.4, 1.0, 1.7}) {
@@ -236,7 +176,7 @@ TEST(CombinedSlipLimits, ZeroCombinedCoefficientsLeaveForcesUnreduced) {
 // each weight stays positive and at most 1/W(shift), its value where the
 // shifted slip is 0.
 TEST(CombinedSlipWeights, StayWithinZeroAndOneOverTheMeasuredRange) {
-  for (const std::string& stem : kTires) {
+  for (const std::string& stem : kCombinedTires) {
     const Tire t = LoadTire(stem);
     TCombinedCoefficients unshifted = t.comb;
     unshifted.RHX1 = unshifted.RHY1 = unshifted.RHY2 = 0.0;
@@ -334,7 +274,7 @@ TEST(CombinedSlipSymmetry, SymmetricTireGivesMirroredForcesAndMoments) {
 // the slip ratio would put the equivalent angles at 0 at zero slip ratio and
 // the moment would jump there).
 TEST(CombinedSlipReadings, AligningMomentIsContinuousThroughZeroSlipRatio) {
-  for (const std::string& stem : kTires) {
+  for (const std::string& stem : kCombinedTires) {
     const Tire t = LoadTire(stem);
     const double fz = t.lat.Fz0;
     for (double alpha : {-5.0, -1.0, 2.0, 6.0}) {
