@@ -51,8 +51,8 @@
 //   - the rated load of s, Mx and My is Fz0 (FNOMIN*LFZO), as in dfz;
 //   - the speed of My is normalised by LONGVL, and My opposes the rolling:
 //     negative for Vx > 0 with QSY1 > 0, zero at standstill.
-// The weights Gxa and Gyk are 1 at alpha = 0 and kappa = 0 respectively and
-// are not clamped: with shape factors above 1 they turn negative far beyond
+// The weight Gxa is exactly 1 at alpha = 0 and Gyk at kappa = 0; both
+// are left unclamped: with shape factors above 1 they turn negative far beyond
 // the usual slip range, as the equations say.
 #pragma once
 
@@ -88,8 +88,8 @@ struct CombinedCoefficientsOf {
 }  // namespace mf
 
 // The 31 combined-slip, overturning and rolling-resistance coefficients, all
-// 0 by default (no reduction would need the weights' slopes; 0 slopes make
-// both weights exactly 1).
+// 0 by default: zero slopes RBX1 and RBY1 make both weights exactly 1, so a
+// set without combined-slip coefficients gives the pure-slip forces.
 using TCombinedCoefficients = mf::CombinedCoefficientsOf<double>;
 
 // The member holding coefficient `key` (property-file spelling, any case),
