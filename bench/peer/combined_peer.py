@@ -201,6 +201,23 @@ def read_table(path):
         return [line.rstrip("\n") for line in f]
 
 
+def table_differences(stored, fresh, rel=1e-12):
+    """The data lines of `stored` that differ from `fresh`: another grid
+    point, or a value further than `rel` (relative, at least of 1) from the
+    fresh one.  Comment lines are skipped; a missing or extra line counts."""
+    stored = [line for line in stored if not line.startswith("#")]
+    fresh = [line for line in fresh if not line.startswith("#")]
+    bad = []
+    for old, new in zip(stored, fresh):
+        a, b = old.split(";"), new.split(";")
+        if a[:6] != b[:6] or len(a) != len(b) or any(
+                abs(float(x) - float(y)) > rel * max(abs(float(y)), 1.0) for x, y in zip(a[6:], b[6:])):
+            bad.append(old)
+    longer = stored if len(stored) > len(fresh) else fresh
+    bad.extend(longer[min(len(stored), len(fresh)):])
+    return bad
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     group = parser.add_mutually_exclusive_group(required=True)
@@ -212,9 +229,11 @@ def main(argv):
         with open(args.write, "w") as f:
             f.write("\n".join(lines) + "\n")
         return 0
-    old = read_table(args.check)
-    if old != lines:
-        print("%s differs from a fresh evaluation" % args.check)
+    bad = table_differences(read_table(args.check), lines)
+    for line in bad[:10]:
+        print("differs: " + line)
+    if bad:
+        print("%s: %d lines differ from a fresh evaluation" % (args.check, len(bad)))
         return 1
     return 0
 

@@ -45,16 +45,18 @@ def pure_channel(name, coefficients, camber, load, slip):
 
 class ReferenceTable(unittest.TestCase):
     def test_table_is_what_the_peer_computes(self):
-        with open(REFERENCE) as f:
-            stored = [line.rstrip("\n") for line in f if not line.startswith("#")]
-        fresh = [line for line in peer.table_lines() if not line.startswith("#")]
-        self.assertEqual(len(stored), len(fresh))
-        for old, new in zip(stored, fresh):
-            a, b = old.split(";"), new.split(";")
-            self.assertEqual(a[:6], b[:6])  # tire and grid point
-            for x, y in zip(a[6:], b[6:]):
-                x, y = float(x), float(y)
-                self.assertLessEqual(abs(x - y), 1e-12 * max(abs(y), 1.0), old)
+        stored = peer.read_table(REFERENCE)
+        self.assertEqual(peer.table_differences(stored, peer.table_lines()), [])
+
+    def test_a_changed_value_or_a_lost_line_is_a_difference(self):
+        fresh = peer.table_lines()
+        data = [i for i, line in enumerate(fresh) if not line.startswith("#")]
+        fields = fresh[data[5]].split(";")
+        fields[8] = repr(float(fields[8]) * (1.0 + 1e-9))  # Mz
+        changed = list(fresh)
+        changed[data[5]] = ";".join(fields)
+        self.assertEqual(peer.table_differences(changed, fresh), [changed[data[5]]])
+        self.assertEqual(len(peer.table_differences(fresh[:-1], fresh)), 1)
 
     def test_every_tire_and_both_signs_of_slip_are_in_the_table(self):
         with open(REFERENCE) as f:
