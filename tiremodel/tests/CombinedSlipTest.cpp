@@ -354,6 +354,33 @@ TEST(CombinedSlipMoments, RollingResistanceOpposesRolling) {
   EXPECT_NEAR(at_double_speed, -t.r0 * fz * (0.02 + 0.002 * 16.0), 1e-12 * fz);
 }
 
+// ------------------------------------------------------------ the keys
+
+// Every key names its own member, in any case, as property files spell them;
+// a key that is not a combined-slip coefficient names none.
+TEST(CombinedSlipKeys, EveryPropertyFileKeyFindsItsOwnMember) {
+  TCombinedCoefficients c;
+  double value = 1.0;
+#define MORVEX_SET(name) c.*CombinedMember(#name) = value++;
+  MORVEX_COMBINED_COEFFICIENTS(MORVEX_SET)
+#undef MORVEX_SET
+  EXPECT_EQ(value, 32.0);
+  double sum = 0.0;  // 1 + 2 + ... + 31 when no two keys share a member
+#define MORVEX_ADD(name) sum += c.name;
+  MORVEX_COMBINED_COEFFICIENTS(MORVEX_ADD)
+#undef MORVEX_ADD
+  EXPECT_EQ(sum, 496.0);
+  EXPECT_EQ(c.RBX1, 1.0);
+  EXPECT_EQ(c.QSY4, 31.0);
+  EXPECT_EQ(&(c.*CombinedMember("ssz2")), &c.SSZ2);
+  EXPECT_EQ(&(c.*CombinedMember("Rvy6")), &c.RVY6);
+  EXPECT_EQ(CombinedMember("RBX3"), nullptr);
+  EXPECT_EQ(CombinedMember("QSX4"), nullptr);
+  EXPECT_EQ(CombinedMember("PKY1"), nullptr);
+  EXPECT_EQ(CombinedMember("RBX"), nullptr);
+  EXPECT_EQ(CombinedMember(""), nullptr);
+}
+
 // ------------------------------------------------------------- guards
 
 // A load of 0 gives all zeros without evaluating anything; a cornering
