@@ -22,9 +22,33 @@ step() {
 
 step "packages" bash scripts/install-deps.sh
 step "build" bash scripts/build.sh
+
+# The sanitizer and fuzz builds compile at low priority while the normal
+# build's tests run, in the time those leave a core idle (valgrind runs on
+# one core, a long test often runs alone, the window's tests wait for
+# timers).  Their output goes to build-asan/build.log and build-fuzz/build.log.
+mkdir -p build-asan build-fuzz
+rm -f build-asan/build.log build-fuzz/build.log
+setsid -w bash -c 'nice -n 10 bash scripts/sanitize.sh --build >build-asan/build.log 2>&1 &&
+                nice -n 10 bash scripts/fuzz.sh --build-only >build-fuzz/build.log 2>&1' &
+background=$!
+trap 'kill -- -"$background" 2>/dev/null || true' EXIT
+finish_background_builds() {
+  if ! wait "$background"; then
+    for log in build-asan/build.log build-fuzz/build.log; do
+      [ -f "$log" ] && { echo "-- end of $log"; tail -40 "$log"; }
+    done
+    echo "test.sh: the sanitizer or fuzz build failed" >&2
+    return 1
+  fi
+  grep -h "built in" build-asan/build.log build-fuzz/build.log || true
+}
+
 step "tests" ctest --test-dir build --output-on-failure -j"$jobs"
 step "1000 fits in one process: no leak, no drift" env MORVEX_LEAK_BUILD=build bash scripts/leak-check.sh
-step "tests under AddressSanitizer and UndefinedBehaviorSanitizer" bash scripts/sanitize.sh
+step "rest of the sanitizer and fuzz builds" finish_background_builds
+trap - EXIT
+step "tests under AddressSanitizer and UndefinedBehaviorSanitizer" bash scripts/sanitize.sh --test
 # A fixed budget per fuzz target keeps the run's length known; longer runs:
 # scripts/fuzz.sh SECONDS.  One target per core at a time.
 step "fuzz targets, 15 s each" bash scripts/fuzz.sh --parallel "$jobs" 15
