@@ -27,13 +27,17 @@ step "build" bash scripts/build.sh
 # build's tests run, in the time those leave a core idle (valgrind runs on
 # one core, a long test often runs alone, the window's tests wait for
 # timers).  Their output goes to build-asan/build.log and build-fuzz/build.log.
+# When the normal tests are done, the builds get the normal priority back
+# (as root; otherwise they stay niced, which costs nothing on a machine of
+# their own).
 mkdir -p build-asan build-fuzz
 rm -f build-asan/build.log build-fuzz/build.log
-setsid -w bash -c 'nice -n 10 bash scripts/sanitize.sh --build >build-asan/build.log 2>&1 &&
-                nice -n 10 bash scripts/fuzz.sh --build-only >build-fuzz/build.log 2>&1' &
+setsid -w nice -n 10 bash -c 'bash scripts/sanitize.sh --build >build-asan/build.log 2>&1 &&
+                              bash scripts/fuzz.sh --build-only >build-fuzz/build.log 2>&1' &
 background=$!
 trap 'kill -- -"$background" 2>/dev/null || true' EXIT
 finish_background_builds() {
+  renice -n 0 -g "$background" >/dev/null 2>&1 || true
   if ! wait "$background"; then
     for log in build-asan/build.log build-fuzz/build.log; do
       [ -f "$log" ] && { echo "-- end of $log"; tail -40 "$log"; }
