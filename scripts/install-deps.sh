@@ -1,25 +1,45 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that Morvex needs to build, test and run.
+# Installs the Debian 12 packages that Morvex needs.  The one list of
+# packages is here, in three groups:
+#
+#   scripts/install-deps.sh --run     build and run the programs (scripts/run.sh)
+#   scripts/install-deps.sh [--test]  the above, plus what the tests and the
+#                                     robustness checks need (scripts/test.sh)
+#   scripts/install-deps.sh --bench   the above, plus the benchmark's Python peer
+#
 # Only missing packages are installed, so a second run takes under a second
 # and needs no network.  Runs apt-get as root, or through sudo.
 set -euo pipefail
 
+profile=test
+case "${1:-}" in
+  --run) profile=run ;;
+  --test | '') profile=test ;;
+  --bench) profile=bench ;;
+  *) echo "install-deps.sh: unknown option '$1' (--run, --test or --bench)" >&2; exit 2 ;;
+esac
+
+# Building and running the two programs: the compiler and CMake, Qt 6 with
+# Charts and Svg (saving charts as SVG), the libraries of the fitter and the
+# command line, a font for the window, and help2man for the man page that
+# the build writes and cmake --install ships.
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev
-  libgtest-dev googletest
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev qt6-svg-dev
   libjpeg62-turbo-dev libcli11-dev libfmt-dev
   libceres-dev libeigen3-dev
-  fonts-dejavu-core xvfb xauth imagemagick
+  fonts-dejavu-core help2man
 )
-# Saving charts as SVG (Qt Svg); checking the desktop entry and writing the
-# man page that cmake --install ships.
-packages+=(qt6-svg-dev desktop-file-utils help2man)
-# The robustness checks of the test run: fuzzing with clang's libFuzzer and
-# memory checks under valgrind.
-packages+=(clang libclang-rt-14-dev valgrind)
+if [ "$profile" != run ]; then
+  # The tests (GoogleTest; the desktop entry's validator), the screenshots
+  # under a virtual X server, and the robustness checks of the test run:
+  # fuzzing with clang's libFuzzer and memory checks under valgrind.
+  packages+=(libgtest-dev googletest desktop-file-utils)
+  packages+=(xvfb xauth imagemagick)
+  packages+=(clang libclang-rt-14-dev valgrind)
+fi
 # The benchmark's peer fits (never used by the product).
-if [ "${1:-}" = "--bench" ]; then packages+=(python3 python3-numpy python3-scipy python3-pandas); fi
+if [ "$profile" = bench ]; then packages+=(python3 python3-numpy python3-scipy python3-pandas); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -33,4 +53,6 @@ if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# dpkg without an fsync after every file, which makes most of its time on a
+# fresh machine (a crash in the middle means installing again anyway).
+"${sudo[@]}" apt-get install -y -q --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "${missing[@]}"

@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Morvex and runs its main job.
+# Installs what is missing, builds what Morvex's main job needs (not the
+# tests, benchmarks or fuzz targets: scripts/test.sh builds those) and runs
+# it.
 #
-# With a display, the desktop window starts with the sample lateral data
-# loaded.  Without one (or with MORVEX_HEADLESS=1), the command-line tool
-# fits each channel of the sample data and prints its reports.
+# With a display, both programs are built (scripts/build.sh --run) and the
+# desktop window starts with the sample lateral data loaded.  Without one
+# (or with MORVEX_HEADLESS=1), only the command-line tool is built
+# (scripts/build.sh --fit); it fits each channel of the sample data and
+# prints its reports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-bash scripts/build.sh
+bash scripts/install-deps.sh --run
 
 bin=build/bin
-if [ -x "$bin/morvex" ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${MORVEX_HEADLESS:-0}" != 1 ]; then
-  exec "$bin/morvex" examples/lateral.plt
-fi
-if [ -x "$bin/morvex" ]; then
-  echo "No display found: running the sample fits on the command line instead of the window."
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${MORVEX_HEADLESS:-0}" != 1 ]; then
+  bash scripts/build.sh --run
+  # A build folder configured without the window falls through to the fits.
+  [ -x "$bin/morvex" ] && exec "$bin/morvex" examples/lateral.plt
+else
+  # The fits need the command-line tool only; the window is built by the
+  # first run with a display.
+  bash scripts/build.sh --fit
+  if grep -q '^MORVEX_BUILD_UI:BOOL=ON' build/CMakeCache.txt; then
+    echo "No display found: running the sample fits on the command line instead of the window."
+  fi
 fi
 bash scripts/sample-fits.sh
