@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/BatchTool.h"
+#include "cli/CheckTool.h"
 #include "cli/FitTool.h"
 #include "cli/ImportTool.h"
 #include "cli/OutputGuard.h"
@@ -212,6 +213,30 @@ TEST_F(InputProtection, OverflowingSearchTrialsAreCountedAndTheFitGoesOn) {
   fit.output_path = Path("sub/narrow-out.txt");
   RunFitTool(fit, out_, err_);
   EXPECT_NE(out_.str().find("trials-failed 0\n"), std::string::npos) << out_.str();
+}
+
+// A fault of a data file reaches the terminal with its place: before, a
+// short row said only "Indice de liste hors limites (5)".
+TEST_F(InputProtection, DataFileFaultsNameTheFileLineAndField) {
+  const std::string data =
+      Write("short.plt", "LOAD_CASE\n0\n1000;2000;3000;4000;5000\n-1;1;2;3;4;5\n1;1;2;3;4\n");
+  TCheckToolOptions check;
+  check.data_path = data;
+  check.executable_dir = dir_.string();
+  EXPECT_EQ(RunCheckTool(check, out_, err_), kExitError);
+  EXPECT_EQ(err_.str(),
+            "morvex-fit: Indice de liste hors limites (5) (file " + data +
+                ", line 5, field 6: the value at load 5000 is missing: the row has 5 of the 6 fields the loads "
+                "line asks for, a slip and 5 values)\n");
+
+  TFitToolOptions fit;
+  fit.executable_dir = dir_.string();
+  fit.data_path = Write("long.plt", "LOAD_CASE\n0\n1000\n-1;1\n1;1;7\n");
+  err_.str("");
+  EXPECT_EQ(RunFitTool(fit, out_, err_), kExitError);
+  EXPECT_NE(err_.str().find("Too many fields on a data row (file " + fit.data_path + ", line 5, field 3: "),
+            std::string::npos)
+      << err_.str();
 }
 
 }  // namespace
