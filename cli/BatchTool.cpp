@@ -12,10 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "cli/FitTool.h"
+#include "cli/OutputGuard.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "numerics/WorkerPool.h"
@@ -122,7 +124,44 @@ std::vector<std::string> TBatchEntry::Arguments() const {
   return args;
 }
 
+namespace {
+
+// The files a fit of the manifest reads: its data and its start file.
+std::vector<std::optional<std::string>> Inputs(const TBatchEntry& e) {
+  std::vector<std::optional<std::string>> inputs = {e.data};
+  if (e.start.rfind("estimate:", 0) == 0)
+    inputs.emplace_back(e.start.substr(9));
+  else if (e.start != "estimate")
+    inputs.emplace_back(e.start);
+  return inputs;
+}
+
+// Before any fit runs: every output is a file of its own, and none is a
+// file that a fit of the manifest reads (the fits run side by side, so one
+// fit's output would overwrite another's input while it is being read) or
+// the manifest itself.
+void CheckOutputs(const std::string& path, const std::vector<TBatchEntry>& entries) {
+  for (size_t a = 0; a < entries.size(); ++a) {
+    const TBatchEntry& e = entries[a];
+    const std::string where = path + ", line " + std::to_string(e.line) + ": ";
+    try {
+      RefuseOutputNamingInput(e.output, {path});
+      for (const TBatchEntry& other : entries) RefuseOutputNamingInput(e.output, Inputs(other));
+    } catch (const Exception& error) {
+      throw Exception(where + error.what());
+    }
+    for (size_t b = 0; b < a; ++b)
+      if (SameFile(entries[b].output, e.output))
+        throw Exception(where + "the output " + e.output + " is already the output of line " +
+                        std::to_string(entries[b].line) + "; give each fit an output file of its own");
+  }
+}
+
+}  // namespace
+
 std::vector<TBatchEntry> ReadBatchManifest(const std::string& path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) throw Exception("The manifest " + path + " is a folder, not a file of fits");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EFOpenError(path);
   const fs::path folder = fs::absolute(fs::path(path)).parent_path();
@@ -159,6 +198,9 @@ std::vector<TBatchEntry> ReadBatchManifest(const std::string& path) {
     e.output = Resolve(folder, f[5]);
     entries.push_back(std::move(e));
   }
+  if (in.bad()) throw EFOpenError(path);
+  if (entries.empty()) throw Exception("The manifest " + path + " holds no fit: write one line per fit");
+  CheckOutputs(path, entries);
   return entries;
 }
 

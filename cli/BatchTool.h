@@ -57,7 +57,9 @@ struct TBatchEntry {
 
 // Reads a manifest; relative paths are taken from its folder.  A line with
 // the wrong number of fields, or an unknown channel or optimizer, raises
-// Exception naming the file and line.
+// Exception naming the file and line; so does an output that another line
+// also writes, or that names the manifest or a file some fit reads.  A
+// folder, or a manifest without a fit, raises Exception too.
 std::vector<TBatchEntry> ReadBatchManifest(const std::string& path);
 
 int RunBatchTool(const TBatchOptions& options, std::ostream& out, std::ostream& err);

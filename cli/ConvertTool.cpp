@@ -2,6 +2,7 @@
 #include <sstream>
 
 #include "cli/FitTool.h"
+#include "cli/OutputGuard.h"
 #include "files/CoefficientFile.h"
 #include "numerics/LxTypes.h"
 
@@ -10,6 +11,8 @@ namespace morvex {
 int RunConvertTool(const TConvertToolOptions& options, std::ostream& out, std::ostream& err) {
   std::ostringstream notes;
   try {
+    RefuseOutputNamingInput(options.output_path, {options.input_path, options.template_path,
+                                                  StartupDefaultsPath(options.executable_dir)});
     CheckOutputOptions(options.output_path, options.template_path);
     // The same start as the window: the start-up defaults, then the file,
     // so that a key the file lacks has the value the window would show.

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/OutputGuard.h"
 #include "files/CoefficientFile.h"
 #include "files/TirFile.h"
 #include "fitting/ChannelModel.h"
@@ -157,6 +158,11 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
   double cost = 0;
   std::ostringstream report;
   try {
+    if (options.output_path)
+      RefuseOutputNamingInput(*options.output_path,
+                              {options.data_path, options.coefficients_path, options.settings_path,
+                               options.template_path, JoinPath(options.executable_dir, "configuration.ini"),
+                               JoinPath(options.executable_dir, "param_fm_ini.ini")});
     CheckOutputOptions(options.output_path, options.template_path);
     set = StartingSet(options.executable_dir, options.coefficients_path, options.convention, err);
     ApplyFreeList(set, options.free);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/FitTool.h"
+#include "cli/OutputGuard.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "tiredata/TireDataWriter.h"
@@ -70,6 +71,7 @@ TRawImportOptions ToImportOptions(const TImportToolOptions& o) {
 
 int RunImportTool(const TImportToolOptions& options, std::ostream& out, std::ostream& err) {
   try {
+    RefuseOutputNamingInput(options.output_path, {options.run_path});
     const TRawImportOptions import_options = ToImportOptions(options);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(options.run_path, ec)) throw EFOpenError(options.run_path);

@@ -66,6 +66,7 @@ TFitOutcome RunSearchThenTrustRegion(TFitChannel channel, TCoefficientSet& set, 
   host.SetCostText(FloatToStr(best_cost));
   best.optimizer_label = "de+tr";
   best.start_cost = search.start_cost;
+  best.trials_failed = search.trials_failed;
   best.verdict = JudgeFit(best, set, data);
   host.Redraw();
   return best;

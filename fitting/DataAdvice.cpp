@@ -36,6 +36,12 @@ const std::set<std::string, std::less<>> kPeakShape = {
 // Fewer slips than this per curve leave shape, peak, stiffness, curvature
 // and shifts loosely tied.
 constexpr size_t kFewCurvePoints = 10;
+// The estimate and the analysis see at most this many rows of each load
+// case (spread evenly over its rows, the ends and the smallest and largest
+// slip always among them): what the data can determine shows in a few
+// hundred points per curve as in a hundred thousand, and the time and the
+// memory of both grow with the points they see.
+constexpr size_t kAnalysedRows = 200;
 // Inclinations (deg) and relative loads closer than these count as one.
 constexpr double kSameCamber = 0.1;
 constexpr double kSameLoad = 0.03;
@@ -83,6 +89,37 @@ TIdentifiability Analyse(const TResidualsAndJacobian& j, size_t columns, const s
   for (size_t r = 0; r < j.points; ++r)
     for (size_t k = 0; k < active.size(); ++k) sub[r * active.size() + k] = j.jacobian[r * columns + active[k]];
   return AnalyseJacobian(sub, j.points, active.size(), j.ssr, scale);
+}
+
+// `data` with each case cut down to at most `max_rows` rows: the first and
+// the last, the ones of the smallest and the largest slip, and the rest at
+// even steps through the rows, in their file order.
+TTireDataSet Thinned(const TTireDataSet& data, size_t max_rows) {
+  TTireDataSet thin;
+  thin.Cases.reserve(data.Cases.size());
+  for (const TLoadCase& lc : data.Cases) {
+    const size_t rows = lc.RowCount();
+    if (rows <= max_rows) {
+      thin.Cases.push_back(lc);
+      continue;
+    }
+    std::vector<char> keep(rows, 0);
+    const auto [lo, hi] = std::minmax_element(lc.Slips.begin(), lc.Slips.end());
+    keep[static_cast<size_t>(lo - lc.Slips.begin())] = 1;
+    keep[static_cast<size_t>(hi - lc.Slips.begin())] = 1;
+    const size_t steps = max_rows - 3;  // room for the two extremes
+    for (size_t k = 0; k <= steps; ++k) keep[k * (rows - 1) / steps] = 1;
+    TLoadCase out;
+    out.Camber = lc.Camber;
+    out.Loads = lc.Loads;
+    for (size_t r = 0; r < rows; ++r) {
+      if (!keep[r]) continue;
+      out.Slips.push_back(lc.Slips[r]);
+      for (size_t j = 0; j < lc.LoadCount(); ++j) out.Values.push_back(lc.Value(r, j));
+    }
+    thin.Cases.push_back(std::move(out));
+  }
+  return thin;
 }
 
 }  // namespace
@@ -153,8 +190,11 @@ TDataAdvice AdviseOnData(TFitChannel channel, const TCoefficientSet& set, const 
     if (!(channel == TFitChannel::kAligning && name == "Fz0")) names.emplace_back(name);
   TMemoryCoefficientSet start = Copy(set);
   for (const std::string& name : names) start.SetFree(name, true);
+  // The estimate and the analysis run on a bounded sample of the rows; the
+  // facts above come from every point.
+  TTireDataSet programme = Thinned(data, kAnalysedRows);
   try {
-    EstimateStartValues(channel, start, data);
+    EstimateStartValues(channel, start, programme);
     advice.start = "at the estimated start values";
   } catch (const std::exception& error) {
     start = Copy(set);
@@ -163,7 +203,6 @@ TDataAdvice AdviseOnData(TFitChannel channel, const TCoefficientSet& set, const 
   // The analysis sees the test programme: loads and inclinations that count
   // as one (above) are made one, so that the few newtons between the mean
   // loads of two inclinations do not pass for a change of load.
-  TTireDataSet programme = data;
   auto snap = [](double v, const std::vector<double>& groups, double width, bool relative) {
     for (double g : groups)
       if (v >= g && v - g <= (relative ? width * std::fabs(g) : width)) return g;

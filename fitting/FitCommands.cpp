@@ -420,6 +420,12 @@ void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const T
       // alone, so it gets the last trial's, as after a serial generation.
       if (parallel && channel == TFitChannel::kLateral) LastCost = optimizer.Trials().back().Cost;
       best_costs.push_back(best_cost);
+      outcome.trials_failed = optimizer.FailedTrials();
+      if (generation == 0 && optimizer.FirstPopulationFailures() == settings.NbPop)
+        throw Exception("Every one of the " + std::to_string(settings.NbPop) +
+                        " members of the genetic search's first population raised a floating-point fault: "
+                        "the cost cannot be computed anywhere in the search intervals. Narrow the intervals "
+                        "of the free coefficients in the fit settings file, or start from other values.");
       TFitProgress progress;
       progress.optimizer = TOptimizerChoice::kDifferentialEvolution;
       progress.step = generation;
@@ -429,6 +435,7 @@ void RunDifferentialEvolution(TFitChannel channel, TCoefficientSet& set, const T
     }
     optimizer.GetBest(best);
   } catch (const TFitCancelled&) {
+    outcome.trials_failed = optimizer.FailedTrials();
     outcome.cancelled = true;
     best.assign(seen.values.begin(), seen.values.end());
     if (best.empty()) best = start;

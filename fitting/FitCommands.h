@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,9 @@ struct TFitOutcome {
   // than 1 % over the last tenth of the generations.
   std::vector<double> search_min, search_max;
   bool search_still_improving = false;
+  // Differential evolution: members and trials whose cost raised a
+  // floating-point fault and counted as infinitely bad; -1 when no search ran.
+  int64_t trials_failed = -1;
   // The free flags the single-camber rule cleared, in the fit's order.
   std::vector<std::string> cleared_flags;
   // The name of a combined run ("de+tr") for the report; empty for one optimizer.

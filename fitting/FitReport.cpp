@@ -141,6 +141,7 @@ TFitReport BuildFitReport(const TFitOutcome& outcome, const TCoefficientSet& set
   report.optimizer_label = outcome.optimizer_label;
   report.cleared_flags = outcome.cleared_flags;
   report.verdict = outcome.verdict;
+  report.trials_failed = outcome.trials_failed;
 
   long double ssr = 0;
   long double sum = 0, sum_squares = 0;
@@ -221,6 +222,7 @@ std::string FormatFitReport(const TFitReport& report) {
         << " fixed and cleared their free boxes\n";
   if (report.optimizer == TOptimizerChoice::kTrustRegion && !report.solver_message.empty())
     out << "solver iterations=" << report.iterations << " message=" << report.solver_message << '\n';
+  if (report.trials_failed >= 0) out << "trials-failed " << report.trials_failed << '\n';
   if (report.failed) out << "failure " << report.failure << '\n';
   out << "verdict " << (report.verdict.poor ? "poor" : "good") << '\n';
   for (const TVerdictReason& reason : report.verdict.reasons)

@@ -4,6 +4,7 @@
 // the same text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ struct TFitReport {
   std::string optimizer_label;      // "de+tr" for the combined run; empty otherwise
   std::vector<std::string> cleared_flags;  // free boxes the single-camber rule cleared
   double residual_variance = 0;     // SSR / (points - free); NaN without degrees of freedom
+  int64_t trials_failed = -1;       // genetic search: trials with a floating-point fault; -1 without one
   TFitVerdict verdict;
 };
 
@@ -68,6 +70,8 @@ TFitReport BuildFitReport(const TFitOutcome& outcome, const TCoefficientSet& set
 //   stderr name=PHy3 value=0 error=not-determined
 //   note PHy3 is not determined: the data holds one camber angle
 //   solver iterations=12 converged=yes message=...
+//   trials-failed 3     (after a genetic search: trials whose cost raised a
+//                        floating-point fault and counted as infinitely bad)
 //   verdict poor
 //   reason misfit: the residuals (RMS 96.1) are 6.2 times ... ; try: press ...
 std::string FormatFitReport(const TFitReport& report);

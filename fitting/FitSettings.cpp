@@ -1,7 +1,10 @@
 #include "fitting/FitSettings.h"
 
+#include <cmath>
+
 #include "numerics/ProfileFile.h"
 #include "numerics/LxBasics.h"
+#include "numerics/LxTypes.h"
 #include "tiremodel/CoefficientTable.h"
 
 namespace morvex {
@@ -13,16 +16,33 @@ std::string ValueText(const TProfileReader& file, const std::string& key) {
   return file.Get(kFitSettingsSection, key).value_or("");
 }
 
-// The shipped file writes '.', a user under a decimal-comma locale may
-// write ','; both read as the same number.
-double ReadFloat(const TProfileReader& file, const std::string& key, double default_value) {
-  double value;
-  return TryStrToFloatEither(ValueText(file, key), value) ? value : default_value;
+// A value the file gives but that cannot be used: refused, naming the key
+// and the file, rather than silently replaced by the default.
+[[noreturn]] void Unreadable(const std::string& path, const std::string& key, const std::string& text,
+                             const char* kind) {
+  throw Exception("The fit settings file " + path + " gives " + key + "=" + text + ", which is not " + kind +
+                  "; correct the value, or remove the line to use the default");
 }
 
-int32_t ReadInt(const TProfileReader& file, const std::string& key, int32_t default_value) {
+// The shipped file writes '.', a user under a decimal-comma locale may
+// write ','; both read as the same number.  An empty value, like a missing
+// key, keeps the default.
+double ReadFloat(const TProfileReader& file, const std::string& path, const std::string& key,
+                 double default_value) {
+  const std::string text = ValueText(file, key);
+  if (text.empty()) return default_value;
+  double value;
+  if (!TryStrToFloatEither(text, value) || !std::isfinite(value)) Unreadable(path, key, text, "a finite number");
+  return value;
+}
+
+int32_t ReadInt(const TProfileReader& file, const std::string& path, const std::string& key,
+                int32_t default_value) {
+  const std::string text = ValueText(file, key);
+  if (text.empty()) return default_value;
   int32_t value;
-  return TryStrToInt(ValueText(file, key), value) ? value : default_value;
+  if (!TryStrToInt(text, value)) Unreadable(path, key, text, "a whole number in the 32-bit range");
+  return value;
 }
 
 std::string BoundStem(std::string_view name) { return std::string(Coefficient(name).bound_stem); }
@@ -59,19 +79,25 @@ TFitSettings DefaultFitSettings(TFitChannel channel) {
 
 TFitSettings ReadFitSettings(const std::string& file_path, TFitChannel channel) {
   TFitSettings s = DefaultFitSettings(channel);
-  const TProfileReader path(file_path);
-  s.GainBest = ReadFloat(path, "GAIN_BEST", s.GainBest);
-  s.GainR1 = ReadFloat(path, "GAIN_R1", s.GainR1);
-  s.GainR2 = ReadFloat(path, "GAIN_R2", s.GainR2);
-  s.GainR3 = ReadFloat(path, "GAIN_R3", s.GainR3);
-  s.CR = ReadFloat(path, "CR", s.CR);
-  s.NbPop = ReadInt(path, "NB_POP", s.NbPop);
-  s.NbGen = ReadInt(path, "NB_GEN", s.NbGen);
+  const TProfileReader file(file_path);
+  s.GainBest = ReadFloat(file, file_path, "GAIN_BEST", s.GainBest);
+  s.GainR1 = ReadFloat(file, file_path, "GAIN_R1", s.GainR1);
+  s.GainR2 = ReadFloat(file, file_path, "GAIN_R2", s.GainR2);
+  s.GainR3 = ReadFloat(file, file_path, "GAIN_R3", s.GainR3);
+  s.CR = ReadFloat(file, file_path, "CR", s.CR);
+  s.NbPop = ReadInt(file, file_path, "NB_POP", s.NbPop);
+  s.NbGen = ReadInt(file, file_path, "NB_GEN", s.NbGen);
   const auto order = FitFreeOrder(channel);
   for (size_t k = 0; k < order.size(); ++k) {
     const std::string stem = BoundStem(order[k]);
-    s.Min[k] = ReadFloat(path, stem + "_MIN", s.Min[k]);
-    s.Max[k] = ReadFloat(path, stem + "_MAX", s.Max[k]);
+    s.Min[k] = ReadFloat(file, file_path, stem + "_MIN", s.Min[k]);
+    s.Max[k] = ReadFloat(file, file_path, stem + "_MAX", s.Max[k]);
+    // A reversed pair (the default of the other end counts) is an interval
+    // that holds nothing.
+    if (s.Min[k] > s.Max[k])
+      throw Exception("The fit settings file " + file_path + " gives " + stem + "_MIN=" + FloatToStr(s.Min[k]) +
+                      " above " + stem + "_MAX=" + FloatToStr(s.Max[k]) +
+                      ": the lower bound of an interval must not exceed its upper bound");
   }
   return s;
 }

@@ -17,11 +17,14 @@
 // Section and key names match without regard to case.  Floats are read with
 // the process-wide decimal separator or with '.' (exponents allowed), so the
 // shipped file reads the same under every locale; integers in
-// decimal or, after 0x, 0X or $, in hexadecimal.  The file is only read, and
-// reading never fails: a missing file, section or key, or a value that does
-// not convert, gives that key's default, silently.  Ranges are not checked
-// here; the optimizer's preconditions catch a population below 5, a CR
-// outside 0 to 1 or a lower bound above its upper bound.
+// decimal or, after 0x, 0X or $, in hexadecimal.  The file is only read.  A
+// missing file, section or key, or an empty value, gives that key's
+// default.  A value that does not convert (or a float that is not finite),
+// and a _MIN above its _MAX (the other end's default counting when only one
+// is given) of any of the channel's pairs, raise Exception naming the key
+// and the file: a typing error never becomes a silent default.  The other
+// ranges are not checked here; the optimizer's preconditions catch a
+// population below 5 and a CR outside 0 to 1.
 //
 // Defaults: gains 1.0 / 0.8 / 0.8 / 0.8 (longitudinal 1.0 / 0.08 / 0.08 /
 // 0.08), CR 0.9, NB_POP 200, NB_GEN 500; every _MIN 0; _MAX 100000 for FZ0,
@@ -66,8 +69,8 @@ std::span<const std::string_view> FitFreeOrder(TFitChannel channel);
 TFitSettings DefaultFitSettings(TFitChannel channel);
 
 // Reads the search settings and the bound pairs of `channel` from the
-// settings file at `path`; every key the file does not supply usably keeps
-// its default.
+// settings file at `path`; every key the file does not give keeps its
+// default, and an unusable value raises Exception (see above).
 TFitSettings ReadFitSettings(const std::string& path, TFitChannel channel);
 
 }  // namespace morvex

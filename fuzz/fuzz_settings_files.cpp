@@ -6,8 +6,8 @@
 // decimal separator, both picked by the input's length: mutations reach all
 // of them.  Neither reader may fail on any content: the defaults only store
 // texts (converted afterwards, where EConvertError is the one expected
-// error), and the settings reader falls back to the default of every key it
-// cannot use.
+// error), and the settings reader gives every key its default or refuses
+// an unusable value with a message that names the file.
 #include <cstddef>
 #include <cstdint>
 
@@ -36,7 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   constexpr TFitChannel kChannels[] = {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal};
   const TFitChannel channel = kChannels[size % 3];
-  const TFitSettings settings = ReadFitSettings(path, channel);
+  TFitSettings settings;
+  try {
+    settings = ReadFitSettings(path, channel);
+  } catch (const Exception& error) {
+    // An unusable value or a reversed pair is refused, naming its key.
+    if (std::string_view(error.what()).find("The fit settings file ") != 0)
+      fuzz::Fail("fit settings refused with an unexpected message");
+    return 0;
+  }
   const size_t count = FitFreeOrder(channel).size();
   if (settings.Min.size() != count || settings.Max.size() != count)
     fuzz::Fail("fit settings whose bound vectors do not match the free order");

@@ -13,6 +13,9 @@ EConvertError EConvertError::NotAnInteger(const std::string& text) {
 EListError::EListError(long long index)
     : Exception("Indice de liste hors limites (" + std::to_string(index) + ")") {}
 
+EListError::EListError(long long index, const std::string& where)
+    : Exception("Indice de liste hors limites (" + std::to_string(index) + ") " + where) {}
+
 EFOpenError::EFOpenError(const std::string& file_name)
     : Exception("Impossible d'ouvrir le fichier " + file_name) {}
 

@@ -53,6 +53,9 @@ class EConvertError : public Exception {
 class EListError : public Exception {
  public:
   explicit EListError(long long index);
+  // The same text followed by a blank and `where` (which element of which
+  // file was missing).
+  EListError(long long index, const std::string& where);
 };
 
 // A file that cannot be opened: "Impossible d'ouvrir le fichier <name>".

@@ -1,6 +1,8 @@
 #include "optim/DiffEvol.h"
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 #include "numerics/LxBasics.h"
@@ -38,13 +40,43 @@ TDiffEvol::TDiffEvol(int32_t PopulationSize, const TDiffEvolPopulation& MinValue
   }
 }
 
+namespace {
+
+constexpr double kFailedCost = std::numeric_limits<double>::infinity();
+
+// One evaluation: a floating-point fault of the cost, or a cost that is not
+// a number, makes the vector infinitely bad and sets `failed`; every other
+// exception leaves.
+template <class Cost>
+double Judge(Cost&& cost, bool& failed) {
+  double value;
+  try {
+    value = static_cast<double>(cost());
+  } catch (const EMathError&) {
+    failed = true;
+    return kFailedCost;
+  }
+  if (std::isnan(value)) {
+    failed = true;
+    return kFailedCost;
+  }
+  failed = false;
+  return value;
+}
+
+}  // namespace
+
 double TDiffEvol::Evaluate(const TDiffEvolPopulation& vector) {
-  return static_cast<double>(OnEvaluate(*this, vector));
+  bool failed;
+  const double cost = Judge([&] { return OnEvaluate(*this, vector); }, failed);
+  if (failed) ++failed_trials_;
+  return cost;
 }
 
 double TDiffEvol::EvaluatePopulation() {
   if (best_index_ < 0) best_index_ = 0;
   const auto start = static_cast<size_t>(best_index_);
+  const int64_t failed_before = failed_trials_;
   TEvaluatedPopulation& first = population_[start];
   if (!first.Evaluated) {
     first.Cost = Evaluate(first.Vector);
@@ -61,6 +93,7 @@ double TDiffEvol::EvaluatePopulation() {
       best = member.Cost;
     }
   }
+  first_population_failures_ = static_cast<int32_t>(failed_trials_ - failed_before);
   return best;
 }
 
@@ -135,17 +168,24 @@ bool TDiffEvol::EvaluatePopulationInParallel() {
   const size_t start = static_cast<size_t>(best_index_ < 0 ? 0 : best_index_);
   const size_t n = population_.size();
   std::vector<double> costs(n);
+  std::vector<char> failed(n, 0);
   try {
     pool_->Run(n, [&](int worker, size_t i) {
       if (i == start && population_[i].Evaluated) {
         costs[i] = population_[i].Cost;
         return;
       }
-      costs[i] = static_cast<double>(evaluate_on_(worker, population_[i].Vector));
+      bool f;
+      costs[i] = Judge([&] { return evaluate_on_(worker, population_[i].Vector); }, f);
+      failed[i] = f ? 1 : 0;
     });
   } catch (...) {
     return false;
   }
+  int32_t failures = 0;
+  for (char f : failed) failures += f;
+  failed_trials_ += failures;
+  first_population_failures_ = failures;
   best_index_ = static_cast<int32_t>(start);
   double best = costs[start];
   for (size_t i = 0; i < n; ++i) {
@@ -179,6 +219,7 @@ bool TDiffEvol::GenerationInParallel(double GainBest, double GainR1, double Gain
   // from trials_[k].
   std::vector<std::atomic<bool>> decided(static_cast<size_t>(n));
   std::vector<char> accepted(static_cast<size_t>(n), 0);
+  std::vector<char> failed(static_cast<size_t>(n), 0);
   for (auto& flag : decided) flag.store(false, std::memory_order_relaxed);
   struct TAbandoned {};
   try {
@@ -203,7 +244,9 @@ bool TDiffEvol::GenerationInParallel(double GainBest, double GainR1, double Gain
       const TDiffEvolPopulation& pb = member(b);
       TEvaluatedPopulation& trial = trials_[index];
       MixTrial(gains, dim, d.start, d.length, population_[index].Vector, p1, p2, p3, pb, trial.Vector);
-      trial.Cost = static_cast<double>(evaluate_on_(worker, trial.Vector));
+      bool f;
+      trial.Cost = Judge([&] { return evaluate_on_(worker, trial.Vector); }, f);
+      failed[index] = f ? 1 : 0;
       trial.Evaluated = true;
       accepted[index] = trial.Cost < population_[index].Cost ? 1 : 0;
       decided[index].store(true, std::memory_order_release);
@@ -213,6 +256,7 @@ bool TDiffEvol::GenerationInParallel(double GainBest, double GainR1, double Gain
     return false;
   }
 
+  for (char f : failed) failed_trials_ += f;
   int32_t new_best = b;
   double best_cost = population_[static_cast<size_t>(b)].Cost;
   for (int32_t i = 0; i < n; ++i) {

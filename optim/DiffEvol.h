@@ -48,7 +48,10 @@ class TDiffEvol;
 
 // The cost callback: receives the optimizer and a vector of Dimension values
 // ordered like the bounds, returns its cost (smaller is better) and must not
-// keep a reference to the vector.  An exception it raises leaves the
+// keep a reference to the vector.  A floating-point fault it raises
+// (EMathError), or a cost that is not a number, makes that vector
+// infinitely bad: the member or trial is kept with an infinite cost, counted
+// in FailedTrials(), and the search goes on.  Any other exception leaves the
 // generation (see NextGeneration).
 using TDiffEvolEvaluate = std::function<Extended(TDiffEvol& sender, const TDiffEvolPopulation& vector)>;
 
@@ -87,10 +90,11 @@ class TDiffEvol {
   // search stays the same to the last bit: every random number of a
   // generation is drawn first, in the order below, and each trial waits only
   // for the members its vector reads, so every trial vector, cost and
-  // replacement equals the serial one.  When any evaluation of a generation
-  // raises, the generation is run again serially from its start (random
-  // source included) with OnEvaluate, so an error leaves the state the
-  // serial search would leave.
+  // replacement equals the serial one.  A floating-point fault marks its
+  // vector infinitely bad on every thread, as in the serial search.  When
+  // any evaluation of a generation raises anything else, the generation is
+  // run again serially from its start (random source included) with
+  // OnEvaluate, so an error leaves the state the serial search would leave.
   void SetThreads(int threads, TDiffEvolEvaluateOn evaluate);
   int Threads() const;
 
@@ -116,6 +120,14 @@ class TDiffEvol {
   // An exception from the callback propagates; members replaced before it
   // stay replaced and BestIndex keeps its value from before the call.
   double NextGeneration(double GainBest, double GainR1, double GainR2, double GainR3, double CR);
+
+  // Evaluations whose cost raised a floating-point fault or was not a
+  // number, since the optimizer was created (first population included).
+  // The same on any number of threads.
+  int64_t FailedTrials() const { return failed_trials_; }
+  // How many members of the first population failed so; equal to
+  // PopulationSize() when no member could be judged.
+  int32_t FirstPopulationFailures() const { return first_population_failures_; }
 
   // Copies the best member's vector into `Vector`.  Precondition
   // (EAssertionFailed): at least one generation has run.
@@ -153,6 +165,8 @@ class TDiffEvol {
   std::vector<TEvaluatedPopulation> trials_;
   std::unique_ptr<TWorkerPool> pool_;
   TDiffEvolEvaluateOn evaluate_on_;
+  int64_t failed_trials_ = 0;
+  int32_t first_population_failures_ = 0;
 };
 
 }  // namespace morvex

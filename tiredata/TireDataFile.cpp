@@ -32,11 +32,42 @@ bool HasKeyword(std::string_view line) { return line.find(kLoadCaseKeyword) != s
 // Longest offending text quoted whole in a conversion message.
 constexpr size_t kMaxQuotedText = 200;
 
-double ToFloat(std::string_view text) {
+// Where a read is: the file (empty when the text came from elsewhere) and
+// the current line and block.  The location is only put into words when an
+// error is raised.
+struct TWhere {
+  std::string_view source;
+  size_t line = 0;   // 1-based, as an editor shows it
+  size_t block = 0;  // 1-based
+};
+
+std::string LoadText(double load) { return FloatToStr(load); }
+
+// "(file <source>, line <n>, field <k>: <what>)"; the field is left out
+// for k = 0, the file when there is none.
+std::string Location(const TWhere& where, size_t field, const std::string& what) {
+  std::string text = "(";
+  if (!where.source.empty()) text += "file " + std::string(where.source) + ", ";
+  text += "line " + std::to_string(where.line);
+  if (field > 0) text += ", field " + std::to_string(field);
+  return text + ": " + what + ")";
+}
+
+// What field `index` (0-based) of a data row holds.
+std::string RowFieldRole(const TLoadCase& load_case, size_t index) {
+  if (index == 0) return "the slip";
+  return "the value at load " + LoadText(load_case.Loads[index - 1]);
+}
+
+// Converts `text`; `role` says, only when it fails, what the text was to
+// be, and `field` is its 1-based place on the line (0: the whole line).
+template <class Role>
+double ToFloat(std::string_view text, const TWhere& where, size_t field, Role&& role) {
   double value;
   if (TryStrToFloat(text, value)) return value;
-  if (text.size() <= kMaxQuotedText) throw EConvertError::NotAFloat(std::string(text));
-  throw EConvertError::NotAFloat(std::string(text.substr(0, kMaxQuotedText)) + "...");
+  const std::string quoted =
+      text.size() <= kMaxQuotedText ? std::string(text) : std::string(text.substr(0, kMaxQuotedText)) + "...";
+  throw EConvertError(EConvertError::NotAFloat(quoted).Message() + " " + Location(where, field, role()));
 }
 
 // Calls visit(field) for each field of `line`, split as SplitFields says,
@@ -156,34 +187,64 @@ class TListLines {
 constexpr size_t kMinCaseBytes = 12;
 
 // Converts the fields of a loads line.
-void ReadLoads(std::string_view line, std::string& scratch, std::vector<double>& loads) {
+void ReadLoads(std::string_view line, std::string& scratch, std::vector<double>& loads, const TWhere& where) {
   size_t count = 0;
   ForEachField(line, scratch, [&](std::string_view) { return ++count, true; });
   loads.reserve(count);
   ForEachField(line, scratch, [&](std::string_view field) {
-    loads.push_back(ToFloat(field));
+    const size_t k = loads.size() + 1;
+    loads.push_back(ToFloat(field, where, k, [&] {
+      return "load " + std::to_string(k) + " of the loads line of block " + std::to_string(where.block);
+    }));
     return true;
   });
 }
 
-// Converts one data row of `load_case`: the slip, then one value per load;
-// further fields are not even split.
-void ReadRow(std::string_view line, std::string& scratch, TLoadCase& load_case) {
+// "a slip and 4 values"
+std::string RowShape(size_t loads) {
+  return "a slip and " + std::to_string(loads) + (loads == 1 ? " value" : " values");
+}
+
+// Converts one data row of `load_case`: the slip, then one value per load.
+// A missing field and a field beyond the last load are errors.
+void ReadRow(std::string_view line, std::string& scratch, TLoadCase& load_case, const TWhere& where) {
   const size_t loads = load_case.Loads.size();
   size_t index = 0;
+  bool extra = false;
   ForEachField(line, scratch, [&](std::string_view field) {
-    const double value = ToFloat(field);
+    if (index > loads) {
+      extra = true;
+      return false;
+    }
+    const double value = ToFloat(field, where, index + 1, [&] { return RowFieldRole(load_case, index); });
     if (index == 0)
       load_case.Slips.push_back(value);
     else
       load_case.Values.push_back(value);
-    return ++index <= loads;
+    ++index;
+    return true;
   });
-  if (index <= loads) throw EListError(static_cast<long long>(index));
+  if (extra) {
+    size_t fields = 0;
+    ForEachField(line, scratch, [&](std::string_view) { return ++fields, true; });
+    throw Exception("Too many fields on a data row " +
+                    Location(where, loads + 2,
+                             "the row has " + std::to_string(fields) + " fields, the loads line of block " +
+                                 std::to_string(where.block) + " asks for " + std::to_string(loads + 1) + ", " +
+                                 RowShape(loads)));
+  }
+  if (index <= loads) {
+    const std::string what =
+        index == 0 ? "the line is blank, where a row of " + std::to_string(loads + 1) + " fields is due"
+                   : RowFieldRole(load_case, index) + " is missing: the row has " + std::to_string(index) +
+                         " of the " + std::to_string(loads + 1) + " fields the loads line asks for, " +
+                         RowShape(loads);
+    throw EListError(static_cast<long long>(index), Location(where, index + 1, what));
+  }
 }
 
 template <class Lines>
-TTireDataSet ParseLines(const Lines& lines) {
+TTireDataSet ParseLines(const Lines& lines, std::string_view source) {
   TTireDataSet data;
   std::string_view line;
 
@@ -201,9 +262,20 @@ TTireDataSet ParseLines(const Lines& lines) {
 
   std::string scratch;
   TLinePos block = first_block;
+  TWhere where;
+  where.source = source;
+  // A last block cut short: the missing line's index, and in words.
+  const auto cut_short = [&](const TLinePos& pos, const char* what) {
+    where.line = pos.line + 1;
+    return EListError(static_cast<long long>(pos.line),
+                      Location(where, 0,
+                               std::string("the file ends where the ") + what + " line of block " +
+                                   std::to_string(where.block) + " is due"));
+  };
   for (;;) {
     TLinePos pos = block;
     lines.Next(pos, line);  // the keyword line
+    ++where.block;
     TLoadCase load_case;
     // The camber and loads lines are read wherever they are: a "LOAD_CASE"
     // line in their place fails as a number (or, hidden behind a NUL in a
@@ -211,14 +283,17 @@ TTireDataSet ParseLines(const Lines& lines) {
     // file as a list index.
     std::optional<TLinePos> next_block;
     TLinePos here = pos;
-    if (!lines.Next(pos, line)) throw EListError(static_cast<long long>(pos.line));
+    if (!lines.Next(pos, line)) throw cut_short(pos, "camber");
     if (HasKeyword(line)) next_block = here;
-    load_case.Camber = ToFloat(line);
+    where.line = pos.line;
+    load_case.Camber =
+        ToFloat(line, where, 0, [&] { return "the camber line of block " + std::to_string(where.block); });
 
     here = pos;
-    if (!lines.Next(pos, line)) throw EListError(static_cast<long long>(pos.line));
+    if (!lines.Next(pos, line)) throw cut_short(pos, "loads");
     if (!next_block && HasKeyword(line)) next_block = here;
-    ReadLoads(line, scratch, load_case.Loads);
+    where.line = pos.line;
+    ReadLoads(line, scratch, load_case.Loads, where);
 
     if (!next_block) {
       // Look ahead to the next block to size the lists once.  Every row
@@ -243,7 +318,8 @@ TTireDataSet ParseLines(const Lines& lines) {
       load_case.Values.reserve(loads == 0 ? 0 : std::min(rows, cap / loads + 1) * loads);
       for (size_t r = 0; r < rows; ++r) {
         lines.Next(pos, line);
-        ReadRow(line, scratch, load_case);
+        where.line = pos.line;
+        ReadRow(line, scratch, load_case, where);
       }
     }
     data.Cases.push_back(std::move(load_case));
@@ -366,12 +442,16 @@ std::vector<std::string> SplitFields(std::string_view line) {
   return fields;
 }
 
-TTireDataSet ParseTireData(const std::vector<std::string>& lines) { return ParseLines(TListLines(lines)); }
+TTireDataSet ParseTireData(const std::vector<std::string>& lines, std::string_view source) {
+  return ParseLines(TListLines(lines), source);
+}
 
-TTireDataSet ParseTireDataText(std::string_view text) { return ParseLines(TTextLines(text)); }
+TTireDataSet ParseTireDataText(std::string_view text, std::string_view source) {
+  return ParseLines(TTextLines(text), source);
+}
 
 TTireDataSet ReadTireDataFile(const std::string& path, uint64_t max_bytes) {
-  return ParseTireDataText(ReadWholeFile(path, max_bytes));
+  return ParseTireDataText(ReadWholeFile(path, max_bytes), path);
 }
 
 std::string ReadTireDataText(const std::string& path, uint64_t max_bytes) {

@@ -8,24 +8,30 @@
 //   LOAD_CASE 1                   any line containing "LOAD_CASE" (exact case) starts a block
 //   0                             camber angle in degrees: the whole line is one number
 //   2000;4000;6000                the loads: L fields
-//   -10;-1850;-3400;-4700         R data rows: slip, then one value per load;
-//   0;20;35;50                    further fields are ignored
+//   -10;-1850;-3400;-4700         R data rows: slip, then one value per load,
+//   0;20;35;50                    and nothing more
 //
 // A block's rows run up to the next "LOAD_CASE" line or to the end of the
 // file.  Numbers use the process-wide decimal separator (LxBasics.h).
 //
-// Errors (the first one stops the read):
+// Errors (the first one stops the read).  Each message of the data ends
+// with where the fault is and what was due there, in parentheses:
+// "(file <path>, line <n>, field <k>: <what>)", lines and fields counted
+// from 1 as an editor shows them; the field is left out for a whole line,
+// the file when the text was not read from one.
 //   - a camber line or field that is not a number (an empty field too):
 //     EConvertError "'<text>' n'est pas une valeur en virgule flottante
-//     correcte"; a text longer than 200 characters is quoted by its first
-//     200 followed by "...", so that a runaway line cannot flood the
-//     message box;
+//     correcte (...: the value at load 4000)"; a text longer than 200
+//     characters is quoted by its first 200 followed by "...", so that a
+//     runaway line cannot flood the message box;
 //   - a row with fewer than L + 1 fields (a blank line inside a block
-//     included): EListError "Indice de liste hors limites (<k>)", k the
-//     index of the first missing field;
+//     included): EListError "Indice de liste hors limites (<k>) (...)", k
+//     the 0-based index of the first missing field;
+//   - a row with more than L + 1 fields: Exception "Too many fields on a
+//     data row (...)", the field being the first one too many;
 //   - a last block cut short by the end of the file (no camber or loads
-//     line): EListError naming the missing line's index, i.e. the file's
-//     line count;
+//     line): EListError naming the missing line's 0-based index, i.e. the
+//     file's line count;
 //   - a file that cannot be opened or read, or a folder: EFOpenError;
 //   - a file larger than the read limit (kMaxTireDataFileBytes, 256 MB):
 //     Exception "The file <path> is too large to load as tire data (more
@@ -98,11 +104,12 @@ std::vector<std::string> SplitLines(std::string_view text);
 // empty last field.  A NUL character ends the line's text.
 std::vector<std::string> SplitFields(std::string_view line);
 
-// Builds a data set from the lines of a tire data file.
-TTireDataSet ParseTireData(const std::vector<std::string>& lines);
+// Builds a data set from the lines of a tire data file.  `source` is the
+// file's name for the error messages; empty leaves it out.
+TTireDataSet ParseTireData(const std::vector<std::string>& lines, std::string_view source = {});
 // The same from the whole file text, without splitting it into line copies
 // first.  No size limit applies here; the memory bound above does.
-TTireDataSet ParseTireDataText(std::string_view text);
+TTireDataSet ParseTireDataText(std::string_view text, std::string_view source = {});
 // Reads the file at `path` whole and parses it.  Raises EFOpenError
 // ("Impossible d'ouvrir le fichier <path>") when it cannot be read, and the
 // size and change errors above.  `max_bytes` is the read limit; the

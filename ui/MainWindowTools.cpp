@@ -477,6 +477,11 @@ std::string TForm1::CellSubject(int col, int row) const {
 std::string TForm1::FileSubject(const std::string& path, const std::exception& error) const {
   if (path.empty()) return CoefficientSubject(error);
   std::string subject = "File: " + path;
+  // The data file reader names the line itself, counted from 1.
+  const std::string message = error.what();
+  const std::string place = "(file " + path + ", line ";
+  if (const size_t at = message.rfind(place); at != std::string::npos)
+    return subject + ", line " + std::to_string(std::atoll(message.c_str() + at + place.size()));
   if (const auto* missing = dynamic_cast<const EListError*>(&error)) {
     // The reader names the index of the line it missed, counted from 0.
     const std::string message = missing->what();

@@ -10,6 +10,8 @@
 #include <sstream>
 
 #include "numerics/LxBasics.h"
+#include "numerics/LxTypes.h"
+#include "testing/TestSupport.h"
 #include "tiremodel/CoefficientTable.h"
 #include "fitting/tests/PublishedTires.h"
 
@@ -95,24 +97,24 @@ TEST_F(FitSettingsFile, IntegersInDecimalAndHex) {
   EXPECT_EQ(Read("[GENETIC]\nNB_POP=0X1f\n").NbPop, 31);
   EXPECT_EQ(Read("[GENETIC]\nNB_GEN=-1\n").NbGen, -1);
   EXPECT_EQ(Read("[GENETIC]\nNB_GEN=0\n").NbGen, 0);
-  EXPECT_EQ(Read("[GENETIC]\nNB_POP=16.5\nNB_GEN=1e3\n").NbPop, 200);
-  EXPECT_EQ(Read("[GENETIC]\nNB_POP=16.5\nNB_GEN=1e3\n").NbGen, 500);
-  EXPECT_EQ(Read("[GENETIC]\nNB_POP=99999999999\n").NbPop, 200);
-  EXPECT_EQ(Read("[GENETIC]\nNB_POP=\n").NbPop, 200);
+  EXPECT_EQ(Read("[GENETIC]\nNB_POP=\n").NbPop, 200);  // empty: the default
+  // A fraction, an exponent or a number beyond 32 bits is a typing error,
+  // refused rather than silently replaced by the default.
+  EXPECT_THROW(Read("[GENETIC]\nNB_POP=16.5\n"), Exception);
+  EXPECT_THROW(Read("[GENETIC]\nNB_GEN=1e3\n"), Exception);
+  EXPECT_THROW(Read("[GENETIC]\nNB_POP=99999999999\n"), Exception);
 }
 
 TEST_F(FitSettingsFile, FloatsUseTheProcessDecimalSeparator) {
-  const std::string text = "[GENETIC]\nCR=0,5\nGAIN_BEST=2.5E-1\nGAIN_R1=\nGAIN_R2=x\n";
-  TFitSettings s = Read(text);
-  EXPECT_EQ(s.CR, 0.9);  // "0,5" is no number with a point as separator
-  EXPECT_EQ(s.GainBest, 0.25);
-  EXPECT_EQ(s.GainR1, 0.8);
-  EXPECT_EQ(s.GainR2, 0.8);
+  const std::string text = "[GENETIC]\nCR=0,5\nGAIN_BEST=2.5E-1\nGAIN_R1=\n";
+  // "0,5" is no number with a point as separator: refused, naming the key.
+  EXPECT_THROW(Read(text), Exception);
   SetDecimalSeparator(',');
-  s = Read(text);
+  const TFitSettings s = Read(text);
   EXPECT_EQ(s.CR, 0.5);
   // '.' still reads under a decimal comma: the shipped file is written so.
   EXPECT_EQ(s.GainBest, 0.25);
+  EXPECT_EQ(s.GainR1, 0.8);  // empty: the default
 }
 
 TEST_F(FitSettingsFile, NamesInAnyCaseBlanksAndComments) {
@@ -123,6 +125,7 @@ TEST_F(FitSettingsFile, NamesInAnyCaseBlanksAndComments) {
       "  Gain_R3   =   0.125   \n"
       "CR = 0.75 ; a lower rate mutates shorter runs\n"
       "nb_pop=12 # twelve members\n"
+      "pky2_min = -5\n"
       "pky2_max = -3.5\n");
   EXPECT_EQ(s.GainBest, 0.5);
   EXPECT_EQ(s.GainR3, 0.125);
@@ -271,6 +274,44 @@ TEST_F(FitSettingsFile, ShippedFileReadsAlikeUnderEveryDecimalSeparator) {
   const TFitSettings s = Read("[GENETIC]\nGAIN_R1=0.08\n");
   SetDecimalSeparator(',');
   EXPECT_EQ(Read("[GENETIC]\nGAIN_R1=0.08\n").GainR1, s.GainR1);
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// A value that cannot be used stops the read with the key and the file
+// named; before, a bound typed as "1,5" became 0 and a reversed pair ended
+// in an assertion that named neither.
+TEST_F(FitSettingsFile, UnusableValuesAndReversedPairsAreRefusedNamingKeyAndFile) {
+  const std::string path = Write("[GENETIC]\nPKY1_MIN=abc\n");
+  const std::string unreadable = test::MessageOf<Exception>([&] { ReadFitSettings(path, TFitChannel::kLateral); });
+  EXPECT_EQ(unreadable, "The fit settings file " + path +
+                            " gives PKY1_MIN=abc, which is not a finite number; correct the value, or remove the "
+                            "line to use the default");
+  for (const char* text : {"[GENETIC]\nGAIN_R2=x\n", "[GENETIC]\nCR=nan\n", "[GENETIC]\nFZ0_MAX=inf\n",
+                           "[GENETIC]\nQBZ1_MAX=1,5\n", "[GENETIC]\nNB_GEN=ten\n"}) {
+    const TFitChannel channel = std::string(text).find("QBZ") != std::string::npos ? TFitChannel::kAligning
+                                                                                   : TFitChannel::kLateral;
+    const std::string message = test::MessageOf<Exception>([&] { Read(text, channel); });
+    const std::string key = std::string(text).substr(10, std::string(text).find('=') - 10);
+    EXPECT_NE(message.find(" gives " + key + "="), std::string::npos) << text << ": " << message;
+  }
+
+  // Reversed, given both ways or against the other end's default (PCY1_MAX
+  // is 20 by default).
+  EXPECT_EQ(test::MessageOf<Exception>([&] { Read("[GENETIC]\nPDY1_MIN=3\nPDY1_MAX=2\n"); }),
+            "The fit settings file " + (dir_ / "configuration.ini").string() +
+                " gives PDY1_MIN=3 above PDY1_MAX=2: the lower bound of an interval must not exceed its upper "
+                "bound");
+  EXPECT_NE(test::MessageOf<Exception>([&] { Read("[GENETIC]\nPCY1_MIN=25\n"); }).find("PCY1_MIN=25 above PCY1_MAX=20"),
+            std::string::npos);
+  // A pair of another channel is not this fit's business; an empty interval
+  // (both ends equal) and negative bounds are fine.
+  EXPECT_NO_THROW(Read("[GENETIC]\nQBZ1_MIN=9\nQBZ1_MAX=1\n", TFitChannel::kLateral));
+  EXPECT_EQ(Read("[GENETIC]\nPDY1_MIN=2\nPDY1_MAX=2\nPKY1_MIN=-30\nPKY1_MAX=-5\n").Max[Slot(TFitChannel::kLateral, "PKy1")], -5);
 }
 
 }  // namespace

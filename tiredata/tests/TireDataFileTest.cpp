@@ -6,6 +6,7 @@
 
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
+#include "testing/TestSupport.h"
 
 namespace morvex {
 namespace {
@@ -104,10 +105,18 @@ TEST(ReadTireDataFile, SeparatorsGiveTheSameRow) {
   }
 }
 
-TEST(ReadTireDataFile, SurplusFieldsAreIgnored) {
-  const TTireDataSet data = ReadTireDataFile(Fixture("surplus_fields.plt"));
-  ASSERT_EQ(data.CaseCount(), 1);
-  EXPECT_EQ(data.Cases[0].Values, (std::vector<double>{-10, -20, 10, 20}));
+// A row longer than its loads line is a misplaced column or a loads line
+// that lost a load: reading the first fields would shift values to the
+// wrong loads without a word, so the row is refused where it stands.
+TEST(ReadTireDataFile, SurplusFieldsAreAnErrorNamingTheRow) {
+  EXPECT_EQ(ReadError<Exception>("surplus_fields.plt"),
+            "Too many fields on a data row (file " + Fixture("surplus_fields.plt") +
+                ", line 4, field 4: the row has 6 fields, the loads line of block 1 asks for 3, a slip and 2 "
+                "values)");
+  // A final ';' is an empty field too many.
+  EXPECT_THROW(ParseTireDataText("LOAD_CASE\n0\n1000\n1;2;\n"), Exception);
+  // Exactly L + 1 fields read.
+  EXPECT_EQ(ParseTireDataText("LOAD_CASE\n0\n1000 2000\n1 2 3\n").Cases.at(0).Values, (std::vector<double>{2, 3}));
 }
 
 TEST(ReadTireDataFile, BlocksWithoutRowsOrLoads) {
@@ -159,17 +168,30 @@ TEST(ReadTireDataFile, CommaDecimalSeparator) {
   EXPECT_EQ(data.Cases[0].Values, (std::vector<double>{-100.25, -200.75, 1000, 0.25}));
   // With the point as separator the same file is not numbers.
   EXPECT_EQ(ReadError<EConvertError>("comma_decimal.plt"),
-            "'0,5' n'est pas une valeur en virgule flottante correcte");
+            "'0,5' n'est pas une valeur en virgule flottante correcte (file " + Fixture("comma_decimal.plt") +
+                ", line 2: the camber line of block 1)");
 }
 
-TEST(ReadTireDataFile, ErrorsNameTheTextOrIndex) {
+// Each message keeps its fixed text and then says where: the file, the
+// line and field as an editor counts them, and what was due there.
+TEST(ReadTireDataFile, ErrorsNameTheTextOrIndexAndWhereTheyAre) {
+  const auto where = [](const char* name) { return " (file " + Fixture(name) + ", line "; };
   EXPECT_EQ(ReadError<EConvertError>("loads_trailing_semicolon.plt"),
-            "'' n'est pas une valeur en virgule flottante correcte");
-  EXPECT_EQ(ReadError<EListError>("empty_line_at_end.plt"), "Indice de liste hors limites (0)");
-  EXPECT_EQ(ReadError<EListError>("blank_line_in_block.plt"), "Indice de liste hors limites (0)");
-  EXPECT_EQ(ReadError<EListError>("short_row.plt"), "Indice de liste hors limites (2)");
-  // The last block lacks its loads line, which would be line 6 of 6.
-  EXPECT_EQ(ReadError<EListError>("truncated_last_block.plt"), "Indice de liste hors limites (6)");
+            "'' n'est pas une valeur en virgule flottante correcte" + where("loads_trailing_semicolon.plt") +
+                "3, field 3: load 3 of the loads line of block 1)");
+  const std::string blank = ReadError<EListError>("empty_line_at_end.plt");
+  EXPECT_EQ(blank.rfind("Indice de liste hors limites (0)" + where("empty_line_at_end.plt"), 0), 0u) << blank;
+  EXPECT_NE(blank.find("field 1: the line is blank"), std::string::npos) << blank;
+  EXPECT_NE(ReadError<EListError>("blank_line_in_block.plt").find("the line is blank"), std::string::npos);
+  EXPECT_EQ(ReadError<EListError>("short_row.plt"),
+            "Indice de liste hors limites (2)" + where("short_row.plt") +
+                "5, field 3: the value at load 2000 is missing: the row has 2 of the 4 fields the loads line "
+                "asks for, a slip and 3 values)");
+  // The last block lacks its loads line, which would be line 6 of 6 (the
+  // seventh as an editor counts).
+  EXPECT_EQ(ReadError<EListError>("truncated_last_block.plt"),
+            "Indice de liste hors limites (6)" + where("truncated_last_block.plt") +
+                "7: the file ends where the loads line of block 2 is due)");
   EXPECT_EQ(ReadError<EFOpenError>("no_such_file.plt"),
             "Impossible d'ouvrir le fichier " + Fixture("no_such_file.plt"));
   EXPECT_EQ(ReadError<EFOpenError>("."), "Impossible d'ouvrir le fichier " + Fixture("."));
@@ -181,7 +203,9 @@ TEST(ParseTireData, ErrorOrderWithinABlock) {
     ParseTireDataText("LOAD_CASE 1\nLOAD_CASE 2\n0\n1000\n");
     FAIL();
   } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "'LOAD_CASE 2' n'est pas une valeur en virgule flottante correcte");
+    EXPECT_STREQ(e.what(),
+                 "'LOAD_CASE 2' n'est pas une valeur en virgule flottante correcte (line 2: the camber line of "
+                 "block 1)");
   }
   // A bad field before the missing ones is reported first.
   EXPECT_THROW(ParseTireDataText("LOAD_CASE\n0\n1;2;3\n0;x\n"), EConvertError);
@@ -247,6 +271,28 @@ TEST(ParseTireData, HugeLines) {
   EXPECT_EQ(data.Cases[0].Values.size(), 100001u);
   // Many loads but short rows: fails at the first row, allocating little.
   EXPECT_THROW(ParseTireDataText("LOAD_CASE\n0\n" + loads + "\n1\n2\n3\n"), EListError);
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// A data field names its line, its field and the load it belongs to; the
+// slip field says so; lines count from 1 whatever the line ends.
+TEST(ParseTireData, ConversionErrorsSayWhichValueOfWhichRow) {
+  const std::string text = "header\r\nLOAD_CASE 1\r\n0\r\n1000;2000\r\n-1;5;6\r\n1;7;x7\r\n";
+  EXPECT_EQ(test::MessageOf<EConvertError>([&] { ParseTireDataText(text, "rig.plt"); }),
+            "'x7' n'est pas une valeur en virgule flottante correcte (file rig.plt, line 6, field 3: the value at "
+            "load 2000)");
+  EXPECT_EQ(test::MessageOf<EConvertError>([&] { ParseTireData({"LOAD_CASE", "0", "1000", "s;1"}, "a.plt"); }),
+            "'s' n'est pas une valeur en virgule flottante correcte (file a.plt, line 4, field 1: the slip)");
+  // The second block's lines are counted through the first.
+  EXPECT_EQ(test::MessageOf<EListError>(
+                [&] { ParseTireDataText("LOAD_CASE\n0\n1000\n1;2\nLOAD_CASE\n2\n1000\n1\n"); }),
+            "Indice de liste hors limites (1) (line 8, field 2: the value at load 1000 is missing: the row has 1 "
+            "of the 2 fields the loads line asks for, a slip and 1 value)");
 }
 
 }  // namespace

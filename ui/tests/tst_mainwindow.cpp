@@ -267,7 +267,8 @@ class TestMainWindow : public QObject, TWindowFixture {
     dialogs_.answers.push_back(DataFile("bad.plt"));
     Click("Button2");
     QCOMPARE(dialogs_.messages,
-             std::vector<std::string>{"'abc' n'est pas une valeur en virgule flottante correcte"});
+             std::vector<std::string>{"'abc' n'est pas une valeur en virgule flottante correcte (file " +
+                                      DataFile("bad.plt") + ", line 7, field 1: the slip)"});
 
     QCOMPARE(form_->DataSet().CaseCount(), 2);
     QCOMPARE(Find<QComboBox>("CBbx_camber")->count(), 2);

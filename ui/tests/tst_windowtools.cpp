@@ -404,7 +404,9 @@ class TestWindowTools : public QObject, TWindowFixture {
     QCoreApplication::processEvents();
     Edit("PDy2")->setText(QStringLiteral("abc"));
     Click("Button3");
-    QCOMPARE(dialogs_.messages, (std::vector<std::string>{not_a_number, not_a_number, not_a_number}));
+    QCOMPARE(dialogs_.messages,
+             (std::vector<std::string>{not_a_number + " (file " + DataFile("bad.plt") + ", line 7, field 1: the slip)",
+                                       not_a_number, not_a_number}));
     QCOMPARE(dialogs_.subjects,
              (std::vector<std::string>{"File: " + DataFile("bad.plt") + ", line 7",
                                        "Cell: camber 0, load 2000, slip -10", "Coefficient: PDy2 (Lateral page)"}));
