@@ -123,6 +123,7 @@ struct TJudgement {
   double ssr = 0;
   double r_squared = std::numeric_limits<double>::quiet_NaN();
   double rms = 0;
+  double scale = 0;  // RMS of the measured values
   double scatter = std::numeric_limits<double>::quiet_NaN();
   // The coefficients the fit changed: its own list, or the set's free ones.
   std::vector<std::string> fitted;
@@ -143,21 +144,31 @@ struct TJudgement {
     }
     return *floor;
   }
-  // The cost of a fit of the same free coefficients from start values
-  // estimated from the data; NaN when there is none.
-  double ReferenceCost() {
+  // The residual variance, cost / (points - free coefficients), of a fit of
+  // the channel from start values estimated from the data, with every
+  // coefficient of the channel free but the rated load (unless the fit
+  // freed it): a fixed coefficient at a wrong value is a fault too.  NaN
+  // when there is none.
+  double ReferenceVariance() {
     if (!reference) {
       reference = std::numeric_limits<double>::quiet_NaN();
-      if (options.reference_fit && !fitted.empty()) {
+      if (options.reference_fit) {
         const double last_cost = LastCost, radius = CurrentTireRadius;
         try {
           TMemoryCoefficientSet work;
           CopyCoefficients(set, work);
           for (const TCoefficientInfo& info : Coefficients())
             if (info.HasFreeFlag()) work.SetFree(info.name, false);
-          for (const std::string& name : fitted) work.SetFree(name, true);
+          size_t free = 0;
+          for (std::string_view name : ChannelOrder(channel)) {
+            const bool fitted_here = std::find(fitted.begin(), fitted.end(), name) != fitted.end();
+            if (name == "Fz0" && !fitted_here) continue;
+            work.SetFree(name, true);
+            ++free;
+          }
           const TStartEstimate estimate = EstimateStartValues(channel, work, data);
-          if (std::isfinite(estimate.cost)) reference = estimate.cost;
+          if (std::isfinite(estimate.cost) && points > free)
+            reference = estimate.cost / static_cast<double>(points - free);
         } catch (const std::exception&) {
         }
         ClearFpFaults();
@@ -284,7 +295,8 @@ void LowRSquared(TJudgement& j, TReasons& out) {
 // (a load held off its label) leave residuals far above the noise that no
 // fit of the model removes; those get a note.
 void Misfit(TJudgement& j, TReasons& out) {
-  if (j.points == 0 || !(j.rms > 0) || !std::isfinite(j.ssr)) return;
+  // Residuals that are rounding beside the measured values say nothing.
+  if (j.points == 0 || !(j.rms > 1e-9 * j.scale) || !std::isfinite(j.ssr)) return;
   const TCurveFloor& floor = j.Floor();
   const double floor_variance = floor.Variance();
   const double floor_rms = std::isfinite(floor_variance) ? std::sqrt(floor_variance) : 0.0;
@@ -297,9 +309,9 @@ void Misfit(TJudgement& j, TReasons& out) {
   const bool above_floor = floor_variance > 0 && variance > j.options.suspect_variance_ratio * floor_variance;
   if (!above_scatter && !above_floor) return;
 
-  const double reference = j.ReferenceCost();
+  const double reference = j.ReferenceVariance();
   const bool judged = std::isfinite(reference);
-  const bool better = judged && j.ssr > j.options.better_fit_ratio * reference;
+  const bool better = judged && variance > j.options.better_fit_ratio * reference;
   const std::string against =
       scatter >= floor_rms
           ? " times the scatter of the measurements (about " + Num(scatter) + ")"
@@ -310,17 +322,17 @@ void Misfit(TJudgement& j, TReasons& out) {
     out.push_back({"misfit",
                    "the residuals (RMS " + Num(j.rms) + ") are " + ratio + against +
                        ": the model misses the shape of the curves" +
-                       (better ? "; a fit from estimated start values reaches RMS " +
-                                     Num(std::sqrt(reference / static_cast<double>(j.points)))
+                       (better ? "; a fit from estimated start values leaves residuals of about " +
+                                     Num(std::sqrt(reference))
                                : std::string()),
                    kTryEstimate + "; look at the residual view for the curves it misses"});
   } else if (better) {
     j.poor_fit = true;
     out.push_back({"better-fit",
-                   "a fit of the same coefficients from start values estimated from the data reaches a cost of " +
-                       Num(reference) + ", " + Num(j.ssr / std::max(reference, 1e-300)) +
-                       " times lower than this fit's " + Num(j.ssr),
-                   kTryEstimate});
+                   "a fit of the channel from start values estimated from the data leaves a residual variance " +
+                       Num(variance / std::max(reference, 1e-300)) + " times lower than this fit's (RMS about " +
+                       Num(std::sqrt(reference)) + " against " + Num(std::sqrt(variance)) + ")",
+                   kTryEstimate + "; check that no coefficient is fixed at a wrong value"});
   } else if (above_noise && judged) {
     j.notes.push_back({"residuals-above-noise",
                      "the residuals (RMS " + Num(j.rms) + ") are " + ratio + against +
@@ -508,6 +520,7 @@ void Measure(TJudgement& j) {
   j.ssr = static_cast<double>(ssr);
   j.r_squared = sst > 0 ? static_cast<double>(1.0L - ssr / sst) : std::numeric_limits<double>::quiet_NaN();
   j.rms = static_cast<double>(std::sqrt(ssr / j.points));
+  j.scale = static_cast<double>(std::sqrt(sum_squares / j.points));
   j.scatter = MeasurementScatter(MeasuredCurves(j.data, angles, 3));
 }
 

@@ -183,6 +183,7 @@ TEST(FitReportVerdict, ReportNamesTheCombinedRunAndEndsWithTheVerdict) {
   outcome.optimizer_label = "de+tr";
   outcome.verdict.poor = true;
   outcome.verdict.reasons.push_back({"low-r2", "R^2 is 0.46, under 0.9", "press Estimate start values"});
+  outcome.verdict.notes.push_back({"peak-sign", "the peak factor D is negative", "negate PDy1 and PDy2"});
   outcome.cleared_flags = {"PHy3", "PKy3"};
   TMemoryCoefficientSet set;
   const std::string text = FormatFitReport(BuildFitReport(outcome, set, TTireDataSet{}));
@@ -190,6 +191,10 @@ TEST(FitReportVerdict, ReportNamesTheCombinedRunAndEndsWithTheVerdict) {
   EXPECT_NE(text.find("note the data hold a single load case at camber 0: the fit held PHy3 and PKy3 fixed"),
             std::string::npos) << text;
   EXPECT_NE(text.find("verdict poor\nreason low-r2: R^2 is 0.46, under 0.9; try: press Estimate start values\n"),
+            std::string::npos) << text;
+  // Notes follow the reasons on lines of their own and leave the verdict line alone.
+  EXPECT_NE(text.find("try: press Estimate start values\nnote peak-sign: the peak factor D is negative; try: negate "
+                      "PDy1 and PDy2\n"),
             std::string::npos) << text;
   EXPECT_EQ(VerdictLine(outcome.verdict), "poor reason=low-r2");
 }
