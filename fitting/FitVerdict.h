@@ -23,14 +23,20 @@
 //   - misfit             the RMS of the residuals is more than 4 times the
 //                        noise level, taken as the larger of the neighbour
 //                        scatter (MeasurementScatter) and what each curve
-//                        fitted alone leaves (CurveFitFloor): binned rig
-//                        data have little scatter between neighbours but
-//                        more than that between the curves;
+//                        fitted alone leaves (CurveFitFloor), and a fit of
+//                        the channel from estimated start values does
+//                        clearly better (or cannot be made);
 //   - better-fit         the residuals are suspect (above 4 times the
 //                        neighbour scatter, or a residual variance 1.5 times
-//                        that of the curves' own fits) and a fit of the same
-//                        free coefficients from start values estimated from
-//                        the data reaches a cost clearly (1.5 times) lower;
+//                        that of the curves' own fits) and a fit of the
+//                        channel (every coefficient free but the rated load)
+//                        from start values estimated from the data leaves a
+//                        residual variance, cost / (points - free), 1.5
+//                        times lower: a coefficient fixed at a wrong value
+//                        or a neighbouring valley.  Residuals above the
+//                        noise that no fit removes (binned rig data whose
+//                        curves disagree with one another, a load held off
+//                        its set-point) are a note, residuals-above-noise;
 //   - cost-rose          it ended with a cost more than 0.1 % above that of
 //                        its start values;
 //   - cost-not-lowered   it ended at the start's cost on a fit poor by one
@@ -73,7 +79,7 @@ struct TVerdictOptions {
   // A residual variance above this multiple of the curves' own fits' makes
   // the verdict look for a better fit.
   double suspect_variance_ratio = 1.5;
-  // A fit this many times cheaper than the result is clearly better.
+  // A fit whose residual variance is this many times lower is clearly better.
   double better_fit_ratio = 1.5;
   // A cost above the start's by more than this share is a rise: the
   // Levenberg-Marquardt path's write-back with 5 decimals alone may lift a
