@@ -163,9 +163,9 @@ TEST(PeakSign, NegativePublishedPeakFactorIsANoteAndTheEstimateNormalisesIt) {
   EXPECT_FALSE(Has(Judge(TFitChannel::kLateral, set, data, names).notes, "peak-sign"));
 }
 
-// The estimate's own fit ends on a negative peak factor when it starts on
-// one and the lateral channel holds only D and B free: the normalisation
-// then negates PDy1 and PDy2 together and the curves stay the same.
+// A set on the mirror image (PDx1 and PDx2 negated: the same curves) with
+// only the peak factor free: the estimate hands back the positive twin at
+// the tire's own cost, never the mirror image it started from.
 TEST(PeakSign, MirrorPairIsNegatedTogetherWithoutChangingTheCurves) {
   const TMemoryCoefficientSet truth = PublishedTire("suv-265-70R18");
   const TTireDataSet data = PublishedData(TFitChannel::kLongitudinal, truth, 3);
@@ -175,8 +175,6 @@ TEST(PeakSign, MirrorPairIsNegatedTogetherWithoutChangingTheCurves) {
   set.SetText("PDx2", FloatToStr(-truth.Value("PDx2")));
   EXPECT_NEAR(Cost(TFitChannel::kLongitudinal, set, data), Cost(TFitChannel::kLongitudinal, truth, data),
               1e-9 * Cost(TFitChannel::kLongitudinal, truth, data));
-  // Only the peak's coefficients free: the estimate cannot do better than
-  // the mirror pair, and must hand back its positive twin.
   FreeOnly(set, {"PDx1", "PDx2"});
   const TStartEstimate estimate = EstimateStartValues(TFitChannel::kLongitudinal, set, data);
   EXPECT_GT(set.Value("PDx1"), 0.0);
