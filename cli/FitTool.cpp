@@ -188,6 +188,8 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     } else {
       outcome = RunFitCommand(options.channel, set, data, options.optimizer, settings, host);
     }
+    // The estimate is itself a fit: ending at its cost is no fault.
+    if (options.estimate_start && !outcome.cancelled) MarkStartAsFit(outcome, set, data);
     host.EndProgressLine();
 
     const TFitReport fit_report = BuildFitReport(outcome, set, data);

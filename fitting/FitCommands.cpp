@@ -533,6 +533,20 @@ void RequirePoints(const TTireDataSet& data) {
   if (mf::PointCount(data) == 0) throw Exception("The data set holds no measured point to fit.");
 }
 
+// How many coefficients the fit will change: the free ones, less the
+// camber flags the Levenberg-Marquardt path clears for one case at camber 0.
+size_t FittedCount(TFitChannel channel, const TCoefficientSet& set, const TTireDataSet& data,
+                   TOptimizerChoice optimizer) {
+  const bool clears = optimizer == TOptimizerChoice::kLevenbergMarquardt && data.CaseCount() == 1 &&
+                      data.Cases[0].Camber == 0.0;
+  size_t count = 0;
+  for (std::string_view name : FreeNames(channel, set)) {
+    const auto flags = CamberFlags(channel);
+    if (!(clears && std::find(flags.begin(), flags.end(), name) != flags.end())) ++count;
+  }
+  return count;
+}
+
 }  // namespace
 
 TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
@@ -545,6 +559,7 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
 
   // The rated load belongs to the lateral fit: the aligning fit never frees it.
   if (channel == TFitChannel::kAligning) coefficients.SetFree("Fz0", false);
+  RequireEnoughPoints(channel, data, FittedCount(channel, coefficients, data, optimizer));
   const TFitSettings settings = ReadFitSettings(settings_path, channel);
   if (channel == TFitChannel::kAligning) CurrentTireRadius = coefficients.Value("R0");
   outcome.start_cost = CostOrNaN(channel, coefficients, data);

@@ -43,10 +43,12 @@ struct TVerdictReason {
   std::string advice;  // "press Estimate start values, then fit again"
 };
 
-// The judgement of a finished fit: good, or poor with its reasons.
+// The judgement of a finished fit: good, or poor with its reasons; and the
+// notes, facts about the result that never make it poor.
 struct TFitVerdict {
   bool poor = false;
   std::vector<TVerdictReason> reasons;
+  std::vector<TVerdictReason> notes;
 };
 
 enum class TFitChannel { kLateral, kAligning, kLongitudinal };
@@ -141,6 +143,9 @@ struct TFitOutcome {
   // (NaN where it could not be evaluated).
   double start_cost = std::nan("");
   double final_cost = std::nan("");
+  // The start values were themselves a fit (estimated start values, an
+  // earlier result): ending at their cost is then no fault of the fit.
+  bool start_was_fit = false;
   // Good, or poor with reasons (filled by every command that ran to its end).
   TFitVerdict verdict;
 };

@@ -227,6 +227,8 @@ std::string FormatFitReport(const TFitReport& report) {
   out << "verdict " << (report.verdict.poor ? "poor" : "good") << '\n';
   for (const TVerdictReason& reason : report.verdict.reasons)
     out << "reason " << reason.code << ": " << reason.text << "; try: " << reason.advice << '\n';
+  for (const TVerdictReason& note : report.verdict.notes)
+    out << "note " << note.code << ": " << note.text << "; try: " << note.advice << '\n';
   return out.str();
 }
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "fitting/ChannelModel.h"
+#include "fitting/FitVerdict.h"
 #include "fitting/TrustRegionFit.h"
 #include "numerics/LxBasics.h"
 #include "fitting/MeasuredCurves.h"
@@ -684,6 +685,43 @@ std::vector<std::string> FreeNamesOf(TFitChannel channel, const TCoefficientSet&
   return names;
 }
 
+// D and B = K / (C D) change sign together without changing the curves:
+// a fit may end on that mirror image, whose negative peak factor holds no
+// real tire.  Negates the peak factor's coefficients back when the set
+// allows both to change (the load term free, or nil).
+void NormalisePeakSign(TFitChannel channel, TCoefficientSet& set, const std::vector<TMeasuredCurve>& curves,
+                       TStartEstimate& estimate) {
+  if (channel == TFitChannel::kAligning || curves.empty()) return;
+  const bool lateral = channel == TFitChannel::kLateral;
+  const char* d1 = lateral ? "PDy1" : "PDx1";
+  const char* d2 = lateral ? "PDy2" : "PDx2";
+  const double fz0 = set.Value("Fz0"), p1 = set.Value(d1), p2 = set.Value(d2);
+  size_t negative = 0;
+  for (const TMeasuredCurve& curve : curves)
+    if (p1 + p2 * ((curve.fz - fz0) / fz0) < 0) ++negative;
+  if (2 * negative <= curves.size()) return;
+  if (!set.Free(d1) || !(set.Free(d2) || p2 == 0.0)) {
+    estimate.notes.push_back(std::string("the peak factor D is negative (") + d1 + " " + FloatToStr(p1) +
+                             "): the mirror image of a tire, which fits the curves as well; " + d1 + " and " + d2 +
+                             " are not both free, so it stays");
+    return;
+  }
+  Propose(set, estimate, d1, -p1);
+  if (p2 != 0.0) Propose(set, estimate, d2, -p2);
+  std::string note = std::string("the fit ended on the mirror image with a negative peak factor; ") + d1 + " and " +
+                     d2 + " were negated together, which leaves the curves as they were";
+  if (lateral && set.Value("QBz10") != 0.0)
+    note += "; the aligning moment's QBz10 term changes sign with By Cy: fit the aligning moment again";
+  estimate.notes.push_back(note);
+}
+
+// Fewer points than free coefficients leave some of them to chance.
+void RefuseFewPoints(TFitChannel channel, const TTireDataSet& data, size_t free) {
+  const size_t points = ChannelPointCount(channel, data);
+  if (points < free)
+    throw std::invalid_argument(FewPointsMessage(points, free));
+}
+
 double CostOrInfinity(TFitChannel channel, const TCoefficientSet& set, const TTireDataSet& data) {
   try {
     const double cost = static_cast<double>(ChannelCost(channel, set, data));
@@ -710,6 +748,7 @@ TStartEstimate EstimateStartValues(TFitChannel channel, TCoefficientSet& set,
   const std::vector<TMeasuredCurve> curves = MeasuredCurves(data, channel != TFitChannel::kLongitudinal);
   if (curves.empty())
     throw std::invalid_argument("The data set holds no curve with four or more points to estimate from.");
+  RefuseFewPoints(channel, data, FreeNamesOf(channel, work).size());
   std::vector<MomentCurve> moments;
   std::vector<CurveParams> own;  // each curve with its own shape factor
   std::vector<double> shapes;
@@ -786,9 +825,55 @@ TStartEstimate EstimateStartValues(TFitChannel channel, TCoefficientSet& set,
   if (!std::isfinite(estimate.cost))
     throw std::invalid_argument("No start values could be estimated: the model cannot be evaluated at any of them.");
   work = best;
+  NormalisePeakSign(channel, work, curves, estimate);
 
   for (const std::string& name : estimate.changed) set.SetText(name, work.Text(name));
   return estimate;
+}
+
+double TCurveFloor::Variance() const {
+  return points > parameters ? cost / static_cast<double>(points - parameters) : kNaN;
+}
+
+TCurveFloor CurveFitFloor(TFitChannel channel, const TCoefficientSet& set, const TTireDataSet& data) {
+  TCurveFloor floor;
+  const std::vector<TMeasuredCurve> curves = MeasuredCurves(data, channel != TFitChannel::kLongitudinal);
+  const auto count = [&floor](const TMeasuredCurve& curve, size_t parameters, double cost) {
+    if (curve.x.size() <= parameters || !std::isfinite(cost)) return;
+    floor.cost += cost;
+    floor.points += curve.x.size();
+    floor.parameters += parameters;
+    ++floor.curves;
+  };
+  if (channel == TFitChannel::kAligning) {
+    TMemoryCoefficientSet work;
+    CopyCoefficients(set, work);
+    const std::vector<MomentCurve> moments = MomentCurves(work, curves);
+    const std::vector<CurveParams> fits = OwnTrailFits(moments);
+    for (size_t c = 0; c < moments.size() && c < fits.size(); ++c) {
+      if (!std::isfinite(fits[c].cost)) continue;
+      double cost = 0;
+      for (size_t i = 0; i < curves[c].x.size(); ++i) {
+        const double r = curves[c].y[i] - MomentShape(fits[c].p.data(), moments[c], i);
+        cost += r * r;
+      }
+      count(curves[c], kMomentParams, cost);
+    }
+  } else {
+    const std::vector<CurveParams> fits =
+        OwnShapeFits(curves, channel == TFitChannel::kLateral ? kLateralShape : kLongitudinalShape);
+    for (size_t c = 0; c < curves.size() && c < fits.size(); ++c) {
+      if (!std::isfinite(fits[c].cost)) continue;
+      double cost = 0;
+      for (size_t i = 0; i < curves[c].x.size(); ++i) {
+        const double r = curves[c].y[i] - ForceShape(fits[c].p.data(), curves[c].x[i]);
+        cost += r * r;
+      }
+      count(curves[c], kForceParams, cost);
+    }
+  }
+  ClearFpFaults();
+  return floor;
 }
 
 }  // namespace morvex

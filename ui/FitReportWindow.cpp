@@ -140,6 +140,9 @@ void TFitReportWindow::SetNotes(const QString& notes, const TFitVerdict& verdict
     if (!reason.advice.empty())
       lines << QStringLiteral("– ") + QString::fromStdString(reason.text) + QStringLiteral(": ") +
                    QString::fromStdString(reason.advice);
+  // Notes never make a fit poor: facts about the result, after the reasons.
+  for (const TVerdictReason& note : verdict.notes)
+    lines << QStringLiteral("Note: ") + QString::fromStdString(note.text);
   if (!notes.isEmpty()) lines << notes;
   verdict_->setText(lines.join(QLatin1Char('\n')));
   verdict_->setStyleSheet(verdict.poor ? QStringLiteral("QLabel { background: rgb(255, 226, 160); padding: 3px; }")

@@ -254,6 +254,23 @@ TEST_F(FitToolTest, SearchThenTrustRegionIsNeverWorseThanTheTrustRegionFromTheSa
   EXPECT_LE(CostOf(out_.str()), tr) << out_.str();
 }
 
+// A drive/brake run read as lateral data holds a handful of points: every
+// coefficient free would fit them exactly with any values, so the fit is
+// refused before it starts, with or without estimated start values.
+TEST_F(FitToolTest, FewerPointsThanFreeCoefficientsAreRefusedWithExitTwo) {
+  TFitToolOptions options = FitOptions();
+  options.data_path = Write("six.plt", "LOAD_CASE\n0\n3000\n-0.1;-2500\n-0.05;-1800\n-0.01;-400\n0.01;410\n"
+                                       "0.05;1790\n0.1;2510\n");
+  options.optimizer = TOptimizerChoice::kTrustRegion;
+  for (bool estimate : {false, true}) {
+    options.estimate_start = estimate;
+    err_.str("");
+    EXPECT_EQ(RunFitTool(options, out_, err_), kExitError) << err_.str();
+    EXPECT_FALSE(fs::exists(*options.output_path));
+    EXPECT_NE(err_.str().find("6 points of this channel for"), std::string::npos) << err_.str();
+  }
+}
+
 TEST_F(FitToolTest, DataWithoutLoadCaseSaysSoAndWritesNothing) {
   TFitToolOptions options = FitOptions();
   std::string bytes;
