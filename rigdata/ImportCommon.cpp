@@ -44,12 +44,12 @@ void CheckOptions(const TRawImportOptions& o) {
       throw Exception(std::string("The import option ") + name + " must be a positive number, not " + Fmt(v, 6));
   };
   positive(o.inclination_tolerance, "inclination tolerance");
-  positive(o.load_tolerance, "load tolerance");
+  if (!std::isnan(o.load_tolerance)) positive(o.load_tolerance, "load tolerance");
   positive(o.pressure_tolerance, "pressure tolerance");
   positive(o.speed_tolerance, "speed tolerance");
   positive(o.slip_angle_cell, "slip-angle cell");
   positive(o.slip_ratio_cell, "slip-ratio cell");
-  if (!(o.warmup_seconds >= 0)) throw Exception("The warm-up must be 0 or more seconds, not " + Fmt(o.warmup_seconds, 6));
+  if (!(o.warmup_seconds >= 0) && !std::isnan(o.warmup_seconds)) throw Exception("The warm-up must be 0 or more seconds, not " + Fmt(o.warmup_seconds, 6));
   if (!(o.min_dwell_seconds >= 0)) throw Exception("The minimum dwell must be 0 or more seconds");
   if (std::isnan(o.time_from) || std::isnan(o.time_to) || o.time_from > o.time_to)
     throw Exception("The time window " + Fmt(o.time_from, 3) + " to " + Fmt(o.time_to, 3) + " s is empty");
@@ -81,6 +81,7 @@ std::string SetPointList(const std::vector<TImportSetPoint>& points, int decimal
   std::string text;
   for (size_t k = 0; k < points.size(); ++k)
     text += (k ? ", " : "") + Fmt(points[k].value, decimals) + " " + unit + " (" +
+            (points[k].relative ? "+/-" + Fmt(100 * points[k].tolerance, 1) + " %, " : std::string()) +
             std::to_string(points[k].samples) + " samples)";
   return text.empty() ? "none" : text;
 }

@@ -12,6 +12,30 @@ namespace {
 // Slip beyond these is not a measurement of a tire in pure slip.
 constexpr double kMaxAbsSlipAngle = 90;  // deg
 constexpr double kMaxAbsSlipRatio = 10;
+// A swept slip: 5 % of the samples beyond these.
+constexpr double kSweptAngle = 1.0;  // deg
+constexpr double kSweptRatio = 0.02;
+
+// Beyond this a value is no measurement (import units).
+double AbsurdLimit(TQuantity quantity) {
+  switch (quantity) {
+    case TQuantity::kTime: return 1e10;      // s
+    case TQuantity::kAngle: return 1e5;      // deg
+    case TQuantity::kRatio: return 1e4;
+    case TQuantity::kForce: return 1e8;      // N
+    case TQuantity::kMoment: return 1e7;     // N m
+    case TQuantity::kPressure: return 1e6;   // kPa
+    case TQuantity::kSpeed: return 1e5;      // km/h
+  }
+  return 1e8;
+}
+
+double Reach(const std::vector<double>& v, const std::vector<TIndex>& alive) {
+  std::vector<double> a;
+  a.reserve(alive.size());
+  for (TIndex i : alive) a.push_back(std::fabs(v[i]));
+  return Quantile(std::move(a), 0.95);
+}
 
 }  // namespace
 
@@ -43,6 +67,15 @@ bool ApplyFilters(TImportState& state) {
     return false;
   });
   if (emptied("every sample lacks a value in one of the channels used")) return true;
+
+  // Values no rig measures (a sensor fault, 1e308 written for a missing
+  // value) would overflow the averages of a cell.
+  state.Filter("absurd values", "within the physical range of every channel used", [&](TIndex i) {
+    for (TRunRole r : needed)
+      if (!(std::fabs(column(r)[i]) <= AbsurdLimit(RoleInfo(r).quantity))) return true;
+    return false;
+  });
+  if (emptied("every sample holds a value beyond the physical range of its channel")) return true;
 
   const std::vector<double>* time = has(TRunRole::kTime) ? &column(TRunRole::kTime) : nullptr;
   if (options.warmup_seconds > 0) {
@@ -126,6 +159,12 @@ bool ApplyFilters(TImportState& state) {
                   "km/h", report.speeds))
     return true;
 
+  if (std::isnan(options.warmup_seconds) && DropDetectedWarmup(state)) return true;
+
+  // What the run sweeps, before the pure-slip filter keeps one kind.
+  const double angle_reach = has(TRunRole::kSlipAngle) ? Reach(column(TRunRole::kSlipAngle), alive) : 0.0;
+  const double ratio_reach = has(TRunRole::kSlipRatio) ? Reach(column(TRunRole::kSlipRatio), alive) : 0.0;
+
   if (has(cross)) {
     const std::vector<double>& c = column(cross);
     if (channel == TImportChannel::kLongitudinal) {
@@ -152,6 +191,31 @@ bool ApplyFilters(TImportState& state) {
     const std::string text = "|" + std::string(RoleInfo(swept).label) + "| <= " + Fmt(limit, 0) + (ratio ? "" : " deg");
     state.Filter("slip range", text, [&](TIndex i) { return !(std::fabs(slip[i]) <= limit); });
     if (emptied("no sample with " + text)) return true;
+  }
+
+  // A run that does not sweep the channel's slip gives a few points at one
+  // slip, to which any curve fits: refused, saying what it does sweep.
+  if (Reach(slip, alive) <= (ratio ? kSweptRatio : kSweptAngle)) {
+    const bool sweeps_angle = angle_reach > kSweptAngle, sweeps_ratio = ratio_reach > kSweptRatio;
+    std::string what;
+    if (sweeps_angle && !ratio)
+      what = "the run sweeps the slip angle only where the slip ratio is not small (combined slip)";
+    else if (sweeps_ratio && ratio)
+      what = "the run sweeps the slip ratio only where the slip angle is not small (combined slip)";
+    else if (sweeps_ratio)
+      what = "the run sweeps the slip ratio (to " + Fmt(ratio_reach, 3) +
+             "), not the slip angle: import it for the longitudinal channel";
+    else if (sweeps_angle)
+      what = "the run sweeps the slip angle (to " + Fmt(angle_reach, 2) +
+             " deg), not the slip ratio: import it for the lateral or aligning channel";
+    else
+      what = "the run sweeps neither the slip angle (95 % within " + Fmt(angle_reach, 2) +
+             " deg) nor the slip ratio (95 % within " + Fmt(ratio_reach, 3) + ")";
+    const std::string limit = "|" + std::string(RoleInfo(swept).label) + "| beyond " +
+                              (ratio ? Fmt(kSweptRatio, 3) : Fmt(kSweptAngle, 1) + " deg") + " in 5 % of the samples";
+    state.Filter("swept slip", limit, [](TIndex) { return true; });
+    return emptied("the " + std::string(ImportChannelName(channel)) + " channel needs a sweep of the " +
+                   std::string(RoleInfo(swept).label) + ", but " + what);
   }
 
   return false;

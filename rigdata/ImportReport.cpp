@@ -1,4 +1,6 @@
 // The import report as text.
+#include <cmath>
+
 #include "rigdata/ImportPhases.h"
 
 namespace morvex {
@@ -28,6 +30,7 @@ std::string FormatImportReport(const TImportReport& r) {
   out += "Sign convention: " + std::string(RunConventionName(r.convention)) +
          (r.convention_note.empty() ? "" : ", " + r.convention_note) + "\n";
   out += "Samples read: " + std::to_string(r.samples_read) + (r.preview ? " (preview: the first rows only)" : "") + "\n";
+  if (!r.warmup.empty()) out += "Warm-up: " + r.warmup + "\n";
   if (!r.steps.empty()) {
     out += "Filters (dropped, left):\n";
     for (const TImportStep& s : r.steps)
@@ -38,6 +41,7 @@ std::string FormatImportReport(const TImportReport& r) {
   if (!r.speeds.empty()) out += "Speeds held: " + SetPointList(r.speeds, 1, "km/h") + "\n";
   if (!r.inclinations.empty()) out += "Inclination set-points: " + SetPointList(r.inclinations, 2, "deg") + "\n";
   if (!r.loads.empty()) out += "Load set-points: " + SetPointList(r.loads, 0, "N") + "\n";
+  for (const std::string& note : r.setpoint_notes) out += "Set-point note: " + note + "\n";
   size_t kept = 0;
   for (const TImportBin& b : r.bins) kept += b.reason.empty() ? 1 : 0;
   if (!r.bins.empty()) {
@@ -48,6 +52,12 @@ std::string FormatImportReport(const TImportReport& r) {
                b.reason + "\n";
   }
   for (const std::string& note : r.grid_notes) out += "Slip grid, " + note + "\n";
+  if (std::isfinite(r.nominal_load) || std::isfinite(r.unloaded_radius))
+    out += "The file gives: rated load (FNOMIN) " + (std::isfinite(r.nominal_load) ? Fmt(r.nominal_load, 1) + " N" : std::string("none")) +
+           ", unloaded radius (RFREE) " + (std::isfinite(r.unloaded_radius) ? Fmt(r.unloaded_radius, 4) + " m" : std::string("none")) + "\n";
+  if (std::isfinite(r.suggested_fz0))
+    out += "Suggested Fz0: " + Fmt(r.suggested_fz0, 1) + " N (" + r.suggested_fz0_source + ")" +
+           (std::isfinite(r.suggested_r0) ? ", suggested R0: " + Fmt(r.suggested_r0, 4) + " m (RFREE of the file)" : "") + "\n";
   for (const std::string& w : r.warnings) out += "Warning: " + w + "\n";
   if (!r.empty_reason.empty()) out += "Nothing usable remains: " + r.empty_reason + "\n";
   return out;

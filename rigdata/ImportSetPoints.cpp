@@ -14,6 +14,18 @@ constexpr double kCellsPerTolerance = 4;
 constexpr double kMaxHistogramCells = 1e6;
 constexpr size_t kMaxSetPoints = 100;
 constexpr size_t kMaxHeldTests = 200;
+// Relative set-points: the density of log(value) on cells of 0.5 %, smoothed
+// over 3 % (a held load wobbles by a few per cent), peaks below 3 % of the
+// highest ignored, two peaks with a valley above 70 % of the lower one
+// joined; a set-point's tolerance is four spreads, at least 0.8 % each side.
+constexpr double kDensityCell = 0.005;
+constexpr double kDensityWidth = 0.03;
+constexpr double kMaxDensityCells = 200000;
+constexpr double kMinPeakShare = 0.03;
+constexpr double kMergeValley = 0.7;
+constexpr double kMinSpread = 0.002;
+// Loads given without a tolerance: this share either side.
+constexpr double kGivenRelativeTolerance = 0.08;
 
 // The samples of values[alive] within `tolerance` of `centre` that belong to
 // stretches held at least the dwell (consecutive samples of `alive`, within
@@ -137,6 +149,140 @@ int NearestSetPoint(const std::vector<TImportSetPoint>& points, double v, double
 
 }  // namespace
 
+std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& values,
+                                                   const std::vector<TIndex>& alive, const TDwell& dwell,
+                                                   std::vector<std::string>& notes, int decimals,
+                                                   const char* unit) {
+  std::vector<TImportSetPoint> found;
+  // The logarithms of the positive values: a held load wobbles by a share
+  // of itself, so that the spread is alike at every set-point there.
+  std::vector<double> x;
+  std::vector<TIndex> index;
+  x.reserve(alive.size());
+  for (TIndex i : alive)
+    if (values[i] > 0 && std::isfinite(values[i])) {
+      x.push_back(std::log(values[i]));
+      index.push_back(i);
+    }
+  if (x.empty()) return found;
+  const auto [lo_it, hi_it] = std::minmax_element(x.begin(), x.end());
+  const double lo = *lo_it - 4 * kDensityWidth, hi = *hi_it + 4 * kDensityWidth;
+  const double width = std::max(kDensityCell, (hi - lo) / kMaxDensityCells);
+  const auto cells = static_cast<size_t>((hi - lo) / width) + 1;
+  std::vector<double> counts(cells, 0.0);
+  auto cell_of = [&](double v) { return std::min(cells - 1, static_cast<size_t>((v - lo) / width)); };
+  for (double v : x) counts[cell_of(v)] += 1;
+  // A smooth density: the counts through a Gaussian kernel.
+  const auto reach = static_cast<long>(std::ceil(3 * kDensityWidth / width));
+  std::vector<double> kernel(static_cast<size_t>(2 * reach + 1));
+  for (long k = -reach; k <= reach; ++k) {
+    const double z = static_cast<double>(k) * width / kDensityWidth;
+    kernel[static_cast<size_t>(k + reach)] = std::exp(-0.5 * z * z);
+  }
+  std::vector<double> density(cells, 0.0);
+  for (size_t c = 0; c < cells; ++c) {
+    if (counts[c] == 0) continue;
+    const long from = std::max(0L, static_cast<long>(c) - reach);
+    const long to = std::min(static_cast<long>(cells) - 1, static_cast<long>(c) + reach);
+    for (long d = from; d <= to; ++d)
+      density[static_cast<size_t>(d)] += counts[c] * kernel[static_cast<size_t>(d - static_cast<long>(c) + reach)];
+  }
+  // Local maxima, then neighbours without a clear valley between them are one.
+  std::vector<size_t> peaks;
+  for (size_t c = 1; c + 1 < cells; ++c)
+    if (density[c] > density[c - 1] && density[c] >= density[c + 1]) peaks.push_back(c);
+  const double top = *std::max_element(density.begin(), density.end());
+  std::vector<size_t> kept;
+  for (size_t c : peaks) {
+    if (density[c] < kMinPeakShare * top) continue;
+    if (!kept.empty()) {
+      const size_t prev = kept.back();
+      const double valley = *std::min_element(density.begin() + static_cast<long>(prev), density.begin() + static_cast<long>(c) + 1);
+      if (valley > kMergeValley * std::min(density[prev], density[c])) {
+        notes.push_back("the values near " + Fmt(std::exp(lo + (static_cast<double>(prev) + 0.5) * width), decimals) +
+                        " and " + Fmt(std::exp(lo + (static_cast<double>(c) + 0.5) * width), decimals) + " " + unit +
+                        " have no clear gap between them and are taken as one set-point");
+        if (density[c] > density[prev]) kept.back() = c;
+        continue;
+      }
+    }
+    kept.push_back(c);
+    if (kept.size() == kMaxSetPoints) break;
+  }
+  // Each peak: its centre, the spread of the values held there, and a
+  // tolerance of four spreads that stays short of the valleys to its
+  // neighbours.
+  std::vector<double> boundary;  // the valleys between kept peaks, in x
+  for (size_t k = 0; k + 1 < kept.size(); ++k) {
+    const auto it = std::min_element(density.begin() + static_cast<long>(kept[k]), density.begin() + static_cast<long>(kept[k + 1]) + 1);
+    boundary.push_back(lo + (static_cast<double>(it - density.begin()) + 0.5) * width);
+  }
+  for (size_t k = 0; k < kept.size(); ++k) {
+    const double peak = lo + (static_cast<double>(kept[k]) + 0.5) * width;
+    const double left = k > 0 ? boundary[k - 1] : -std::numeric_limits<double>::infinity();
+    const double right = k + 1 < kept.size() ? boundary[k] : std::numeric_limits<double>::infinity();
+    std::vector<double> near;
+    for (double v : x)
+      if (std::fabs(v - peak) <= 2 * kDensityWidth && v > left && v < right) near.push_back(v);
+    if (near.empty()) continue;
+    const double centre = Median(near);
+    for (double& v : near) v = std::fabs(v - centre);
+    const double spread = std::max(kMinSpread, 1.4826 * Median(near));
+    const double tolerance = std::min({4 * spread, centre - left, right - centre});
+    // Held: a stretch of members (short interruptions allowed) lasting the dwell.
+    size_t held = 0, run = 0, gap = 0, members = 0;
+    double first = 0, last = 0;
+    const size_t allowed_gap = std::max<size_t>(3, dwell.samples / 10);
+    auto close = [&] {
+      const bool long_enough = dwell.time ? run >= 2 && last - first >= dwell.seconds : run >= dwell.samples;
+      if (long_enough) held += run;
+      run = 0;
+    };
+    for (size_t n = 0; n < x.size(); ++n) {
+      if (std::fabs(x[n] - centre) <= tolerance) {
+        ++members;
+        const double t = dwell.time ? (*dwell.time)[index[n]] : 0.0;
+        if (run == 0) first = last = t;
+        first = std::min(first, t);
+        last = std::max(last, t);
+        ++run;
+        gap = 0;
+      } else if (run > 0 && ++gap > allowed_gap) {
+        close();
+      }
+    }
+    if (run > 0) close();
+    if (held == 0) {
+      if (members >= dwell.samples)
+        notes.push_back("the value near " + Fmt(std::exp(centre), decimals) + " " + unit + " (" +
+                        std::to_string(members) + " samples) is never held for " + Fmt(dwell.seconds, 3) +
+                        " s, so it is no set-point");
+      continue;
+    }
+    TImportSetPoint point;
+    point.value = std::exp(centre);
+    point.samples = members;
+    point.tolerance = (std::exp(tolerance) - 1);  // relative, either side
+    found.push_back(point);
+  }
+  return found;
+}
+
+// The index of the set-point whose relative tolerance holds v (the nearest), or -1.
+int NearestRelative(const std::vector<TImportSetPoint>& points, double v) {
+  if (!(v > 0)) return -1;
+  int best = -1;
+  double best_distance = std::numeric_limits<double>::infinity();
+  for (size_t k = 0; k < points.size(); ++k) {
+    const double d = std::fabs(std::log(v / points[k].value));
+    if (d <= std::log1p(points[k].tolerance) && d < best_distance) {
+      best_distance = d;
+      best = static_cast<int>(k);
+    }
+  }
+  return best;
+}
+
 bool FindSetPoints(TImportState& state) {
   const TRawImportOptions& options = state.options;
   TImportReport& report = state.report;
@@ -151,10 +297,15 @@ bool FindSetPoints(TImportState& state) {
     const std::vector<double>& v = column(role);
     const std::string label(RoleInfo(role).label);
     std::vector<TImportSetPoint> points;
+    // A NaN tolerance: each set-point's own, relative to its size.
+    const bool relative = std::isnan(tolerance);
+    const std::string tolerance_text =
+        relative ? std::string("its own tolerance") : Fmt(tolerance, 3) + " " + unit;
     if (given.empty()) {
-      points = FindPeaks(v, alive, tolerance, held, dwell);
+      points = relative ? FindRelativeSetPoints(v, alive, dwell, report.setpoint_notes, decimals, unit)
+                        : FindPeaks(v, alive, tolerance, held, dwell);
     } else {
-      for (double g : given) points.push_back({g, 0});
+      for (double g : given) points.push_back(TImportSetPoint{g, 0, kGivenRelativeTolerance, relative});
       std::sort(points.begin(), points.end(), [](const auto& a, const auto& b) { return a.value < b.value; });
     }
     // Membership, then each set-point's centre is the mean of its samples.
@@ -162,7 +313,7 @@ bool FindSetPoints(TImportState& state) {
     std::vector<size_t> counts(points.size(), 0);
     member.assign(state.rows, -1);
     for (TIndex i : alive) {
-      const int k = NearestSetPoint(points, v[i], tolerance);
+      const int k = relative ? NearestRelative(points, v[i]) : NearestSetPoint(points, v[i], tolerance);
       member[i] = k;
       if (k >= 0) {
         sums[static_cast<size_t>(k)] += v[i];
@@ -172,24 +323,25 @@ bool FindSetPoints(TImportState& state) {
     std::vector<int> renumber(points.size(), -1);
     for (size_t k = 0; k < points.size(); ++k) {
       if (counts[k] == 0) {
-        report.warnings.push_back("No sample lies within " + Fmt(tolerance, 3) + " " + unit + " of the " + label +
+        report.warnings.push_back("No sample lies within " + tolerance_text + " of the " + label +
                                   " set-point " + Fmt(points[k].value, decimals) + " " + unit + ".");
         continue;
       }
       renumber[k] = static_cast<int>(kept.size());
-      kept.push_back({sums[k] / static_cast<double>(counts[k]), counts[k]});
+      kept.push_back({sums[k] / static_cast<double>(counts[k]), counts[k], relative ? points[k].tolerance : tolerance,
+                      relative});
     }
     for (TIndex i : alive)
       if (member[i] >= 0) member[i] = renumber[static_cast<size_t>(member[i])];
-    const std::string limit = "within " + Fmt(tolerance, 3) + " " + unit + " of " +
+    const std::string limit = "within " + (relative ? std::string("a tolerance found per set-point") : tolerance_text) + " of " +
                               (given.empty() ? "a value held " + Fmt(options.min_dwell_seconds, 3) + " s"
                                              : "the set-points given");
     state.Filter(label + " set-points", limit, [&](TIndex i) { return member[i] < 0; });
     if (given.empty())
       return emptied("no " + label + " was held for " + Fmt(options.min_dwell_seconds, 3) + " s (" +
-                     std::to_string(held) + " samples) within " + Fmt(tolerance, 3) + " " + unit +
+                     std::to_string(held) + " samples) within " + tolerance_text +
                      ": give the set-points, or lower the dwell time");
-    return emptied("no sample lies within " + Fmt(tolerance, 3) + " " + unit + " of the " + label +
+    return emptied("no sample lies within " + tolerance_text + " of the " + label +
                    " set-points given");
   };
   std::vector<int>& ia_member = state.ia_member;
@@ -242,6 +394,38 @@ bool FindSetPoints(TImportState& state) {
     return true;
 
   return false;
+}
+
+}  // namespace morvex::import_phase
+
+namespace morvex::import_phase {
+
+std::vector<int> TentativeBins(TImportState& state) {
+  const TRawImportOptions& options = state.options;
+  const TDwell dwell{state.Time(), options.min_dwell_seconds, std::max<size_t>(state.dwell_samples, 1)};
+  std::vector<std::string> notes;
+  auto members = [&](TRunRole role, const std::vector<double>& given, double tolerance, std::vector<int>& member,
+                     size_t& count) {
+    const std::vector<double>& v = state.Column(role);
+    const bool relative = std::isnan(tolerance);
+    std::vector<TImportSetPoint> points;
+    if (given.empty())
+      points = relative ? FindRelativeSetPoints(v, state.alive, dwell, notes, 0, "")
+                        : FindPeaks(v, state.alive, tolerance, dwell.samples, dwell);
+    else
+      for (double g : given) points.push_back(TImportSetPoint{g, 0, kGivenRelativeTolerance, relative});
+    member.assign(state.rows, -1);
+    for (TIndex i : state.alive)
+      member[i] = relative ? NearestRelative(points, v[i]) : NearestSetPoint(points, v[i], tolerance);
+    count = points.size();
+  };
+  std::vector<int> ia, load, bins(state.rows, -1);
+  size_t n_ia = 0, n_load = 0;
+  members(TRunRole::kInclination, options.inclinations, options.inclination_tolerance, ia, n_ia);
+  members(TRunRole::kLoad, options.loads, options.load_tolerance, load, n_load);
+  for (TIndex i : state.alive)
+    if (ia[i] >= 0 && load[i] >= 0) bins[i] = ia[i] * static_cast<int>(n_load) + load[i];
+  return bins;
 }
 
 }  // namespace morvex::import_phase

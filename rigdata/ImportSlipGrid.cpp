@@ -43,6 +43,8 @@ bool BuildSlipGrid(TImportState& state) {
   const std::vector<double>& ia = column(TRunRole::kInclination);
   const bool ratio = state.swept == TRunRole::kSlipRatio;
   const TRunRole value_role = state.value;
+  const std::vector<double>& load = column(TRunRole::kLoad);
+  const bool load_wobble_correction = options.load_wobble_correction;
   const double cell = ratio ? options.slip_ratio_cell : options.slip_angle_cell;
   const std::vector<double>& value = column(value_role);
   const char* slip_unit = ratio ? "" : " deg";
@@ -70,7 +72,7 @@ bool BuildSlipGrid(TImportState& state) {
     // Per (load, cell): count and the sums of a line fit around the centre.
     struct TCell {
       size_t n = 0;
-      double sd = 0, sv = 0, sdd = 0, sdv = 0;
+      double sd = 0, sv = 0, sdd = 0, sdv = 0, sl = 0;
     };
     std::vector<TCell> acc(loads.size() * cells);
     for (TIndex i : samples) {
@@ -83,12 +85,17 @@ bool BuildSlipGrid(TImportState& state) {
       t.sv += value[i];
       t.sdd += d * d;
       t.sdv += d * value[i];
+      t.sl += load[i];
     }
     std::vector<size_t> rows;
     const size_t min_cell = std::max<size_t>(1, options.min_cell_samples);
     for (size_t c = 0; c < cells; ++c) {
       bool covered = true;
-      for (size_t j = 0; j < loads.size() && covered; ++j) covered = acc[j * cells + c].n >= min_cell;
+      for (size_t j = 0; j < loads.size() && covered; ++j) {
+        const TCell& t = acc[j * cells + c];
+        // A value that is not finite is never written.
+        covered = t.n >= min_cell && std::isfinite(t.sv) && std::isfinite(t.sdv) && std::isfinite(t.sdd);
+      }
       if (covered) rows.push_back(c);
     }
     size_t touched = 0;
@@ -115,8 +122,10 @@ bool BuildSlipGrid(TImportState& state) {
     }
     for (size_t c : rows) lc.Slips.push_back((static_cast<double>(c) + k_lo) * cell);
     lc.Values.reserve(rows.size() * loads.size());
-    for (size_t c : rows)
-      for (size_t j = 0; j < loads.size(); ++j) {
+    const size_t n_cols = loads.size();
+    std::vector<double> line(n_cols), mean_load(n_cols);
+    for (size_t c : rows) {
+      for (size_t j = 0; j < n_cols; ++j) {
         const TCell& t = acc[j * cells + c];
         const double n = static_cast<double>(t.n);
         const double md = t.sd / n, mv = t.sv / n;
@@ -124,8 +133,25 @@ bool BuildSlipGrid(TImportState& state) {
         // The line through the cell's samples, at the centre; the plain
         // mean where the samples do not spread enough to give a slope.
         const double slope = t.n >= 3 && sxx > n * 1e-6 * cell * cell ? sxy / sxx : 0.0;
-        lc.Values.push_back(Significant(mv - slope * md));
+        line[j] = mv - slope * md;
+        mean_load[j] = t.sl / n;
       }
+      // A held load wobbles, and a cell's samples catch it at some phase:
+      // each value is taken to its column's load along the slope over the
+      // load of the neighbouring columns of the same cell.
+      for (size_t j = 0; j < n_cols; ++j) {
+        double v = line[j];
+        if (load_wobble_correction && n_cols >= 2) {
+          const size_t lo_j = j == 0 ? 0 : j - 1, hi_j = j + 1 == n_cols ? j : j + 1;
+          const double span = mean_load[hi_j] - mean_load[lo_j];
+          if (span > 0) {
+            const double shift = (line[hi_j] - line[lo_j]) / span * (lc.Loads[j] - mean_load[j]);
+            if (std::isfinite(shift)) v += shift;
+          }
+        }
+        lc.Values.push_back(Significant(v));
+      }
+    }
     std::string note = name + ": " + std::to_string(rows.size()) + " slip cells from " + Fmt(lc.Slips.front(), 4) +
                        " to " + Fmt(lc.Slips.back(), 4) + slip_unit + ", " + std::to_string(loads.size()) +
                        (loads.size() == 1 ? " load" : " loads");

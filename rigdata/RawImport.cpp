@@ -12,6 +12,23 @@ namespace morvex {
 
 using import_phase::kNaN;
 
+namespace import_phase {
+
+void SuggestNominals(TImportState& state) {
+  TImportReport& report = state.report;
+  report.nominal_load = state.result.header.nominal_load;
+  report.unloaded_radius = report.suggested_r0 = state.result.header.unloaded_radius;
+  if (std::isfinite(report.nominal_load)) {
+    report.suggested_fz0 = report.nominal_load;
+    report.suggested_fz0_source = "FNOMIN of the file";
+  } else if (!report.loads.empty()) {
+    report.suggested_fz0 = std::round(report.loads[(report.loads.size() - 1) / 2].value);
+    report.suggested_fz0_source = "the middle held load";
+  }
+}
+
+}  // namespace import_phase
+
 std::string_view ImportChannelName(TImportChannel channel) {
   switch (channel) {
     case TImportChannel::kLateral: return "lateral";
@@ -27,10 +44,12 @@ TRawImportResult ImportRunText(std::string_view text, const TRawImportOptions& o
   TRawImportResult result;
   TImportState state(options, result);
   MapChannels(state, text);
+  CheckUnitPlausibility(state);
   ApplyConvention(state);
-  if (ApplyFilters(state)) return result;
-  if (FindSetPoints(state)) return result;
-  BuildSlipGrid(state);
+  if (!ApplyFilters(state) && !FindSetPoints(state)) BuildSlipGrid(state);
+  SuggestNominals(state);
+  if (!result.report.empty_reason.empty() && !result.report.unit_doubts.empty())
+    result.report.empty_reason += "; the units of the file look wrong: " + result.report.unit_doubts.front();
   return result;
 }
 
@@ -53,6 +72,10 @@ void ApplyFilterText(TRawImportOptions& o, std::string_view text) {
     const std::string key = AsciiUpper(item.substr(0, eq));
     const std::string_view text_value = item.substr(eq + 1);
     const std::string upper_value = AsciiUpper(text_value);
+    if ((key == "WARMUP" || key == "LOAD-TOL") && upper_value == "AUTO") {
+      (key == "WARMUP" ? o.warmup_seconds : o.load_tolerance) = kNaN;
+      continue;
+    }
     if ((key == "PRESSURE" || key == "SPEED") && (upper_value == "OFF" || upper_value == "AUTO")) {
       bool& on = key == "PRESSURE" ? o.pressure_window : o.speed_window;
       double& setpoint = key == "PRESSURE" ? o.pressure_setpoint : o.speed_setpoint;
