@@ -43,7 +43,7 @@ void CheckOptions(const TRawImportOptions& o) {
     if (!(v > 0) || !std::isfinite(v))
       throw Exception(std::string("The import option ") + name + " must be a positive number, not " + Fmt(v, 6));
   };
-  positive(o.inclination_tolerance, "inclination tolerance");
+  if (!std::isnan(o.inclination_tolerance)) positive(o.inclination_tolerance, "inclination tolerance");
   if (!std::isnan(o.load_tolerance)) positive(o.load_tolerance, "load tolerance");
   positive(o.pressure_tolerance, "pressure tolerance");
   positive(o.speed_tolerance, "speed tolerance");

@@ -58,8 +58,10 @@ bool ApplyFilters(TImportState& state) {
   }
 
   std::vector<TRunRole> needed;
+  // The forces read besides the channel's own only help: a gap in them drops nothing.
   for (TRunRole r : roles)
-    if (has(r) && r != TRunRole::kLateralForce) needed.push_back(r);
+    if (has(r) && r != TRunRole::kLateralForce && (r != TRunRole::kLongitudinalForce || r == state.value))
+      needed.push_back(r);
   if (channel == TImportChannel::kLateral) needed.push_back(TRunRole::kLateralForce);
   state.Filter("missing values", "a value in every channel used", [&](TIndex i) {
     for (TRunRole r : needed)

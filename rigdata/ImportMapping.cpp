@@ -59,8 +59,11 @@ void MapChannels(TImportState& state, std::string_view text) {
   std::vector<TRunRole>& roles = state.roles;
   roles.assign(std::begin(required), std::end(required));
   for (TRunRole r : {cross, TRunRole::kTime, TRunRole::kPressure, TRunRole::kSpeed}) roles.push_back(r);
-  // The lateral force tells the sign convention of an aligning-moment import.
-  if (channel == TImportChannel::kAligning) roles.push_back(TRunRole::kLateralForce);
+  // The lateral force tells the sign convention of an aligning-moment
+  // import; the force of the other slip tells a warm-up that sweeps it.
+  if (channel == TImportChannel::kAligning || channel == TImportChannel::kLongitudinal)
+    roles.push_back(TRunRole::kLateralForce);
+  if (channel != TImportChannel::kLongitudinal) roles.push_back(TRunRole::kLongitudinalForce);
 
   const size_t names_line = header.columns.empty() ? 1 : header.columns[0].line;
   std::array<long, kRunRoleCount>& column_of = state.column_of;

@@ -102,13 +102,15 @@ struct TDwell {
 std::vector<TImportSetPoint> FindPeaks(const std::vector<double>& values, const std::vector<TIndex>& alive,
                                        double tolerance, size_t min_samples, const TDwell& dwell);
 
-// Set-points found relative to their size: peaks of the density of
-// log(value), each with a tolerance from the spread held there; what is
-// joined or never held is said in `notes`.
+// Set-points found relative to their size and wobble: peaks of the density
+// of log(value) (loads) or of the value (inclinations), each with a
+// tolerance from the spread held there; what is joined or never held is
+// said in `notes`.
 std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& values,
                                                    const std::vector<TIndex>& alive, const TDwell& dwell,
                                                    std::vector<std::string>& notes, int decimals,
-                                                   const char* unit);
+                                                   const char* unit, bool logarithmic);
+// The set-point whose own tolerance holds v (the nearest), or -1.
 int NearestRelative(const std::vector<TImportSetPoint>& points, double v);
 // The (inclination, load) bin of each alive sample (-1: none), from set-points
 // found as FindSetPoints finds them, for the warm-up search; nothing is reported.

@@ -23,9 +23,14 @@ constexpr double kDensityWidth = 0.03;
 constexpr double kMaxDensityCells = 200000;
 constexpr double kMinPeakShare = 0.03;
 constexpr double kMergeValley = 0.7;
+constexpr double kNotedMergeShare = 0.2;
 constexpr double kMinSpread = 0.002;
-// Loads given without a tolerance: this share either side.
+// Loads given without a tolerance: this share either side; inclinations, degrees.
 constexpr double kGivenRelativeTolerance = 0.08;
+constexpr double kGivenInclinationTolerance = 0.6;
+// Inclinations are clustered on values divided by this (deg), so that the
+// widths above read: cells of 0.025 deg, a kernel of 0.15 deg.
+constexpr double kAngleScale = 5.0;
 
 // The samples of values[alive] within `tolerance` of `centre` that belong to
 // stretches held at least the dwell (consecutive samples of `alive`, within
@@ -152,16 +157,20 @@ int NearestSetPoint(const std::vector<TImportSetPoint>& points, double v, double
 std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& values,
                                                    const std::vector<TIndex>& alive, const TDwell& dwell,
                                                    std::vector<std::string>& notes, int decimals,
-                                                   const char* unit) {
+                                                   const char* unit, bool logarithmic) {
   std::vector<TImportSetPoint> found;
-  // The logarithms of the positive values: a held load wobbles by a share
-  // of itself, so that the spread is alike at every set-point there.
+  // Loads: the logarithms of the positive values, since a held load wobbles
+  // by a share of itself, so that the spread is alike at every set-point.
+  // Inclinations: the values, on a scale of tenths of a degree.
+  const double scale = logarithmic ? 1.0 : kAngleScale;
+  auto to_x = [&](double v) { return logarithmic ? std::log(v) : v / scale; };
+  auto from_x = [&](double x) { return logarithmic ? std::exp(x) : x * scale; };
   std::vector<double> x;
   std::vector<TIndex> index;
   x.reserve(alive.size());
   for (TIndex i : alive)
-    if (values[i] > 0 && std::isfinite(values[i])) {
-      x.push_back(std::log(values[i]));
+    if ((values[i] > 0 || !logarithmic) && std::isfinite(values[i])) {
+      x.push_back(to_x(values[i]));
       index.push_back(i);
     }
   if (x.empty()) return found;
@@ -199,8 +208,10 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
       const size_t prev = kept.back();
       const double valley = *std::min_element(density.begin() + static_cast<long>(prev), density.begin() + static_cast<long>(c) + 1);
       if (valley > kMergeValley * std::min(density[prev], density[c])) {
-        notes.push_back("the values near " + Fmt(std::exp(lo + (static_cast<double>(prev) + 0.5) * width), decimals) +
-                        " and " + Fmt(std::exp(lo + (static_cast<double>(c) + 0.5) * width), decimals) + " " + unit +
+        // A bump of the ramps beside a held value is no set-point to speak of.
+        if (std::min(density[prev], density[c]) >= kNotedMergeShare * top)
+          notes.push_back("the values near " + Fmt(from_x(lo + (static_cast<double>(prev) + 0.5) * width), decimals) +
+                        " and " + Fmt(from_x(lo + (static_cast<double>(c) + 0.5) * width), decimals) + " " + unit +
                         " have no clear gap between them and are taken as one set-point");
         if (density[c] > density[prev]) kept.back() = c;
         continue;
@@ -254,15 +265,17 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
     if (run > 0) close();
     if (held == 0) {
       if (members >= dwell.samples)
-        notes.push_back("the value near " + Fmt(std::exp(centre), decimals) + " " + unit + " (" +
+        notes.push_back("the value near " + Fmt(from_x(centre), decimals) + " " + unit + " (" +
                         std::to_string(members) + " samples) is never held for " + Fmt(dwell.seconds, 3) +
                         " s, so it is no set-point");
       continue;
     }
     TImportSetPoint point;
-    point.value = std::exp(centre);
+    point.value = from_x(centre);
     point.samples = members;
-    point.tolerance = (std::exp(tolerance) - 1);  // relative, either side
+    // Relative either side for loads, in degrees for inclinations.
+    point.tolerance = logarithmic ? std::exp(tolerance) - 1 : tolerance * scale;
+    point.relative = logarithmic;
     found.push_back(point);
   }
   return found;
@@ -270,12 +283,14 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
 
 // The index of the set-point whose relative tolerance holds v (the nearest), or -1.
 int NearestRelative(const std::vector<TImportSetPoint>& points, double v) {
-  if (!(v > 0)) return -1;
   int best = -1;
   double best_distance = std::numeric_limits<double>::infinity();
   for (size_t k = 0; k < points.size(); ++k) {
-    const double d = std::fabs(std::log(v / points[k].value));
-    if (d <= std::log1p(points[k].tolerance) && d < best_distance) {
+    const TImportSetPoint& p = points[k];
+    if (p.relative && !(v > 0)) continue;
+    const double d = p.relative ? std::fabs(std::log(v / p.value)) / std::log1p(p.tolerance)
+                                : std::fabs(v - p.value) / p.tolerance;
+    if (d <= 1 && d < best_distance) {
       best_distance = d;
       best = static_cast<int>(k);
     }
@@ -302,10 +317,13 @@ bool FindSetPoints(TImportState& state) {
     const std::string tolerance_text =
         relative ? std::string("its own tolerance") : Fmt(tolerance, 3) + " " + unit;
     if (given.empty()) {
-      points = relative ? FindRelativeSetPoints(v, alive, dwell, report.setpoint_notes, decimals, unit)
+      points = relative ? FindRelativeSetPoints(v, alive, dwell, report.setpoint_notes, decimals, unit,
+                                                role == TRunRole::kLoad)
                         : FindPeaks(v, alive, tolerance, held, dwell);
     } else {
-      for (double g : given) points.push_back(TImportSetPoint{g, 0, kGivenRelativeTolerance, relative});
+      for (double g : given)
+        points.push_back(role == TRunRole::kLoad ? TImportSetPoint{g, 0, kGivenRelativeTolerance, relative}
+                                                 : TImportSetPoint{g, 0, kGivenInclinationTolerance, false});
       std::sort(points.begin(), points.end(), [](const auto& a, const auto& b) { return a.value < b.value; });
     }
     // Membership, then each set-point's centre is the mean of its samples.
@@ -329,7 +347,7 @@ bool FindSetPoints(TImportState& state) {
       }
       renumber[k] = static_cast<int>(kept.size());
       kept.push_back({sums[k] / static_cast<double>(counts[k]), counts[k], relative ? points[k].tolerance : tolerance,
-                      relative});
+                      relative && points[k].relative});
     }
     for (TIndex i : alive)
       if (member[i] >= 0) member[i] = renumber[static_cast<size_t>(member[i])];
@@ -410,10 +428,12 @@ std::vector<int> TentativeBins(TImportState& state) {
     const bool relative = std::isnan(tolerance);
     std::vector<TImportSetPoint> points;
     if (given.empty())
-      points = relative ? FindRelativeSetPoints(v, state.alive, dwell, notes, 0, "")
+      points = relative ? FindRelativeSetPoints(v, state.alive, dwell, notes, 0, "", role == TRunRole::kLoad)
                         : FindPeaks(v, state.alive, tolerance, dwell.samples, dwell);
     else
-      for (double g : given) points.push_back(TImportSetPoint{g, 0, kGivenRelativeTolerance, relative});
+      for (double g : given)
+        points.push_back(role == TRunRole::kLoad ? TImportSetPoint{g, 0, kGivenRelativeTolerance, relative}
+                                                 : TImportSetPoint{g, 0, kGivenInclinationTolerance, false});
     member.assign(state.rows, -1);
     for (TIndex i : state.alive)
       member[i] = relative ? NearestRelative(points, v[i]) : NearestSetPoint(points, v[i], tolerance);

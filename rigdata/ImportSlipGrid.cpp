@@ -25,6 +25,18 @@ double Significant(double v) {
   return std::round(v * scale) / scale;
 }
 
+// The polynomial through (x[k], y[k]), k < n (2 or 3 points, in Newton's
+// form), at `at`; NaN when two x coincide.
+double LoadCurve(const double* x, const double* y, size_t n, double at) {
+  const double d01 = (y[1] - y[0]) / (x[1] - x[0]);
+  double value = y[0] + d01 * (at - x[0]);
+  if (n == 3) {
+    const double d12 = (y[2] - y[1]) / (x[2] - x[1]);
+    value += (d12 - d01) / (x[2] - x[0]) * (at - x[0]) * (at - x[1]);
+  }
+  return value;
+}
+
 }  // namespace
 
 bool BuildSlipGrid(TImportState& state) {
@@ -137,17 +149,17 @@ bool BuildSlipGrid(TImportState& state) {
         mean_load[j] = t.sl / n;
       }
       // A held load wobbles, and a cell's samples catch it at some phase:
-      // each value is taken to its column's load along the slope over the
-      // load of the neighbouring columns of the same cell.
+      // each value is taken from its samples' mean load to its column's load
+      // along the curve through the same cell of this and the neighbouring
+      // columns (a parabola through three, a line through two).
       for (size_t j = 0; j < n_cols; ++j) {
         double v = line[j];
         if (load_wobble_correction && n_cols >= 2) {
-          const size_t lo_j = j == 0 ? 0 : j - 1, hi_j = j + 1 == n_cols ? j : j + 1;
-          const double span = mean_load[hi_j] - mean_load[lo_j];
-          if (span > 0) {
-            const double shift = (line[hi_j] - line[lo_j]) / span * (lc.Loads[j] - mean_load[j]);
-            if (std::isfinite(shift)) v += shift;
-          }
+          const size_t first = n_cols == 2 ? 0 : std::min(j == 0 ? 0 : j - 1, n_cols - 3);
+          const size_t count = std::min<size_t>(3, n_cols);
+          const double shift = LoadCurve(&mean_load[first], &line[first], count, lc.Loads[j]) -
+                               LoadCurve(&mean_load[first], &line[first], count, mean_load[j]);
+          if (std::isfinite(shift)) v += shift;
         }
         lc.Values.push_back(Significant(v));
       }

@@ -105,21 +105,31 @@ bool DropDetectedWarmup(TImportState& state) {
     const bool angle = first.sweep != TSweep::kRatio;
     why = "it sweeps to " + Fmt(first.reach, angle ? 2 : 3) + (angle ? " deg" : "") + " where the later sweep reaches " +
           Fmt(later->reach, angle ? 2 : 3) + (angle ? " deg" : "");
-  } else if ((first.sweep == TSweep::kAngle && state.swept == TRunRole::kSlipAngle) ||
-             (first.sweep == TSweep::kRatio && state.swept == TRunRole::kSlipRatio)) {
-    // Force per unit load on the cells of the swept slip, pure slip only.
-    const std::vector<double>& slip = state.Column(state.swept);
-    const std::vector<double>& value = state.Column(state.value);
+  } else if (first.sweep == TSweep::kAngle || first.sweep == TSweep::kRatio) {
+    // Force per unit load on the cells of the swept slip, pure slip only:
+    // the force that slip makes (the channel's own when it sweeps that slip).
+    const bool by_ratio = first.sweep == TSweep::kRatio;
+    const TRunRole slip_role = by_ratio ? TRunRole::kSlipRatio : TRunRole::kSlipAngle;
+    const TRunRole other_role = by_ratio ? TRunRole::kSlipAngle : TRunRole::kSlipRatio;
+    const TRunRole force_role = slip_role == state.swept ? state.value
+                                : by_ratio                ? TRunRole::kLongitudinalForce
+                                                          : TRunRole::kLateralForce;
+    if (!state.Has(force_role)) {
+      report.warmup = "none found: the first stretch sweeps the " + std::string(RoleInfo(slip_role).label) +
+                      ", and the run has no " + std::string(RoleInfo(force_role).label) + " to compare";
+      return false;
+    }
+    const std::vector<double>& slip = state.Column(slip_role);
+    const std::vector<double>& value = state.Column(force_role);
     const std::vector<double>& load = state.Column(TRunRole::kLoad);
-    const std::vector<double>* other = state.Has(state.cross) ? &state.Column(state.cross) : nullptr;
-    const bool by_ratio = state.swept == TRunRole::kSlipRatio;
+    const std::vector<double>* other = state.Has(other_role) ? &state.Column(other_role) : nullptr;
     const double cell = by_ratio ? state.options.slip_ratio_cell : state.options.slip_angle_cell;
     const double pure = by_ratio ? state.options.max_slip_angle : state.options.max_slip_ratio;
     auto cells = [&](const TVisit& v) {
       std::map<long, std::pair<double, size_t>> c;
       for (TIndex i : v.samples) {
         if (other && !(std::fabs((*other)[i]) <= pure)) continue;
-        if (!(load[i] > 0)) continue;
+        if (!(load[i] > 0) || !std::isfinite(value[i])) continue;
         auto& [sum, n] = c[std::lround(slip[i] / cell)];
         sum += value[i] / load[i];
         ++n;

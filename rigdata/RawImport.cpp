@@ -72,8 +72,8 @@ void ApplyFilterText(TRawImportOptions& o, std::string_view text) {
     const std::string key = AsciiUpper(item.substr(0, eq));
     const std::string_view text_value = item.substr(eq + 1);
     const std::string upper_value = AsciiUpper(text_value);
-    if ((key == "WARMUP" || key == "LOAD-TOL") && upper_value == "AUTO") {
-      (key == "WARMUP" ? o.warmup_seconds : o.load_tolerance) = kNaN;
+    if ((key == "WARMUP" || key == "LOAD-TOL" || key == "IA-TOL") && upper_value == "AUTO") {
+      (key == "WARMUP" ? o.warmup_seconds : key == "IA-TOL" ? o.inclination_tolerance : o.load_tolerance) = kNaN;
       continue;
     }
     if ((key == "PRESSURE" || key == "SPEED") && (upper_value == "OFF" || upper_value == "AUTO")) {

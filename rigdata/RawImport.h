@@ -75,7 +75,8 @@ struct TRawImportOptions {
 
   // Set-points.
   std::vector<double> inclinations;                       // deg; empty: found from the data
-  double inclination_tolerance = 0.6;                     // deg either side of a set-point
+  // deg either side of a set-point; NaN: found per set-point from the spread held there.
+  double inclination_tolerance = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> loads;                              // N; empty: found from the data
   // N either side of a set-point; NaN: found per set-point, relative to its
   // size and to the wobble held there.
@@ -188,8 +189,8 @@ std::string_view ImportChannelName(TImportChannel channel);
 //   speed, speed-tol, max-slip-ratio, max-slip-angle, ia-tol, load-tol,
 //   dwell, min-bin, cell, min-cell
 // "pressure=off" and "speed=off" switch a window off, "pressure=auto" back
-// to the most held value; "warmup=auto" and "load-tol=auto" (the defaults)
-// find the warm-up and the load tolerances in the data, "warmup=0" keeps
+// to the most held value; "warmup=auto", "load-tol=auto" and "ia-tol=auto"
+// (the defaults) find the warm-up and the tolerances in the data, "warmup=0" keeps
 // the whole run.  Raises Exception naming an unknown key or a
 // value that is not a number.
 void ApplyFilterText(TRawImportOptions& options, std::string_view text);
