@@ -24,6 +24,9 @@ constexpr double kMaxDensityCells = 200000;
 constexpr double kMinPeakShare = 0.03;
 constexpr double kMergeValley = 0.7;
 constexpr double kNotedMergeShare = 0.2;
+// Held stretches of one set-point whose means lie further apart than this
+// (in the density's scale: 4 % of a load, 0.2 deg) are two set-points joined.
+constexpr double kStretchGap = 0.04;
 constexpr double kMinSpread = 0.002;
 // Loads given without a tolerance: this share either side; inclinations, degrees.
 constexpr double kGivenRelativeTolerance = 0.08;
@@ -242,12 +245,17 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
     const double tolerance = std::min({4 * spread, centre - left, right - centre});
     // Held: a stretch of members (short interruptions allowed) lasting the dwell.
     size_t held = 0, run = 0, gap = 0, members = 0;
-    double first = 0, last = 0;
+    double first = 0, last = 0, run_sum = 0;
+    std::vector<double> stretch_means;  // of each held stretch
     const size_t allowed_gap = std::max<size_t>(3, dwell.samples / 10);
     auto close = [&] {
       const bool long_enough = dwell.time ? run >= 2 && last - first >= dwell.seconds : run >= dwell.samples;
-      if (long_enough) held += run;
+      if (long_enough) {
+        held += run;
+        stretch_means.push_back(run_sum / static_cast<double>(run));
+      }
       run = 0;
+      run_sum = 0;
     };
     for (size_t n = 0; n < x.size(); ++n) {
       if (std::fabs(x[n] - centre) <= tolerance) {
@@ -257,12 +265,23 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
         first = std::min(first, t);
         last = std::max(last, t);
         ++run;
+        run_sum += x[n];
         gap = 0;
       } else if (run > 0 && ++gap > allowed_gap) {
         close();
       }
     }
     if (run > 0) close();
+    // Stretches held at values further apart than the wobble averages out
+    // over a stretch: two set-points that the wobble joins into one.
+    std::sort(stretch_means.begin(), stretch_means.end());
+    for (size_t k = 1; k < stretch_means.size(); ++k)
+      if (stretch_means[k] - stretch_means[k - 1] > kStretchGap) {
+        notes.push_back("the values held near " + Fmt(from_x(stretch_means[k - 1]), decimals) + " and " +
+                        Fmt(from_x(stretch_means[k]), decimals) + " " + unit +
+                        " are closer than their wobble and are taken as one set-point");
+        break;
+      }
     if (held == 0) {
       if (members >= dwell.samples)
         notes.push_back("the value near " + Fmt(from_x(centre), decimals) + " " + unit + " (" +
