@@ -162,10 +162,11 @@ int main(int argc, char** argv) {
                          "negative), iso (ISO / TYDEX W-axis) or morvex (as recorded)")
       ->capture_default_str();
   import_cmd->add_option("--filters", import.filters,
-                         "key=value list: warmup (s), time-from, time-to (s), load-floor (N), pressure (kPa, or "
-                         "auto/off), pressure-tol, speed (km/h, or auto/off), speed-tol, max-slip-ratio, "
-                         "max-slip-angle (deg), ia-tol (deg), load-tol (N), dwell (s), min-bin (samples), cell, "
-                         "min-cell (samples); e.g. warmup=30,load-floor=300");
+                         "key=value list: warmup (s; default auto: found in the data; 0 keeps it), time-from, "
+                         "time-to (s), load-floor (N), pressure (kPa, or auto/off), pressure-tol, speed (km/h, or "
+                         "auto/off), speed-tol, max-slip-ratio, max-slip-angle (deg), ia-tol (deg), load-tol (N) "
+                         "(both default auto: per set-point, from its size and wobble), dwell (s), min-bin "
+                         "(samples), cell, min-cell (samples); e.g. warmup=30,load-floor=300");
   import_cmd->add_option("--map", import.mapping,
                          "Channels to use instead of the usual names, role=CHANNEL list; roles: time, slip-angle, "
                          "slip-ratio, inclination, load, lateral-force, aligning-moment, longitudinal-force, "

@@ -18,9 +18,15 @@ namespace {
 void Check(const morvex::TRawImportResult& result) {
   using namespace morvex;
   // A load case must be a full table, and the raw points must index it.
-  for (const TLoadCase& lc : result.data.Cases)
+  for (const TLoadCase& lc : result.data.Cases) {
     if (lc.Values.size() != lc.RowCount() * lc.LoadCount() || lc.LoadCount() == 0 || lc.RowCount() == 0)
       fuzz::Fail("a load case that is not a full table");
+    // A data file never gets a cell it cannot read back.
+    for (double v : lc.Values)
+      if (!std::isfinite(v)) fuzz::Fail("a binned value that is not finite");
+    for (double v : lc.Loads)
+      if (!std::isfinite(v)) fuzz::Fail("a load that is not finite");
+  }
   for (size_t i = 0; i < result.raw.size(); ++i) {
     const auto c = static_cast<size_t>(result.raw.case_index[i]);
     if (c >= result.data.Cases.size() || result.raw.load_index[i] < 0 ||

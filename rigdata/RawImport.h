@@ -57,7 +57,10 @@ struct TRawImportOptions {
   std::array<std::string, kRunRoleCount> mapping;         // channel name per role; empty: by alias
 
   // Filters (a NaN set-point means "the most held value").
-  double warmup_seconds = 0;                              // drop the first seconds of the run
+  // Drop the first seconds of the run; NaN: find the warm-up in the data (a
+  // first stretch whose inclination and load are held again later with
+  // another force level or sweep) and drop it; 0: keep everything.
+  double warmup_seconds = std::numeric_limits<double>::quiet_NaN();
   double time_from = -std::numeric_limits<double>::infinity();  // keep samples from this time (s)
   double time_to = std::numeric_limits<double>::infinity();     // ... up to this time (s)
   double load_floor = 200;                                // N: drop samples with a smaller load
@@ -72,9 +75,12 @@ struct TRawImportOptions {
 
   // Set-points.
   std::vector<double> inclinations;                       // deg; empty: found from the data
-  double inclination_tolerance = 0.6;                     // deg either side of a set-point
+  // deg either side of a set-point; NaN: found per set-point from the spread held there.
+  double inclination_tolerance = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> loads;                              // N; empty: found from the data
-  double load_tolerance = 150;                            // N either side of a set-point
+  // N either side of a set-point; NaN: found per set-point, relative to its
+  // size and to the wobble held there.
+  double load_tolerance = std::numeric_limits<double>::quiet_NaN();
   double min_dwell_seconds = 5;                           // a found set-point is held at least this long
   size_t min_bin_samples = 50;                            // fewer samples drop an (inclination, load) bin
 
@@ -82,6 +88,10 @@ struct TRawImportOptions {
   double slip_angle_cell = 0.5;                           // deg
   double slip_ratio_cell = 0.01;                          // fraction
   size_t min_cell_samples = 3;                            // fewer samples leave a cell uncovered
+  // Take each cell's value to its column's load (the loads of a cell's
+  // samples wobble around the set-point), along the slope over the load
+  // between neighbouring columns.
+  bool load_wobble_correction = true;
 
   size_t row_limit = 0;                                   // read at most this many rows (preview); 0: all
 };
@@ -97,6 +107,8 @@ struct TImportStep {
 struct TImportSetPoint {
   double value = 0;      // the set-point's centre (mean of its samples)
   size_t samples = 0;
+  double tolerance = 0;  // either side; a fraction of the value when `relative`
+  bool relative = false;
 };
 
 struct TImportBin {
@@ -127,9 +139,19 @@ struct TImportReport {
   std::vector<TImportSetPoint> pressures, speeds;         // found in the data (the window keeps one)
   std::vector<TImportSetPoint> inclinations, loads;       // kept set-points
   std::vector<TImportBin> bins;                           // every bin, kept or dropped
+  std::vector<std::string> setpoint_notes;                // values joined or not held, so never set-points
+  std::string warmup;                                     // the warm-up found and dropped, or why none was
   std::vector<std::string> grid_notes;                    // per inclination: cells kept and dropped
   std::vector<std::string> warnings;
+  std::vector<std::string> unit_doubts;                   // the warnings about units that contradict their values
   std::string empty_reason;                               // set when nothing usable remains
+  // Rated load and unloaded radius the file gives (TYDEX FNOMIN, RFREE), NaN
+  // when none; the Fz0 offered for fitting: the file's, else the middle held load.
+  double nominal_load = std::numeric_limits<double>::quiet_NaN();
+  double unloaded_radius = std::numeric_limits<double>::quiet_NaN();
+  double suggested_fz0 = std::numeric_limits<double>::quiet_NaN();
+  std::string suggested_fz0_source;                       // "FNOMIN of the file", "the middle held load"
+  double suggested_r0 = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The kept raw samples, in Morvex's units and signs, for a chart.
@@ -167,7 +189,9 @@ std::string_view ImportChannelName(TImportChannel channel);
 //   speed, speed-tol, max-slip-ratio, max-slip-angle, ia-tol, load-tol,
 //   dwell, min-bin, cell, min-cell
 // "pressure=off" and "speed=off" switch a window off, "pressure=auto" back
-// to the most held value.  Raises Exception naming an unknown key or a
+// to the most held value; "warmup=auto", "load-tol=auto" and "ia-tol=auto"
+// (the defaults) find the warm-up and the tolerances in the data, "warmup=0" keeps
+// the whole run.  Raises Exception naming an unknown key or a
 // value that is not a number.
 void ApplyFilterText(TRawImportOptions& options, std::string_view text);
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
@@ -56,6 +57,11 @@ class TLineReader {
   char end_char_;
   size_t start_ = 0;
 };
+
+// The text after a UTF-8 byte order mark, if it starts with one.
+std::string_view WithoutBom(std::string_view text) {
+  return text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
+}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
@@ -337,19 +343,26 @@ TRunHeader ReadTydexHeader(std::string_view text, const TRunReadOptions& options
   while (reader.Next(line)) {
     const std::string keyword = BlockKeyword(line);
     if (!keyword.empty()) {
-      const bool after_data = block == "MEASURDATA";
       block = keyword;
-      if (after_data) break;
       if (block == "MEASURDATA") {
         if (!seen_channels)
           throw Exception("Line " + std::to_string(reader.LineNumber()) +
                           ": the **MEASURDATA block comes before any **MEASURCHANNELS block, so its "
                           "columns have no names");
         data_line = reader.LineNumber();
-        header.first_data_line = reader.LineNumber() + 1;
-        header.data_offset = reader.Offset();
+        if (header.data_blocks++ == 0) {
+          header.first_data_line = reader.LineNumber() + 1;
+          header.data_offset = reader.Offset();
+        }
       }
-      if (block == "MEASURCHANNELS") seen_channels = true;
+      if (block == "MEASURCHANNELS") {
+        // The rows already read have the columns of the first block.
+        if (header.data_blocks > 0)
+          throw Exception("Line " + std::to_string(reader.LineNumber()) +
+                          ": a **MEASURCHANNELS block after the samples; a run file names its channels once, "
+                          "before its **MEASURDATA blocks");
+        seen_channels = true;
+      }
       if (block == "END") break;
       continue;
     }
@@ -360,6 +373,24 @@ TRunHeader ReadTydexHeader(std::string_view text, const TRunReadOptions& options
       const std::string_view value = line.size() > 50 ? Trim(line.substr(50)) : Trim(line.substr(std::min<size_t>(10, line.size())));
       if (header.title.size() < 200)
         header.title += (header.title.empty() ? "" : "; ") + std::string(FixedField(line, 0, 10)) + "=" + std::string(value);
+    } else if (block == "CONSTANTS") {
+      // Name 1-10, unit 41-50, value from 51: the rated load and the radius.
+      const std::string name = AsciiUpper(FixedField(line, 0, 10));
+      if ((name == "FNOMIN" || name == "RFREE") && line.size() > 50) {
+        double value;
+        const std::string_view unit = FixedField(line, 40, 10);
+        const std::string_view number = Trim(line.substr(50));
+        const std::string u = AsciiLower(unit);
+        std::optional<double> factor;
+        if (name == "FNOMIN") factor = UnitFactor(TQuantity::kForce, unit);
+        else factor = u.empty() || u == "m" ? 1.0 : u == "mm" ? 1e-3 : u == "cm" ? 1e-2 : std::optional<double>();
+        if (factor && ParseNumber(number, options.decimal_separator, value) == TNumber::kValue &&
+            value * *factor > 0 && std::isfinite(value * *factor))
+          (name == "FNOMIN" ? header.nominal_load : header.unloaded_radius) = value * *factor;
+        else
+          header.notes.push_back("constant " + name + " (line " + std::to_string(reader.LineNumber()) + ") " +
+                                 Quoted(number) + " [" + std::string(unit) + "] cannot be read, so it is not offered");
+      }
     } else if (block == "MEASURCHANNELS") {
       const size_t n = reader.LineNumber();
       if (line.size() <= 40)
@@ -409,6 +440,7 @@ TRunHeader ReadTydexHeader(std::string_view text, const TRunReadOptions& options
 }  // namespace
 
 TRunFormat DetectRunFormat(std::string_view text) {
+  text = WithoutBom(text);
   TLineReader reader(text);
   std::string_view line;
   while (reader.Next(line)) {
@@ -420,7 +452,7 @@ TRunFormat DetectRunFormat(std::string_view text) {
 
 TRunHeader ReadRunHeader(std::string_view text, const TRunReadOptions& options) {
   // A NUL ends the text, as in a C string: nothing after one can be a sample.
-  text = text.substr(0, text.find('\0'));
+  text = WithoutBom(text.substr(0, text.find('\0')));
   TRunFormat format = options.format;
   if (format == TRunFormat::kAuto) format = DetectRunFormat(text);
   return format == TRunFormat::kTydex ? ReadTydexHeader(text, options) : ReadDelimitedHeader(text, options);
@@ -428,7 +460,7 @@ TRunHeader ReadRunHeader(std::string_view text, const TRunReadOptions& options) 
 
 TRunTable ReadRunRows(std::string_view text, const TRunHeader& header, const std::vector<size_t>& columns,
                       const TRunReadOptions& options, size_t row_limit) {
-  text = text.substr(0, text.find('\0'));
+  text = WithoutBom(text.substr(0, text.find('\0')));
   TRunTable table;
   table.columns = columns;
   table.values.resize(columns.size());
@@ -461,8 +493,19 @@ TRunTable ReadRunRows(std::string_view text, const TRunHeader& header, const std
   std::vector<double> row(columns.size(), kNaN);
   std::vector<double> factor(columns.size());
   for (size_t k = 0; k < columns.size(); ++k) factor[k] = header.columns[columns[k]].factor;
+  bool in_data = true;  // TYDEX: inside a **MEASURDATA block
   while (reader.Next(line)) {
-    if (tydex && !BlockKeyword(line).empty()) break;
+    if (tydex) {
+      const std::string keyword = BlockKeyword(line);
+      if (keyword == "END") break;
+      if (!keyword.empty()) {
+        in_data = keyword == "MEASURDATA";
+        continue;
+      }
+      if (!in_data) continue;
+      const std::string_view trimmed = Trim(line);
+      if (!trimmed.empty() && trimmed[0] == '!') continue;
+    }
     if (IsBlankLine(line)) continue;
     if (row_limit && table.rows == row_limit) {
       table.truncated = true;

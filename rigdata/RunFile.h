@@ -19,7 +19,10 @@
 // TYDEX (.tdx) files: blocks introduced by lines starting with "**"
 // (keyword case-insensitive): **HEADER, **COMMENTS, **CONSTANTS,
 // **MEASURCHANNELS, **MEASURDATA, **END and the **MODEL... blocks, which are
-// skipped.  A **MEASURCHANNELS line has fixed columns: name (1-10),
+// skipped.  A file may hold several **MEASURDATA blocks (one per sweep):
+// their rows are read one after the other.  **CONSTANTS lines hold name
+// (1-10), description (11-40), unit (41-50) and value (from 51): FNOMIN and
+// RFREE are kept as the rated load and the unloaded radius.  A **MEASURCHANNELS line has fixed columns: name (1-10),
 // description (11-40), unit (41-50), conversion factor (51-60) and two
 // offsets (61-70, 71-80); the value of a channel is its raw number times the
 // factor, in the unit of the line.  Offsets other than 0 are not applied and
@@ -28,6 +31,7 @@
 // start with '!' are notes.  The file must end with **END: a file that stops
 // inside its data is reported as cut short.
 //
+// A UTF-8 byte order mark at the start of the text is skipped.
 // Lines end with LF or CR LF (with CR alone in a file that has no LF).  In
 // both layouts an empty field, "NaN" or "NOTAVAIL" is a missing value
 // (kept as NaN: the import drops such samples and counts them).  Numbers use
@@ -48,6 +52,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +87,11 @@ struct TRunHeader {
   size_t first_data_line = 0;         // 1-based line of the first sample row
   size_t data_offset = 0;             // byte offset of that line in the text
   std::vector<std::string> notes;     // what the reader did not apply (TYDEX offsets)
+  // TYDEX **CONSTANTS the import offers: the rated load (FNOMIN, in N) and
+  // the unloaded radius (RFREE, in m); NaN when the file gives none.
+  double nominal_load = std::numeric_limits<double>::quiet_NaN();
+  double unloaded_radius = std::numeric_limits<double>::quiet_NaN();
+  size_t data_blocks = 0;             // TYDEX **MEASURDATA blocks (their rows are read in order)
 };
 
 // The samples of some columns of a run file.

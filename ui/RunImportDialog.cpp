@@ -149,7 +149,8 @@ void TRunImportDialog::BuildControls() {
   const TRawImportOptions defaults;
   auto* filter_box = new QGroupBox(QStringLiteral("Filters"), choices);
   auto* filters = new QFormLayout(filter_box);
-  warmup_ = NumberEdit("edtWarmup", Number(defaults.warmup_seconds), QStringLiteral("Drop the first seconds of the run"), filter_box);
+  warmup_ = NumberEdit("edtWarmup", QString(), QStringLiteral("Drop the first seconds of the run; empty: find the warm-up in the data; 0: keep the whole run"), filter_box);
+  warmup_->setPlaceholderText(QStringLiteral("auto"));
   filters->addRow(QStringLiteral("Warm-up [s]"), warmup_);
   time_from_ = NumberEdit("edtTimeFrom", QString(), QStringLiteral("Keep samples from this time; empty: from the start"), filter_box);
   time_to_ = NumberEdit("edtTimeTo", QString(), QStringLiteral("Keep samples up to this time; empty: to the end"), filter_box);
@@ -185,13 +186,15 @@ void TRunImportDialog::BuildControls() {
   inclinations_ = new QLineEdit(set_box);
   inclinations_->setObjectName(QStringLiteral("edtInclinations"));
   inclinations_->setPlaceholderText(QStringLiteral("from the data, e.g. 0 2 4"));
-  ia_tol_ = NumberEdit("edtInclinationTol", Number(defaults.inclination_tolerance), QStringLiteral("Either side of a set-point"), set_box);
+  ia_tol_ = NumberEdit("edtInclinationTol", QString(), QStringLiteral("Either side of a set-point; empty: each set-point's own, from the spread held there"), set_box);
+  ia_tol_->setPlaceholderText(QStringLiteral("auto"));
   sets->addRow(QStringLiteral("Inclinations [deg]"), inclinations_);
   sets->addRow(QStringLiteral("  tolerance [deg]"), ia_tol_);
   loads_ = new QLineEdit(set_box);
   loads_->setObjectName(QStringLiteral("edtLoads"));
   loads_->setPlaceholderText(QStringLiteral("from the data, e.g. 2000 4000 6000"));
-  load_tol_ = NumberEdit("edtLoadTol", Number(defaults.load_tolerance), QStringLiteral("Either side of a set-point"), set_box);
+  load_tol_ = NumberEdit("edtLoadTol", QString(), QStringLiteral("Either side of a set-point; empty: each set-point's own, from its size and wobble"), set_box);
+  load_tol_->setPlaceholderText(QStringLiteral("auto"));
   sets->addRow(QStringLiteral("Loads [N]"), loads_);
   sets->addRow(QStringLiteral("  tolerance [N]"), load_tol_);
   dwell_ = NumberEdit("edtDwell", Number(defaults.min_dwell_seconds), QStringLiteral("A set-point found in the data is held at least this long"), set_box);
@@ -316,7 +319,7 @@ TRawImportOptions TRunImportDialog::OptionsFromControls() const {
   o.convention = conventions[std::max(0, convention_->currentIndex())];
   for (size_t k = 0; k < kRunRoleCount; ++k) o.mapping[k] = mapping_[k]->currentData().toString().toStdString();
   const double inf = std::numeric_limits<double>::infinity();
-  o.warmup_seconds = NumberOf(warmup_, "Warm-up", 0);
+  o.warmup_seconds = NumberOf(warmup_, "Warm-up", std::numeric_limits<double>::quiet_NaN());
   o.time_from = NumberOf(time_from_, "Time window from", -inf);
   o.time_to = NumberOf(time_to_, "Time window to", inf);
   o.load_floor = NumberOf(load_floor_, "Load floor", o.load_floor);

@@ -1,0 +1,190 @@
+// The slip grid: each inclination's samples averaged onto cells of one
+// common grid of the swept slip, one column per kept load.
+#include <algorithm>
+#include <cmath>
+
+#include "numerics/LxBasics.h"
+#include "numerics/LxTypes.h"
+#include "rigdata/ImportPhases.h"
+
+namespace morvex::import_phase {
+
+namespace {
+
+// A slip grid finer than this many cells per inclination is refused.
+constexpr double kMaxGridCells = 100000;
+// Significant digits of a binned value.
+constexpr int kValueDigits = 6;
+
+// `v` to kValueDigits significant digits: far below any rig's noise, and
+// short enough to read in the data grid.
+double Significant(double v) {
+  const double magnitude = std::fabs(v);
+  if (!(magnitude >= 1e-290) || !std::isfinite(v)) return std::isfinite(v) ? 0.0 : v;
+  const double scale = std::pow(10.0, kValueDigits - 1 - std::floor(std::log10(magnitude)));
+  return std::round(v * scale) / scale;
+}
+
+// The polynomial through (x[k], y[k]), k < n (2 or 3 points, in Newton's
+// form), at `at`; NaN when two x coincide.
+double LoadCurve(const double* x, const double* y, size_t n, double at) {
+  const double d01 = (y[1] - y[0]) / (x[1] - x[0]);
+  double value = y[0] + d01 * (at - x[0]);
+  if (n == 3) {
+    const double d12 = (y[2] - y[1]) / (x[2] - x[1]);
+    value += (d12 - d01) / (x[2] - x[0]) * (at - x[0]) * (at - x[1]);
+  }
+  return value;
+}
+
+}  // namespace
+
+bool BuildSlipGrid(TImportState& state) {
+  const TRawImportOptions& options = state.options;
+  TImportReport& report = state.report;
+  TRawImportResult& result = state.result;
+  auto column = [&](TRunRole r) -> std::vector<double>& { return state.Column(r); };
+  const std::vector<TIndex>& alive = state.alive;
+  const std::vector<int>& ia_member = state.ia_member;
+  const std::vector<int>& load_member = state.load_member;
+  const std::vector<size_t>& bin_count = state.bin_count;
+  const std::vector<double>& bin_load_sum = state.bin_load_sum;
+  const std::vector<char>& bin_kept = state.bin_kept;
+  const size_t n_ia = report.inclinations.size(), n_load = report.loads.size();
+  const std::vector<double>& slip = column(state.swept);
+  const std::vector<double>& ia = column(TRunRole::kInclination);
+  const bool ratio = state.swept == TRunRole::kSlipRatio;
+  const TRunRole value_role = state.value;
+  const std::vector<double>& load = column(TRunRole::kLoad);
+  const bool load_wobble_correction = options.load_wobble_correction;
+  const double cell = ratio ? options.slip_ratio_cell : options.slip_angle_cell;
+  const std::vector<double>& value = column(value_role);
+  const char* slip_unit = ratio ? "" : " deg";
+  std::vector<std::vector<TIndex>> by_ia(n_ia);
+  for (TIndex i : alive) by_ia[static_cast<size_t>(ia_member[i])].push_back(i);
+  for (size_t a = 0; a < n_ia; ++a) {
+    const std::vector<TIndex>& samples = by_ia[a];
+    if (samples.empty()) continue;
+    std::vector<size_t> loads;  // load set-points of this inclination
+    for (size_t l = 0; l < n_load; ++l)
+      if (bin_kept[a * n_load + l]) loads.push_back(l);
+    std::vector<int> column_of_load(n_load, -1);
+    for (size_t j = 0; j < loads.size(); ++j) column_of_load[loads[j]] = static_cast<int>(j);
+
+    double lo = slip[samples[0]], hi = lo;
+    for (TIndex i : samples) {
+      lo = std::min(lo, slip[i]);
+      hi = std::max(hi, slip[i]);
+    }
+    const double k_lo = std::round(lo / cell), k_hi = std::round(hi / cell);
+    if (!(k_hi - k_lo + 1 <= kMaxGridCells))
+      throw Exception("The slip cell " + Fmt(cell, 6) + " is too small for the slip range " + Fmt(lo, 4) + " to " +
+                      Fmt(hi, 4) + ": it makes more than " + Fmt(kMaxGridCells, 0) + " cells");
+    const auto cells = static_cast<size_t>(k_hi - k_lo + 1);
+    // Per (load, cell): count and the sums of a line fit around the centre.
+    struct TCell {
+      size_t n = 0;
+      double sd = 0, sv = 0, sdd = 0, sdv = 0, sl = 0;
+    };
+    std::vector<TCell> acc(loads.size() * cells);
+    for (TIndex i : samples) {
+      const double k = std::round(slip[i] / cell);
+      const auto c = static_cast<size_t>(k - k_lo);
+      const double d = slip[i] - k * cell;
+      TCell& t = acc[static_cast<size_t>(column_of_load[static_cast<size_t>(load_member[i])]) * cells + c];
+      ++t.n;
+      t.sd += d;
+      t.sv += value[i];
+      t.sdd += d * d;
+      t.sdv += d * value[i];
+      t.sl += load[i];
+    }
+    std::vector<size_t> rows;
+    const size_t min_cell = std::max<size_t>(1, options.min_cell_samples);
+    for (size_t c = 0; c < cells; ++c) {
+      bool covered = true;
+      for (size_t j = 0; j < loads.size() && covered; ++j) {
+        const TCell& t = acc[j * cells + c];
+        // A value that is not finite is never written.
+        covered = t.n >= min_cell && std::isfinite(t.sv) && std::isfinite(t.sdv) && std::isfinite(t.sdd);
+      }
+      if (covered) rows.push_back(c);
+    }
+    size_t touched = 0;
+    for (size_t c = 0; c < cells; ++c)
+      for (size_t j = 0; j < loads.size(); ++j)
+        if (acc[j * cells + c].n > 0) {
+          ++touched;
+          break;
+        }
+    double ia_sum = 0;
+    for (TIndex i : samples) ia_sum += ia[i];
+    const double camber = std::round(ia_sum / static_cast<double>(samples.size()) * 100) / 100;
+    const std::string name = "inclination " + Fmt(camber, 2) + " deg";
+    if (rows.empty()) {
+      report.grid_notes.push_back(name + ": dropped, no slip cell holds " + std::to_string(options.min_cell_samples) +
+                                  " samples of every load");
+      continue;
+    }
+    TLoadCase lc;
+    lc.Camber = camber;
+    for (size_t l : loads) {
+      const size_t b = a * n_load + l;
+      lc.Loads.push_back(std::round(bin_load_sum[b] / static_cast<double>(bin_count[b])));
+    }
+    for (size_t c : rows) lc.Slips.push_back((static_cast<double>(c) + k_lo) * cell);
+    lc.Values.reserve(rows.size() * loads.size());
+    const size_t n_cols = loads.size();
+    std::vector<double> line(n_cols), mean_load(n_cols);
+    for (size_t c : rows) {
+      for (size_t j = 0; j < n_cols; ++j) {
+        const TCell& t = acc[j * cells + c];
+        const double n = static_cast<double>(t.n);
+        const double md = t.sd / n, mv = t.sv / n;
+        const double sxx = t.sdd - n * md * md, sxy = t.sdv - n * md * mv;
+        // The line through the cell's samples, at the centre; the plain
+        // mean where the samples do not spread enough to give a slope.
+        const double slope = t.n >= 3 && sxx > n * 1e-6 * cell * cell ? sxy / sxx : 0.0;
+        line[j] = mv - slope * md;
+        mean_load[j] = t.sl / n;
+      }
+      // A held load wobbles, and a cell's samples catch it at some phase:
+      // each value is taken from its samples' mean load to its column's load
+      // along the curve through the same cell of this and the neighbouring
+      // columns (a parabola through three, a line through two).
+      for (size_t j = 0; j < n_cols; ++j) {
+        double v = line[j];
+        if (load_wobble_correction && n_cols >= 2) {
+          const size_t first = n_cols == 2 ? 0 : std::min(j == 0 ? 0 : j - 1, n_cols - 3);
+          const size_t count = std::min<size_t>(3, n_cols);
+          const double shift = LoadCurve(&mean_load[first], &line[first], count, lc.Loads[j]) -
+                               LoadCurve(&mean_load[first], &line[first], count, mean_load[j]);
+          if (std::isfinite(shift)) v += shift;
+        }
+        lc.Values.push_back(Significant(v));
+      }
+    }
+    std::string note = name + ": " + std::to_string(rows.size()) + " slip cells from " + Fmt(lc.Slips.front(), 4) +
+                       " to " + Fmt(lc.Slips.back(), 4) + slip_unit + ", " + std::to_string(loads.size()) +
+                       (loads.size() == 1 ? " load" : " loads");
+    if (touched > rows.size())
+      note += "; " + std::to_string(touched - rows.size()) + " cells dropped where a load had fewer than " +
+              std::to_string(options.min_cell_samples) + " samples";
+    report.grid_notes.push_back(note);
+
+    const auto case_index = static_cast<int32_t>(result.data.Cases.size());
+    for (TIndex i : samples) {
+      result.raw.case_index.push_back(case_index);
+      result.raw.load_index.push_back(column_of_load[static_cast<size_t>(load_member[i])]);
+      result.raw.slip.push_back(slip[i]);
+      result.raw.value.push_back(value[i]);
+    }
+    result.data.Cases.push_back(std::move(lc));
+  }
+  if (result.data.Cases.empty())
+    report.empty_reason = "no slip cell holds " + std::to_string(options.min_cell_samples) +
+                          " samples of every load of an inclination: lower the samples per cell or widen the cells";
+  return result.data.Cases.empty();
+}
+
+}  // namespace morvex::import_phase
