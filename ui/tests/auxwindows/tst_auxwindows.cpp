@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -294,6 +296,45 @@ class TestAuxWindows : public QObject {
     OpenHelpFrom(nullptr, work.path(), bare.path());
     QCOMPARE(dialogs_.messages.size(), size_t(2));
     QVERIFY(QString::fromStdString(dialogs_.messages[1]).contains("morvex.chm"));
+  }
+
+  void builtInHelpGoesBackAndCloses() {
+    // A guide of two pages, and no viewer on the desktop.
+    QTemporaryDir work, exe;
+    QDir(exe.path()).mkpath("help");
+    const fs::path help = fs::path(exe.path().toStdString()) / "help";
+    std::ofstream(help / "index.html") << "<html><body><p>Start</p><a href=\"fitting.html\">Fitting</a></body></html>";
+    std::ofstream(help / "fitting.html") << "<html><body><p>How a fit runs</p></body></html>";
+    RecordOpens(false);
+    const QUrl index = OpenHelpFrom(nullptr, work.path(), exe.path());
+    QPointer<QWidget> window = BuiltInHelpWindow();
+    QVERIFY(window != nullptr && QTest::qWaitForWindowExposed(window));
+    auto* browser = window->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
+    auto* back = window->findChild<QPushButton*>(QStringLiteral("HelpBack"));
+    auto* close = window->findChild<QPushButton*>(QStringLiteral("HelpClose"));
+    QVERIFY(browser != nullptr && back != nullptr && close != nullptr);
+    QVERIFY(!back->isEnabled());  // nothing to go back to on the first page
+
+    // Following the link, then Back.
+    browser->setSource(QUrl::fromLocalFile(exe.filePath("help/fitting.html")));
+    QVERIFY(browser->toPlainText().contains(QStringLiteral("How a fit runs")));
+    QVERIFY(back->isEnabled());
+    QTest::mouseClick(back, Qt::LeftButton);
+    QCOMPARE(browser->source(), index);
+    QVERIFY(!back->isEnabled());
+
+    QTest::mouseClick(close, Qt::LeftButton);
+    QTRY_VERIFY(window == nullptr);
+
+    // Escape closes it, wherever the focus is inside it.
+    OpenHelpFrom(nullptr, work.path(), exe.path());
+    window = BuiltInHelpWindow();
+    QVERIFY(window != nullptr && QTest::qWaitForWindowExposed(window));
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    window->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"))->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(window == nullptr);
   }
 
   void helpCommandLooksInCurrentDirectory() {
