@@ -222,6 +222,8 @@ void TForm1::RecordStep(const std::string& what, const TCoefficientSnapshot& bef
 void TForm1::Undo() {
   if (fit_running_) return;
   const std::string what = history_.Undo(*panel_);
+  // The last verdict's background belongs to values no longer shown.
+  if (!what.empty()) statusBar()->setStyleSheet(QString());
   ShowStatus(what.empty() ? QStringLiteral("Nothing to undo")
                                         : QStringLiteral("Undone: %1 (Ctrl+Shift+Z redoes it)").arg(QString::fromStdString(what)),
                            kNoticeTimeoutMs);
@@ -233,6 +235,7 @@ void TForm1::Undo() {
 void TForm1::Redo() {
   if (fit_running_) return;
   const std::string what = history_.Redo(*panel_);
+  if (!what.empty()) statusBar()->setStyleSheet(QString());
   ShowStatus(what.empty() ? QStringLiteral("Nothing to redo")
                                         : QStringLiteral("Redone: %1").arg(QString::fromStdString(what)),
                            kNoticeTimeoutMs);

@@ -414,6 +414,20 @@ class TestWindowTools : public QObject, TWindowFixture {
     form_->UseImportedData(form_->DataSet(), "run.dat");
     QCOMPARE(form_->statusBar()->currentMessage(), QString());
     QVERIFY(form_->statusBar()->styleSheet().isEmpty());
+    // Undo takes the poor fit's values back, and its yellow with them.
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost&) {
+      set.SetText("PDy1", "0.93");
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      outcome.verdict = poor;
+      return outcome;
+    });
+    Click("Button1");
+    QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
+    form_->Undo();
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Undone: lateral fit")));
+    QVERIFY(form_->statusBar()->styleSheet().isEmpty());
 
     // A message wider than the bar ends in an ellipsis; the tooltip holds it all.
     std::string note = "the slip range of the data";
