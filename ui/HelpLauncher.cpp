@@ -6,7 +6,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -20,6 +23,24 @@ const char* const kCompiledHelp = "morvex.chm";
 const char* const kHtmlHelp = "help/index.html";
 // Where cmake --install puts the guide, relative to the executable.
 const char* const kInstalledHtmlHelp = "../share/morvex/help/index.html";
+
+// Closes its parent window on Escape.
+class TCloseOnEscape : public QObject {
+ public:
+  explicit TCloseOnEscape(QWidget* window) : QObject(window), window_(window) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+      window_->close();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QWidget* window_;
+};
 
 QPointer<QWidget>& BuiltInWindow() {
   static QPointer<QWidget> window;
@@ -42,6 +63,26 @@ QUrl ShowBuiltIn(QWidget* parent, const QString& html) {
     browser->setObjectName(QStringLiteral("HelpBrowser"));
     browser->setOpenExternalLinks(true);
     layout->addWidget(browser);
+    // Back to the page before a followed link; Close and Escape close it.
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(6, 0, 6, 6);
+    auto* back = new QPushButton(QStringLiteral("Back"), window);
+    back->setObjectName(QStringLiteral("HelpBack"));
+    back->setEnabled(false);
+    QObject::connect(back, &QPushButton::clicked, browser, &QTextBrowser::backward);
+    QObject::connect(browser, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+    auto* close = new QPushButton(QStringLiteral("Close"), window);
+    close->setObjectName(QStringLiteral("HelpClose"));
+    QObject::connect(close, &QPushButton::clicked, window.data(), &QWidget::close);
+    // Escape reaches the window from whichever of its controls has the
+    // focus: the browser and the buttons leave the key to their parent.
+    auto* escape = new TCloseOnEscape(window);
+    window->installEventFilter(escape);
+    browser->installEventFilter(escape);
+    buttons->addWidget(back);
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
   } else {
     browser = window->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
   }

@@ -9,7 +9,8 @@
 // The first one found is opened; with neither present, a message box says
 // where the help was looked for.  When the desktop has no viewer for it,
 // the HTML guide opens in the program's own help window, a QTextBrowser
-// (objectName "HelpBrowser").  An installed program finds the guide in
+// (objectName "HelpBrowser") with "Back" (HelpBack) and "Close" (HelpClose)
+// buttons; Escape closes it too.  An installed program finds the guide in
 // share/morvex/help beside its bin folder.  The desktop opener is replaceable so that
 // tests can check what would be opened without starting a viewer.
 #pragma once

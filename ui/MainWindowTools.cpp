@@ -35,6 +35,7 @@
 #include "ui/FitReportWindow.h"
 #include "ui/GridWidget.h"
 #include "ui/Popcalcul.h"
+#include "ui/TirChoices.h"
 #include "ui/Unit1.h"
 
 namespace morvex {
@@ -101,6 +102,10 @@ void TForm1::BuildTools() {
   statusBar()->addPermanentWidget(cancel_button_);
   cancel_button_->hide();
   connect(cancel_button_, &QPushButton::clicked, this, &TForm1::RequestCancel);
+  // A message's tooltip goes with it.
+  connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
+    if (text.isEmpty()) statusBar()->setToolTip(QString());
+  });
 
   // Keyboard shortcuts; each control's tooltip names its key.
   auto shortcut = [this](const QKeySequence& keys, const char* name, auto slot) {
@@ -170,6 +175,44 @@ void TForm1::LayOutForSize() {
   SG1->setGeometry(4, 48, 513, 163 + grow_y);
 }
 
+// --------------------------------------------------------------- status bar
+
+void TForm1::ShowStatus(const QString& text, int timeout_ms) {
+  // A message longer than the bar ends in an ellipsis; the bar's tooltip
+  // holds the whole text.  A hidden window has no width yet: the text is
+  // kept whole.
+  QStatusBar* bar = statusBar();
+  QString shown = text;
+  if (bar->isVisible()) {
+    int room = bar->contentsRect().width() - 12;
+    if (cancel_button_ != nullptr && cancel_button_->isVisible()) room -= cancel_button_->width() + 6;
+    shown = bar->fontMetrics().elidedText(text, Qt::ElideRight, std::max(room, 40));
+  }
+  bar->showMessage(shown, timeout_ms);
+  bar->setToolTip(shown == text ? QString() : text);
+}
+
+void TForm1::ForgetFitsOf(const std::vector<std::string>& changed) {
+  // The header of an exported property file names the fit of each channel;
+  // a channel whose coefficients came from elsewhere afterwards has none.
+  // The aligning torque is computed over the lateral coefficients.
+  for (const std::string& name : changed) {
+    const TCoefficientPage page = Coefficient(name).page;
+    if (page == TCoefficientPage::kAbovePages || page == TCoefficientPage::kLateral) {
+      ForgetRecordedFit(TFitChannel::kLateral);
+      ForgetRecordedFit(TFitChannel::kAligning);
+    }
+    if (page == TCoefficientPage::kAbovePages || page == TCoefficientPage::kLongitudinal)
+      ForgetRecordedFit(TFitChannel::kLongitudinal);
+    if (page == TCoefficientPage::kAligning) ForgetRecordedFit(TFitChannel::kAligning);
+  }
+}
+
+void TForm1::ClearVerdict() {
+  statusBar()->setStyleSheet(QString());
+  statusBar()->clearMessage();
+}
+
 // ------------------------------------------------------------- undo history
 
 void TForm1::RecordStep(const std::string& what, const TCoefficientSnapshot& before) {
@@ -179,7 +222,9 @@ void TForm1::RecordStep(const std::string& what, const TCoefficientSnapshot& bef
 void TForm1::Undo() {
   if (fit_running_) return;
   const std::string what = history_.Undo(*panel_);
-  statusBar()->showMessage(what.empty() ? QStringLiteral("Nothing to undo")
+  // The last verdict's background belongs to values no longer shown.
+  if (!what.empty()) statusBar()->setStyleSheet(QString());
+  ShowStatus(what.empty() ? QStringLiteral("Nothing to undo")
                                         : QStringLiteral("Undone: %1 (Ctrl+Shift+Z redoes it)").arg(QString::fromStdString(what)),
                            kNoticeTimeoutMs);
   if (!what.empty() && data_.CaseCount() > 0)
@@ -190,7 +235,8 @@ void TForm1::Undo() {
 void TForm1::Redo() {
   if (fit_running_) return;
   const std::string what = history_.Redo(*panel_);
-  statusBar()->showMessage(what.empty() ? QStringLiteral("Nothing to redo")
+  if (!what.empty()) statusBar()->setStyleSheet(QString());
+  ShowStatus(what.empty() ? QStringLiteral("Nothing to redo")
                                         : QStringLiteral("Redone: %1").arg(QString::fromStdString(what)),
                            kNoticeTimeoutMs);
   if (!what.empty() && data_.CaseCount() > 0)
@@ -225,11 +271,12 @@ void TForm1::Button10Click() {
     RecordStep("start-value estimate", before);
     graph();
     const std::vector<std::string> changed = ChangedCoefficients(before, TakeSnapshot(*panel_));
+    ForgetFitsOf(changed);
     QString text = changed.empty()
                        ? QStringLiteral("Start values estimated: no value changed")
                        : QStringLiteral("Start values estimated for %1 coefficients (Ctrl+Z goes back)").arg(changed.size());
     for (const std::string& note : estimate.notes) text += QStringLiteral("; ") + QString::fromStdString(note);
-    statusBar()->showMessage(text, kNoticeTimeoutMs);
+    ShowStatus(text, kNoticeTimeoutMs);
   });
 }
 
@@ -275,7 +322,7 @@ void TForm1::RequestCancel() {
   if (!fit_running_ || cancel_requested_) return;
   cancel_requested_ = true;
   const QString text = QStringLiteral("Cancelling: the fit stops at its next step");
-  if (isVisible()) statusBar()->showMessage(text);
+  if (isVisible()) ShowStatus(text, 0);
   else WaitScreen()->SetProgressText(text);
 }
 
@@ -332,21 +379,26 @@ void TForm1::AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& be
 
   last_notes_ = notes.join(QLatin1Char('\n'));
   last_verdict_ = outcome.verdict;
-  UpdateReport(outcome);
+  // The verdict names the RMS of this fit's report, never that of an earlier one.
+  QString rms;
+  if (UpdateReport(outcome))
+    rms = QStringLiteral(" (RMS %1 %2)")
+              .arg(QString::fromStdString(FloatToStrF(last_report_->rms, TFloatFormat::kGeneral, 4, 0)),
+                   outcome.channel == TFitChannel::kAligning ? QStringLiteral("N m") : QStringLiteral("N"));
 
   if (status.isEmpty()) {
     if (outcome.optimizer_failed) status = QStringLiteral("Fit failed (Ctrl+Z goes back to the values before it)");
-    else status = VerdictLine(outcome.verdict);
+    else status = VerdictLine(outcome.verdict).insert(QStringLiteral("Fit good").size(), rms);  // after "Fit good"/"Fit poor"
   }
   if (!camber.empty())
     status += QStringLiteral(". Single camber at 0: boxes of %1 cleared").arg(Join(camber));
-  ShowVerdict(outcome, status);
+  ShowVerdict(outcome, status, rms);
 }
 
-void TForm1::ShowVerdict(const TFitOutcome& outcome, const QString& status) {
+void TForm1::ShowVerdict(const TFitOutcome& outcome, const QString& status, const QString& rms) {
   const bool poor = !outcome.cancelled && !outcome.optimizer_failed && outcome.verdict.poor;
   statusBar()->setStyleSheet(poor ? QStringLiteral("QStatusBar { background: rgb(255, 226, 160); }") : QString());
-  statusBar()->showMessage(status, kNoticeTimeoutMs);
+  ShowStatus(status, kNoticeTimeoutMs);
   if (!poor) return;
   // A fit that went far wrong can have a reason for every coefficient: the
   // notice shows the first few reasons and the distinct advice, and keeps
@@ -360,7 +412,8 @@ void TForm1::ShowVerdict(const TFitOutcome& outcome, const QString& status) {
     if (!try_this.isEmpty() && !advice.contains(try_this)) advice << try_this;
     details << QStringLiteral("• ") + text + (try_this.isEmpty() ? QString() : QStringLiteral("\n  try: ") + try_this);
   }
-  QString text = reasons.empty() ? VerdictLine(outcome.verdict) : QStringLiteral("Fit poor:\n") + shown.join(QLatin1Char('\n'));
+  QString text = reasons.empty() ? VerdictLine(outcome.verdict).insert(QStringLiteral("Fit poor").size(), rms)
+                                 : QStringLiteral("Fit poor") + rms + QStringLiteral(":\n") + shown.join(QLatin1Char('\n'));
   if (static_cast<qsizetype>(reasons.size()) > shown.size())
     text += QStringLiteral("\n… and %1 more (Show Details, or the fit report)").arg(static_cast<qsizetype>(reasons.size()) - shown.size());
   if (!advice.isEmpty()) text += QStringLiteral("\nWhat to try:");
@@ -398,7 +451,7 @@ void TForm1::RestoreCamberBoxes() {
   held_by_camber_rule_.clear();
   RecordStep("camber boxes ticked again", before);
   if (!back.empty())
-    statusBar()->showMessage(
+    ShowStatus(
         QStringLiteral("The data hold more than one camber: the boxes of %1 are ticked again (Ctrl+Z clears them)")
             .arg(Join(back)),
         kNoticeTimeoutMs);

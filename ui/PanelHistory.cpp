@@ -39,7 +39,7 @@ std::vector<std::string> ClearedFlags(const TCoefficientSnapshot& before, const 
 bool TPanelHistory::Record(const std::string& what, const TCoefficientSnapshot& before,
                            const TCoefficientSet& set) {
   if (TakeSnapshot(set) == before) return false;
-  undo_.push_back({what, before});
+  undo_.push_back({what, before, SaveCompanion()});
   if (undo_.size() > capacity_) undo_.erase(undo_.begin());
   redo_.clear();
   return true;
@@ -53,8 +53,9 @@ std::string TPanelHistory::Undo(TCoefficientSet& set) {
   if (undo_.empty()) return {};
   Step step = std::move(undo_.back());
   undo_.pop_back();
-  redo_.push_back({step.what, TakeSnapshot(set)});
+  redo_.push_back({step.what, TakeSnapshot(set), SaveCompanion()});
   RestoreSnapshot(step.state, set);
+  RestoreCompanion(step.companion);
   return step.what;
 }
 
@@ -62,9 +63,15 @@ std::string TPanelHistory::Redo(TCoefficientSet& set) {
   if (redo_.empty()) return {};
   Step step = std::move(redo_.back());
   redo_.pop_back();
-  undo_.push_back({step.what, TakeSnapshot(set)});
+  undo_.push_back({step.what, TakeSnapshot(set), SaveCompanion()});
   RestoreSnapshot(step.state, set);
+  RestoreCompanion(step.companion);
   return step.what;
+}
+
+void TPanelHistory::SetCompanion(std::function<std::any()> save, std::function<void(const std::any&)> restore) {
+  save_companion_ = std::move(save);
+  restore_companion_ = std::move(restore);
 }
 
 void TPanelHistory::Clear() {

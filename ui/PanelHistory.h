@@ -11,11 +11,19 @@
 // Restoring writes every text and flag, so the panel comes back exactly as
 // it was, texts character for character.
 //
+// A step may also carry state kept beside the panel (the window keeps there
+// the fits that an exported property file names, so that the file's header
+// follows undo and redo).  The companion's save() is called when a step is
+// recorded, so a command changes that state only after Record(); undo and
+// redo swap it together with the coefficients.
+//
 // Qt-free: the set is any TCoefficientSet, the panel or one in memory.
 #pragma once
 
+#include <any>
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,11 +68,22 @@ class TPanelHistory {
   std::string Redo(TCoefficientSet& set);
   void Clear();
 
+  // The state kept with every step beside the coefficients; none by default.
+  void SetCompanion(std::function<std::any()> save, std::function<void(const std::any&)> restore);
+
  private:
   struct Step {
     std::string what;
     TCoefficientSnapshot state;  // before the step (undo list) or after it (redo list)
+    std::any companion;          // the companion's state at the same moment
   };
+  std::any SaveCompanion() const { return save_companion_ ? save_companion_() : std::any(); }
+  void RestoreCompanion(const std::any& state) const {
+    if (restore_companion_) restore_companion_(state);
+  }
+
+  std::function<std::any()> save_companion_;
+  std::function<void(const std::any&)> restore_companion_;
   size_t capacity_;
   std::vector<Step> undo_;
   std::vector<Step> redo_;

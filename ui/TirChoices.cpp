@@ -70,6 +70,16 @@ void RecordFitForExport(const TFitReport& report, const std::string& data_file,
 
 void ClearRecordedFits() { RecordedFits().clear(); }
 
+std::any SaveRecordedFits() { return RecordedFits(); }
+
+void ForgetRecordedFit(TFitChannel channel) { RecordedFits().erase(channel); }
+
+void RestoreRecordedFits(const std::any& fits) {
+  using TFits = std::map<TFitChannel, TRecordedFit>;
+  const TFits* saved = std::any_cast<TFits>(&fits);
+  RecordedFits() = saved != nullptr ? *saved : TFits();
+}
+
 void ExportCoefficientsCommand(QWidget* parent, const TCoefficientSet& set, std::string* chosen) {
   auto choice = Dialogs().SaveFileOfType(parent, "Export to file", kExportFilter);
   if (!choice) return;

@@ -14,6 +14,7 @@
 // fit of each channel, which the window records with RecordFitForExport.
 #pragma once
 
+#include <any>
 #include <string>
 
 #include "fitting/FitReport.h"
@@ -32,6 +33,13 @@ void RecordFitForExport(const TFitReport& report, const std::string& data_file,
                         const TTireDataSet& data);
 // Forgets every recorded fit (tests).
 void ClearRecordedFits();
+// The recorded fits as a value, which the window's undo history keeps with
+// each step, so that the header names the fits of the coefficients written.
+std::any SaveRecordedFits();
+// Puts back fits saved by SaveRecordedFits; an empty value means none.
+void RestoreRecordedFits(const std::any& fits);
+// Forgets the fit of `channel`: its coefficients no longer come from it.
+void ForgetRecordedFit(TFitChannel channel);
 
 // The commands behind "Export to file" and "Import MF model".  `chosen`, when
 // given, receives the file the user picked (for the error report's subject);

@@ -124,6 +124,7 @@ TForm1::TForm1(const QString& settings_dir, QWidget* parent)
   BuildControls();
   ConnectHandlers();
   BuildTools();
+  history_.SetCompanion(SaveRecordedFits, RestoreRecordedFits);
   FormCreate();
 }
 
@@ -393,6 +394,7 @@ void TForm1::LoadDataFile(const std::string& path) {
   if (selected_case_ >= 0) CBbx_camber->setCurrentIndex(selected_case_);
 
   draw_grid();
+  ClearVerdict();
   status_panels_[1]->setText(QString::fromStdString(path));
   RememberDataFile(QString::fromStdString(path));
   RestoreCamberBoxes();
@@ -408,6 +410,7 @@ void TForm1::UseImportedData(TTireDataSet data, const std::string& label) {
   if (selected_case_ >= 0) CBbx_camber->setCurrentIndex(selected_case_);
 
   draw_grid();
+  ClearVerdict();
   status_panels_[1]->setText(QString::fromStdString(label));
   graph();
 }
@@ -541,6 +544,12 @@ void TForm1::Button5Click() {
       throw;
     }
     RecordStep("import", before);
+    const std::vector<std::string> changed = ChangedCoefficients(before, TakeSnapshot(*panel_));
+    ForgetFitsOf(changed);
+    if (!changed.empty())
+      ShowStatus(QStringLiteral("Imported from %1: %2 coefficients changed (Ctrl+Z goes back)")
+                     .arg(QFileInfo(QString::fromStdString(chosen)).fileName())
+                     .arg(changed.size()));
     // The chart shows the coefficients on screen.
     if (data_.CaseCount() > 0) graph();
   });
@@ -619,25 +628,26 @@ void TForm1::RunFit(TFitChannel channel) {
   AfterFit(outcome, before);
 }
 
-void TForm1::UpdateReport(const TFitOutcome& outcome) {
+bool TForm1::UpdateReport(const TFitOutcome& outcome) {
   // The fit itself is done and shown; a model that cannot be evaluated
   // for the report leaves the report of the previous fit.
   try {
     last_report_ = BuildFitReport(outcome, *panel_, data_);
   } catch (const std::exception&) {
-    return;
+    return false;
   }
   // A fit without measured points has nothing to report.
   if (last_report_->points == 0) {
     last_report_.reset();
     Button9->setEnabled(false);
     if (report_window_ != nullptr) report_window_->hide();
-    return;
+    return false;
   }
   RecordFitForExport(*last_report_, StatusText(1).toStdString(), data_);
   Button9->setEnabled(true);
   if (report_window_ != nullptr) report_window_->SetNotes(last_notes_, outcome.verdict);
   if (report_window_ != nullptr && report_window_->isVisible()) report_window_->ShowReport(*last_report_);
+  return true;
 }
 
 void TForm1::Button9Click() {

@@ -218,7 +218,15 @@ class TForm1 : public QMainWindow, private IFitHost {
   void AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& before);
   void RestoreCamberBoxes();
   void ShowNotice(const QString& text, bool warning, const QString& details = QString());
-  void ShowVerdict(const TFitOutcome& outcome, const QString& notes);
+  // Shows `text` in the status bar, elided to its width with the whole text
+  // in its tooltip; 0 keeps it until the next message.
+  void ShowStatus(const QString& text, int timeout_ms = 60000);
+  // Forgets the recorded fits of the channels the coefficients `changed`
+  // belong to; called after the step is recorded, so undo brings them back.
+  void ForgetFitsOf(const std::vector<std::string>& changed);
+  // Takes the last verdict (message and background) off the status bar.
+  void ClearVerdict();
+  void ShowVerdict(const TFitOutcome& outcome, const QString& status, const QString& rms);
   void RememberDataFile(const QString& path);
   void SetCancelAvailable(bool available);
   std::string CoefficientSubject(const std::exception& error) const;
@@ -229,7 +237,8 @@ class TForm1 : public QMainWindow, private IFitHost {
   void BuildControls();
   void ConnectHandlers();
   void RunFit(TFitChannel channel);
-  void UpdateReport(const TFitOutcome& outcome);
+  // True when the last report is now this fit's.
+  bool UpdateReport(const TFitOutcome& outcome);
   void EndFit();
   TPopcalcul* WaitScreen();
   void ShowProgressText(const QString& text);

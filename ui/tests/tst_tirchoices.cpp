@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QObject>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "tiredata/TireDataFile.h"
 #include "tiremodel/CoefficientTable.h"
 #include "ui/Popcalcul.h"
 #include "ui/TirChoices.h"
@@ -123,6 +125,69 @@ class TestTirChoices : public QObject, TWindowFixture {
     QVERIFY(ReadText(path).rfind("[TIRE RADIUS]\n", 0) == 0);
     QVERIFY(dialogs_.messages.empty());
     QVERIFY(dialogs_.preselected.empty());
+  }
+
+  void headerNamesTheFitOfTheCoefficientsWritten() {
+    // Each "fit" writes its own PCy1 so that the two states differ.
+    double next_pcy1 = 1.3;
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost&) {
+      set.SetText("PCy1", std::to_string(next_pcy1));
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      return outcome;
+    });
+    const auto exported = [&](const char* name) {
+      const QString path = dir_->filePath(QLatin1String(name));
+      dialogs_.files.push_back(IDialogs::TFileChoice{path.toStdString(), ""});
+      Click("Button4");
+      return path;
+    };
+    // The header's lines about the data and the fits.
+    const auto provenance = [&](const QString& path) {
+      std::istringstream in(ReadText(path));
+      std::string lines;
+      for (std::string line; std::getline(in, line);)
+        if (line.find("data file: ") != std::string::npos || line.find("fit: ") != std::string::npos ||
+            line.find("channels fitted: ") != std::string::npos)
+          lines += line + "\n";
+      return lines;
+    };
+
+    // A run imported under its own label, fitted.
+    form_->UseImportedData(ReadTireDataFile(DataFile("lateral_single.plt")), "run-a.dat (imported)");
+    Click("Button1");
+    const std::string first = provenance(exported("first.tir"));
+    QVERIFY(first.find("data file: run-a.dat (imported)") != std::string::npos);
+    QVERIFY(first.find("fit: lateral") != std::string::npos);
+
+    // Another file, fitted to other values.
+    form_->LoadDataFile(DataFile("lateral.plt"));
+    next_pcy1 = 1.6;
+    Click("Button1");
+    const std::string second = provenance(exported("second.tir"));
+    QVERIFY(second.find("lateral.plt") != std::string::npos);
+    QVERIFY(second.find("run-a.dat") == std::string::npos);
+    QVERIFY(second != first);
+
+    // Undo: the file names the first fit again, and redo the second.
+    form_->Undo();
+    QCOMPARE(Edit("PCy1")->text().toDouble(), 1.3);
+    QCOMPARE(provenance(exported("undone.tir")), first);
+    form_->Redo();
+    QCOMPARE(provenance(exported("redone.tir")), second);
+
+    // Coefficients imported from elsewhere came from no fit of this session;
+    // the import confirms in the status bar, and undo brings the fit back.
+    Edit("PCy1")->setText(QStringLiteral("1.3"));
+    dialogs_.files.push_back(IDialogs::TFileChoice{dir_->filePath(QStringLiteral("second.tir")).toStdString(), ""});
+    Click("Button5");
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Imported from second.tir: ")));
+    const std::string imported = provenance(exported("imported.tir"));
+    QVERIFY(imported.find("channels fitted: none recorded") != std::string::npos);
+    QVERIFY(imported.find("lateral.plt") == std::string::npos);
+    form_->Undo();
+    QCOMPARE(provenance(exported("import-undone.tir")), second);
   }
 
   void cancelledChoiceWritesNothing() {

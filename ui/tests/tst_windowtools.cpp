@@ -32,6 +32,7 @@
 
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
+#include "fitting/FitReport.h"
 #include "numerics/LxBasics.h"
 #include "tiremodel/CoefficientTable.h"
 #include "ui/ChartView.h"
@@ -345,10 +346,16 @@ class TestWindowTools : public QObject, TWindowFixture {
       return outcome;
     });
     Click("Button1");
+    // The verdict names this fit's RMS, in the channel's unit.
+    TFitOutcome lateral_poor;
+    lateral_poor.channel = TFitChannel::kLateral;
+    const QString rms = QString::fromStdString(
+        FloatToStrF(BuildFitReport(lateral_poor, form_->Coefficients(), form_->DataSet()).rms, TFloatFormat::kGeneral, 4, 0));
     QCOMPARE(form_->statusBar()->currentMessage(),
-             QStringLiteral("Fit poor: the model explains little of the data"));
+             QStringLiteral("Fit poor (RMS %1 N): the model explains little of the data").arg(rms));
     auto* notice = form_->findChild<QMessageBox*>(QStringLiteral("VerdictNotice"));
     QVERIFY(notice != nullptr && notice->isVisible());
+    QVERIFY(notice->text().startsWith(QStringLiteral("Fit poor (RMS %1 N):\n").arg(rms)));
     QVERIFY(!notice->isModal());
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
     QVERIFY(notice->text().contains(QStringLiteral("press Estimate start values")));
@@ -374,7 +381,83 @@ class TestWindowTools : public QObject, TWindowFixture {
 
     verdict = TFitVerdict{};
     Click("Button1");
-    QCOMPARE(form_->statusBar()->currentMessage(), QStringLiteral("Fit good"));
+    QCOMPARE(form_->statusBar()->currentMessage(), QStringLiteral("Fit good (RMS %1 N)").arg(rms));
+    Load("aligning.plt");
+    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
+    Click("Button6");
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit good (RMS ")));
+    QVERIFY(form_->statusBar()->currentMessage().endsWith(QStringLiteral(" N m)")));
+  }
+
+  void statusBarForgetsTheLastFileAndShowsLongMessagesWhole() {
+    // A poor fit leaves its verdict on a yellow bar ...
+    Load("lateral.plt");
+    TFitVerdict poor;
+    poor.poor = true;
+    poor.reasons.push_back({"low-r2", "the model explains little of the data", ""});
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet&, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost&) {
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      outcome.verdict = poor;
+      return outcome;
+    });
+    Click("Button1");
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit poor")));
+    QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
+    // ... which the next file takes away, loaded or imported.
+    Load("lateral_single.plt");
+    QCOMPARE(form_->statusBar()->currentMessage(), QString());
+    QVERIFY(form_->statusBar()->styleSheet().isEmpty());
+    Click("Button1");
+    QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
+    form_->UseImportedData(form_->DataSet(), "run.dat");
+    QCOMPARE(form_->statusBar()->currentMessage(), QString());
+    QVERIFY(form_->statusBar()->styleSheet().isEmpty());
+    // Undo takes the poor fit's values back, and its yellow with them.
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost&) {
+      set.SetText("PDy1", "0.93");
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      outcome.verdict = poor;
+      return outcome;
+    });
+    Click("Button1");
+    QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
+    form_->Undo();
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Undone: lateral fit")));
+    QVERIFY(form_->statusBar()->styleSheet().isEmpty());
+
+    // A message wider than the bar ends in an ellipsis; the tooltip holds it all.
+    std::string note = "the slip range of the data";
+    while (note.size() < 600) note += " and much more about the slip range";
+    form_->SetEstimator([&](TFitChannel, TCoefficientSet& set, const TTireDataSet&) {
+      set.SetText("PKy1", "21.5");
+      return TStartEstimate{{"PKy1"}, 1.0, {note}};
+    });
+    Click("Button10");
+    const QString shown = form_->statusBar()->currentMessage();
+    const QString whole = form_->statusBar()->toolTip();
+    const qsizetype ellipsis = shown.endsWith(QChar(0x2026)) ? 1 : shown.endsWith(QStringLiteral("...")) ? 3 : 0;
+    QVERIFY(ellipsis > 0);
+    QVERIFY(form_->statusBar()->fontMetrics().horizontalAdvance(shown) <= form_->statusBar()->width());
+    QVERIFY(whole.startsWith(shown.chopped(ellipsis)));
+    QVERIFY(whole.endsWith(QString::fromStdString(note)));
+    // A short message is whole, and has no tooltip.
+    form_->Undo();
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Undone: start-value estimate")));
+    QVERIFY(form_->statusBar()->toolTip().isEmpty());
+
+    // A coefficient import confirms; a failed one does not.
+    dialogs_.answers.push_back(DataFile("true-values.txt"));
+    Click("Button5");
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Imported from true-values.txt: ")));
+    QVERIFY(form_->statusBar()->currentMessage().contains(QStringLiteral(" coefficients changed (Ctrl+Z goes back)")));
+    form_->statusBar()->clearMessage();
+    dialogs_.answers.push_back(DataFile("bad.plt"));
+    Click("Button5");
+    QVERIFY(!form_->statusBar()->currentMessage().startsWith(QStringLiteral("Imported")));
   }
 
   // --------------------------------------------------------- small things
@@ -623,6 +706,38 @@ class TestPanelHistory : public QObject {
     QCOMPARE(history.Undo(set), std::string("2"));
     QCOMPARE(history.Undo(set), std::string());
     QCOMPARE(set.Text("PDy1"), std::string("1"));
+  }
+
+  void companionStateFollowsUndoAndRedo() {
+    // What the window keeps beside the panel: here the name of the fit
+    // that produced the values.  A command changes it after its step is
+    // recorded, as the window records a fit for the export header.
+    TMemoryCoefficientSet set;
+    TPanelHistory history;
+    std::string fit = "none";
+    history.SetCompanion([&] { return std::any(fit); }, [&](const std::any& saved) { fit = std::any_cast<std::string>(saved); });
+    for (const char* run : {"run a", "run b"}) {
+      const TCoefficientSnapshot before = TakeSnapshot(set);
+      set.SetText("PCy1", run == std::string("run a") ? "1.37" : "1.61");
+      QVERIFY(history.Record(run, before, set));
+      fit = run;
+    }
+    history.Undo(set);
+    QCOMPARE(fit, std::string("run a"));
+    QCOMPARE(set.Text("PCy1"), std::string("1.37"));
+    history.Undo(set);
+    QCOMPARE(fit, std::string("none"));
+    history.Redo(set);
+    history.Redo(set);
+    QCOMPARE(fit, std::string("run b"));
+    QCOMPARE(set.Text("PCy1"), std::string("1.61"));
+    // A command that changed no value leaves the companion as it is.
+    fit = "run c";
+    QVERIFY(!history.Record("run c", TakeSnapshot(set), set));
+    QCOMPARE(history.Undo(set), std::string("run b"));
+    QCOMPARE(fit, std::string("run a"));
+    QCOMPARE(history.Redo(set), std::string("run b"));
+    QCOMPARE(fit, std::string("run c"));
   }
 };
 

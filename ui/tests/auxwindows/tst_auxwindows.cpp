@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -294,6 +295,44 @@ class TestAuxWindows : public QObject {
     OpenHelpFrom(nullptr, work.path(), bare.path());
     QCOMPARE(dialogs_.messages.size(), size_t(2));
     QVERIFY(QString::fromStdString(dialogs_.messages[1]).contains("morvex.chm"));
+  }
+
+  void builtInHelpGoesBackAndCloses() {
+    // A guide of two pages, and no viewer on the desktop.
+    QTemporaryDir work, exe;
+    QDir(exe.path()).mkpath("help");
+    const fs::path help = fs::path(exe.path().toStdString()) / "help";
+    std::ofstream(help / "index.html") << "<html><body><p>Start</p><a href=\"fitting.html\">Fitting</a></body></html>";
+    std::ofstream(help / "fitting.html") << "<html><body><p>How a fit runs</p></body></html>";
+    RecordOpens(false);
+    const QUrl index = OpenHelpFrom(nullptr, work.path(), exe.path());
+    QPointer<QWidget> window = BuiltInHelpWindow();
+    QVERIFY(window != nullptr && QTest::qWaitForWindowExposed(window));
+    auto* browser = window->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
+    auto* back = window->findChild<QPushButton*>(QStringLiteral("HelpBack"));
+    auto* close = window->findChild<QPushButton*>(QStringLiteral("HelpClose"));
+    QVERIFY(browser != nullptr && back != nullptr && close != nullptr);
+    QVERIFY(!back->isEnabled());  // nothing to go back to on the first page
+
+    // Following the link, then Back.
+    browser->setSource(QUrl::fromLocalFile(exe.filePath("help/fitting.html")));
+    QVERIFY(browser->toPlainText().contains(QStringLiteral("How a fit runs")));
+    QVERIFY(back->isEnabled());
+    QTest::mouseClick(back, Qt::LeftButton);
+    QCOMPARE(browser->source(), index);
+    QVERIFY(!back->isEnabled());
+
+    QTest::mouseClick(close, Qt::LeftButton);
+    QTRY_VERIFY(window == nullptr);
+
+    // Escape closes it, whether the page or a button has the focus.
+    for (const char* focused : {"HelpBrowser", "HelpClose"}) {
+      OpenHelpFrom(nullptr, work.path(), exe.path());
+      window = BuiltInHelpWindow();
+      QVERIFY(window != nullptr && QTest::qWaitForWindowExposed(window));
+      QTest::keyClick(window->findChild<QWidget*>(QLatin1String(focused)), Qt::Key_Escape);
+      QTRY_VERIFY(window == nullptr);
+    }
   }
 
   void helpCommandLooksInCurrentDirectory() {
