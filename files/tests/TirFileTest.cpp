@@ -84,6 +84,22 @@ void ExpectSameModel(const std::string& file) {
   EXPECT_EQ(compared, 63);
 }
 
+// `text` with the keys an import requires (and cannot take as 0) that it
+// does not hold already, added under a section of their own: the import
+// finds a key in whatever section holds it.
+std::string WithRequiredKeys(const std::string& text) {
+  const std::pair<const char*, const char*> required[] = {
+      {"FNOMIN", "4000"}, {"UNLOADED_RADIUS", "0.3"}, {"PCY1", "1.3"}, {"PDY1", "1"},  {"PKY1", "-20"},
+      {"PKY2", "1.5"},    {"PCX1", "1.6"},            {"PDX1", "1.1"}, {"PKX1", "20"}, {"QBZ1", "10"},
+      {"QCZ1", "1.1"},    {"QDZ1", "0.1"}};
+  std::string upper = AsciiUpper(text), added = "\n[TEST_REQUIRED]\n";
+  for (const auto& [key, value] : required)
+    if (upper.find(std::string("\n") + key + " ") == std::string::npos &&
+        upper.find(std::string("\n") + key + "=") == std::string::npos)
+      added += std::string(key) + " = " + value + "\n";
+  return text + added;
+}
+
 bool Contains(const std::vector<std::string>& notes, const std::string& what) {
   return std::any_of(notes.begin(), notes.end(), [&](const std::string& n) { return n.find(what) != std::string::npos; });
 }
@@ -159,15 +175,14 @@ TEST(TirImport, RefusesWhatCannotBeConvertedAndChangesNothing) {
 TEST(TirImport, UnitsConvertRadiusAndLoad) {
   TempDir dir;
   const std::string path = dir.File("units.tir");
-  WriteAll(path,
-           "[UNITS]\nLENGTH = 'mm'\nFORCE = 'kn'\nANGLE = 'radian'\n[MODEL]\nFITTYP = 6\n"
-           "[DIMENSION]\nUNLOADED_RADIUS = 313.5\n[VERTICAL]\nFNOMIN = 4.5\n");
+  WriteAll(path, WithRequiredKeys("[UNITS]\nLENGTH = 'mm'\nFORCE = 'kn'\nANGLE = 'radian'\n[MODEL]\nFITTYP = 6\n"
+                                  "[DIMENSION]\nUNLOADED_RADIUS = 313.5\n[VERTICAL]\nFNOMIN = 4.5\n"));
   TMemoryCoefficientSet set;
   const TTirImportResult result = ImportTir(set, path, TSignConvention::kIso);
   EXPECT_EQ(set.Value("R0"), 0.3135);
   EXPECT_EQ(set.Value("Fz0"), 4500);
   EXPECT_TRUE(Contains(result.notes, "converted from the units"));
-  EXPECT_TRUE(Contains(result.notes, "PCY1"));  // not in the file: named
+  EXPECT_TRUE(Contains(result.notes, "PEY1"));  // not in the file: named
 }
 
 TEST(TirImport, Mf6FileSaysInOneMessageWhatWasDropped) {
@@ -193,24 +208,32 @@ TEST(TirImport, LexicalOddities) {
   // BOM, CR LF, '!' and '$' comments, a commented-out key, a value glued to
   // its comment, an empty value, an unquoted string, the same key in two
   // sections, a table with '=' in it, a 3-digit exponent, lower-case keys.
-  WriteAll(path,
-           "\xEF\xBB\xBF[MDI_HEADER]\r\n! : COMMENT : test\r\n$---units\r\n[UNITS]\r\nLENGTH='meter'\r\n"
-           "MASS = kg\r\n[MODEL]\r\nFITTYP = 21 $ MF 5.2\r\n!PCY1 = 9\r\n[INERTIA]\r\nMASS = 12\r\n"
-           "[SHAPE]\r\n{radial width}\r\n 1.0 0.0\r\nPCY1 = 8\r\n[LATERAL_COEFFICIENTS]\r\n"
-           "PCY1 = 1.3$shape\r\nPDY1 =\r\npky1 = -2.0e+001   $ stiffness\r\nPEY1 = 'x'\r\n");
+  const std::string odd =
+      "\xEF\xBB\xBF[MDI_HEADER]\r\n! : COMMENT : test\r\n$---units\r\n[UNITS]\r\nLENGTH='meter'\r\n"
+      "MASS = kg\r\n[MODEL]\r\nFITTYP = 21 $ MF 5.2\r\n!PCY1 = 9\r\n[INERTIA]\r\nMASS = 12\r\n"
+      "[SHAPE]\r\n{radial width}\r\n 1.0 0.0\r\nPCY1 = 8\r\n[LATERAL_COEFFICIENTS]\r\n"
+      "PCY1 = 1.3$shape\r\nPDY2 =\r\npky1 = -2.0e+001   $ stiffness\r\n";
   TMemoryCoefficientSet set;
-  set.SetText("PDy1", "keep");
+  set.SetText("PDy2", "keep");
   set.SetText("PEy1", "keep too");
+  // A value that is no number is refused with its key and line.
+  WriteAll(path, WithRequiredKeys(odd + "PEY1 = 'x'\r\n"));
+  const std::string refusal = MessageOf([&] { ImportTir(set, path, TSignConvention::kIso); });
+  EXPECT_NE(refusal.find("PEY1 = 'x' (line 20)"), std::string::npos) << refusal;
+  EXPECT_EQ(set.Text("PEy1"), "keep too");
+  // An empty value is no value: PDY2 is 0, as PEY1, absent, is.
+  WriteAll(path, WithRequiredKeys(odd));
   const TTirImportResult result = ImportTir(set, path, TSignConvention::kIso);
   EXPECT_EQ(set.Text("PCy1"), "1.3");
   EXPECT_EQ(set.Text("PKy1"), "-20");
-  EXPECT_EQ(set.Text("PDy1"), "keep");
-  EXPECT_EQ(set.Text("PEy1"), "keep too");
-  EXPECT_TRUE(Contains(result.notes, "PEY1 ('x', line 20)"));
+  EXPECT_EQ(set.Text("PEy1"), "0");
+  EXPECT_EQ(set.Text("PDy2"), "0");
+  EXPECT_TRUE(Contains(result.notes, "PDY2"));
+  EXPECT_TRUE(Contains(result.notes, "PEY1"));
 
   // Empty version and unit values say nothing; a right-side tire is named.
-  WriteAll(path, "[UNITS]\nLENGTH =\n[MODEL]\nFITTYP =\nPROPERTY_FILE_FORMAT = 'PAC2002'\nTYRESIDE = 'RIGHT'\n"
-                 "[DIMENSION]\nUNLOADED_RADIUS = 0.3\n");
+  WriteAll(path, WithRequiredKeys("[UNITS]\nLENGTH =\n[MODEL]\nFITTYP =\nPROPERTY_FILE_FORMAT = 'PAC2002'\n"
+                                  "TYRESIDE = 'RIGHT'\n[DIMENSION]\nUNLOADED_RADIUS = 0.3\n"));
   const TTirImportResult right = ImportTir(set, path, TSignConvention::kIso);
   EXPECT_EQ(set.Text("R0"), "0.3");
   EXPECT_TRUE(Contains(right.notes, "TYRESIDE = 'RIGHT'"));
@@ -452,7 +475,8 @@ TEST(TirFile, ExtremeValuesStayNumbersThroughAPropertyFile) {
   EXPECT_EQ(back.Text("PCy1"), "0");  // a subnormal number is written as 0
 
   // Folding a factor that overflows a coefficient is refused by name.
-  WriteAll(path, "[MODEL]\nFITTYP = 6\n[SCALING_COEFFICIENTS]\nLKY = 1e300\n[LATERAL_COEFFICIENTS]\nPKY1 = -1e10\n");
+  WriteAll(path, WithRequiredKeys("[MODEL]\nFITTYP = 6\n[SCALING_COEFFICIENTS]\nLKY = 1e300\n"
+                                  "[LATERAL_COEFFICIENTS]\nPKY1 = -1e10\n"));
   EXPECT_NE(MessageOf([&] { ImportTir(back, path); }).find("PKy1"), std::string::npos);
 }
 
