@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <set>
 #include <vector>
 
 #include "numerics/ProfileFile.h"
@@ -53,12 +54,29 @@ const char* GroupName(TCoefficientGroup group) {
   }
 }
 
+// The coefficients' sections and "SECTION\nKEY" of their keys, in capitals.
+struct TKnownNames {
+  std::set<std::string> sections, keys;
+};
+const TKnownNames& KnownNames() {
+  static const TKnownNames names = [] {
+    TKnownNames n;
+    for (const TCoefficientInfo& info : Coefficients()) {
+      n.sections.insert(AsciiUpper(info.export_section));
+      n.keys.insert(AsciiUpper(info.export_section) + "\n" + AsciiUpper(info.export_key));
+    }
+    return n;
+  }();
+  return names;
+}
+
 // "[SECTION] key (line N)" of every key line that names no coefficient, as
 // the profile reader sees the file (';' and '#' comments, names without
 // regard to case).
 std::vector<std::string> UnknownKeys(const TTextFile& file) {
+  const TKnownNames& known = KnownNames();
   std::vector<std::string> unknown;
-  std::string section;
+  std::string section, section_upper;
   bool known_section = false;
   for (size_t i = 0; i < file.lines.size(); ++i) {
     const std::string text = Trimmed(file.lines[i].text);
@@ -66,19 +84,17 @@ std::vector<std::string> UnknownKeys(const TTextFile& file) {
     if (text.front() == '[') {
       const size_t close = text.find(']');
       section = Trimmed(std::string_view(text).substr(1, close == std::string::npos ? std::string::npos : close - 1));
-      known_section = false;
-      for (const TCoefficientInfo& info : Coefficients())
-        if (SameAsciiText(info.export_section, section)) known_section = true;
+      section_upper = AsciiUpper(section);
+      known_section = known.sections.count(section_upper) > 0;
       continue;
     }
     const size_t equals = text.find('=');
     const std::string key = Trimmed(std::string_view(text).substr(0, equals));
-    bool known = false;
-    if (known_section && equals != std::string::npos)
-      for (const TCoefficientInfo& info : Coefficients())
-        if (SameAsciiText(info.export_section, section) && SameAsciiText(info.export_key, key)) known = true;
-    if (!known) {
-      std::string where = section.empty() ? std::string() : "[" + section + "] ";
+    const bool is_known =
+        known_section && equals != std::string::npos && known.keys.count(section_upper + "\n" + AsciiUpper(key)) > 0;
+    if (!is_known) {
+      if (unknown.size() >= 21) continue;  // the note shows 20; the rest are only counted
+      std::string where = section.empty() ? std::string() : "[" + section.substr(0, 40) + "] ";
       where += (key.size() > 40 ? key.substr(0, 40) + "..." : key) + " (line " + std::to_string(i + 1) + ")";
       unknown.push_back(where);
     }
@@ -121,7 +137,7 @@ TCoefficientImportResult ImportCoefficients(TCoefficientSet& set, const std::str
     std::string list;
     const size_t shown = std::min<size_t>(unknown.size(), 20);
     for (size_t i = 0; i < shown; ++i) list += (i ? ", " : "") + unknown[i];
-    if (unknown.size() > shown) list += " and " + std::to_string(unknown.size() - shown) + " more";
+    if (unknown.size() > shown) list += " and more";
     result.notes.push_back("Not coefficients of Morvex, ignored, in " + path + ": " + list + ".");
   }
   for (const auto& [name, text] : found) set.SetText(name, text);
