@@ -50,7 +50,9 @@ int RunCheckTool(const TCheckToolOptions& options, std::ostream& out, std::ostre
     LoadStartupDefaults(set, defaults.string());
     if (options.coefficients_path) {
       RequireFile(*options.coefficients_path);
-      ImportCoefficients(set, *options.coefficients_path);
+      TCoefficientFileRead read;
+      read.channel = options.channel;
+      ImportCoefficientFile(set, *options.coefficients_path, read, err);
     }
     SetFreeList(set, options.free);
     RequireFile(options.data_path);

@@ -19,7 +19,12 @@ int RunConvertTool(const TConvertToolOptions& options, std::ostream& out, std::o
     TMemoryCoefficientSet set;
     const std::string defaults = StartupDefaultsPath(options.executable_dir);
     LoadStartupDefaults(set, defaults);
-    ImportCoefficientFile(set, options.input_path, options.convention, notes);
+    TCoefficientFileRead read;
+    read.convention = options.convention;
+    read.fz0 = options.fz0;
+    read.r0 = options.r0;
+    read.trail = options.trail_reading;
+    ImportCoefficientFile(set, options.input_path, read, notes);
     TTirExportInfo info;
     info.fits.push_back("none: converted from " + options.input_path);
     ExportCoefficientFile(set, options.output_path, options.template_path, options.convention, info, notes);

@@ -102,24 +102,70 @@ void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
 
 TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
                                   const std::optional<std::string>& coefficients_path,
-                                  std::optional<TSignConvention> convention, std::ostream& err) {
+                                  const TCoefficientFileRead& read, std::ostream& err) {
   TMemoryCoefficientSet set;
   LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
-  if (coefficients_path) ImportCoefficientFile(set, *coefficients_path, convention, err);
+  if (coefficients_path)
+    ImportCoefficientFile(set, *coefficients_path, read, err);
+  else
+    NominalValueFlags(read, std::nullopt, nullptr);
   return set;
+}
+
+TCoefficientGroup GroupOf(TFitChannel channel) {
+  switch (channel) {
+    case TFitChannel::kLateral:
+      return TCoefficientGroup::kLateral;
+    case TFitChannel::kLongitudinal:
+      return TCoefficientGroup::kLongitudinal;
+    default:
+      return TCoefficientGroup::kAligning;
+  }
 }
 
 }  // namespace
 
+void NominalValueFlags(const TCoefficientFileRead& read, const std::optional<std::string>& path,
+                       const TTirImportResult* tir) {
+  auto refuse = [&](const char* flag, const char* key) {
+    if (!path) throw Exception(std::string(flag) + " gives " + key + " of a --coefficients .tir that lacks it; no such file was given");
+    if (!tir) throw Exception(std::string(flag) + " gives " + key + " of a .tir that lacks it; " + *path + " is no .tir");
+    throw Exception(*path + " states " + key + ": " + flag + " gives the value only for a .tir that lacks it, and the "
+                    "file's own value is not replaced");
+  };
+  if (read.fz0 && !(tir && tir->fz0_supplied)) refuse("--fz0", "FNOMIN");
+  if (read.r0 && !(tir && tir->r0_supplied)) refuse("--r0", "UNLOADED_RADIUS");
+}
+
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::optional<TSignConvention> convention,
+                           std::ostream& err) {
+  TCoefficientFileRead read;
+  read.convention = convention;
+  ImportCoefficientFile(set, path, read, err);
+}
+
+void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
                            std::ostream& err) {
   RequireFile(path);
   if (!IsTirPath(path)) {
-    ImportCoefficients(set, path);
+    NominalValueFlags(read, path, nullptr);
+    const TCoefficientImportResult result =
+        ImportCoefficients(set, path, read.channel ? std::optional(GroupOf(*read.channel)) : std::nullopt);
+    for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
     return;
   }
-  const TTirImportResult result = ImportTir(set, path, convention);
+  TTirReadOptions options;
+  options.convention = read.convention;
+  options.fz0 = read.fz0;
+  options.r0 = read.r0;
+  options.trail = read.trail;
+  // Into a copy: a refused flag leaves `set` as it was.
+  TMemoryCoefficientSet copy;
+  CopyCoefficients(set, copy);
+  const TTirImportResult result = ImportTir(copy, path, options);
+  NominalValueFlags(read, path, &result);
   for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
+  for (const TCoefficientInfo& info : Coefficients()) set.SetText(info.name, copy.Text(info.name));
 }
 
 std::optional<TFitChannel> ParseChannel(std::string_view text) {
@@ -164,7 +210,13 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
                                options.template_path, JoinPath(options.executable_dir, "configuration.ini"),
                                JoinPath(options.executable_dir, "param_fm_ini.ini")});
     CheckOutputOptions(options.output_path, options.template_path);
-    set = StartingSet(options.executable_dir, options.coefficients_path, options.convention, err);
+    TCoefficientFileRead read;
+    read.convention = options.convention;
+    read.channel = options.channel;
+    read.fz0 = options.fz0;
+    read.r0 = options.r0;
+    read.trail = options.trail_reading;
+    set = StartingSet(options.executable_dir, options.coefficients_path, read, err);
     ApplyFreeList(set, options.free);
     RequireFile(options.data_path);
     data = ReadTireDataFile(options.data_path);
@@ -226,7 +278,7 @@ int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream
   std::ostringstream values;
   try {
     const TMemoryCoefficientSet set =
-        StartingSet(options.executable_dir, options.coefficients_path, options.convention, err);
+        StartingSet(options.executable_dir, options.coefficients_path, {options.convention, options.channel}, err);
     RequireFile(options.points_path);
     std::ifstream in(options.points_path, std::ios::binary);
     if (!in) throw EFOpenError(options.points_path);

@@ -52,6 +52,11 @@ struct TFitToolOptions {
   std::optional<TSignConvention> convention;
   std::string executable_dir;                    // where param_fm_ini.ini and configuration.ini live
   bool show_progress = false;                    // progress lines on `err`
+  // --fz0 / --r0: FNOMIN and UNLOADED_RADIUS for a --coefficients .tir that
+  // lacks them; --trail-reading: the trail of a .tir with LFZO other than 1.
+  std::optional<double> fz0;
+  std::optional<double> r0;
+  TTrailReading trail_reading = TTrailReading::kBook;
 };
 
 struct TEvalToolOptions {
@@ -74,13 +79,39 @@ struct TConvertToolOptions {
   std::optional<std::string> template_path;
   std::optional<TSignConvention> convention;
   std::string executable_dir;
+  // As in TFitToolOptions, for IN.
+  std::optional<double> fz0;
+  std::optional<double> r0;
+  TTrailReading trail_reading = TTrailReading::kBook;
+};
+
+// How a coefficient file is read on the command line.
+struct TCoefficientFileRead {
+  std::optional<TSignConvention> convention;
+  // The channel being fitted: an INI file must hold some of its keys
+  // (without one, some of the 60).
+  std::optional<TFitChannel> channel;
+  // --fz0 / --r0 / --trail-reading (see NominalValueFlags).
+  std::optional<double> fz0;
+  std::optional<double> r0;
+  TTrailReading trail = TTrailReading::kBook;
 };
 
 // Reads a coefficient file into `set`: a .tir through the property-file
-// import (its messages go to `err`), anything else as an INI coefficient
-// file.  The file must exist.
+// import, anything else as an INI coefficient file; the messages go to
+// `err`.  The file must exist.
+void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
+                           std::ostream& err);
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::optional<TSignConvention> convention,
                            std::ostream& err);
+
+// What --fz0 N and --r0 M did with the file read (`path`, nullopt without
+// one): they give FNOMIN and UNLOADED_RADIUS of a .tir that lacks them
+// (`tir` tells which were supplied).  Given for a file that states them, or
+// without a .tir, they are refused (Exception), since the file's own value
+// is never replaced silently.
+void NominalValueFlags(const TCoefficientFileRead& read, const std::optional<std::string>& path,
+                       const TTirImportResult* tir);
 
 // Writes `set` to `path`: a .tir through the property-file export (with
 // `template_path` when given; its messages go to `err`), anything else as

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,30 @@ int main(int argc, char** argv) {
       "--convention positive-stiffness the set in Morvex has Fy and Mz negated (PKy1 > 0): PKY1, "
       "PVY1-4, QBZ10 and QDZ6-9 change sign on the way in and out. Without --convention the sign "
       "of PKy1 decides: of the set being written, or of the set a .tir is read into.\n"
+      "Reading a .tir: keys are found in whatever section holds them; a key the file lacks is 0, the value "
+      "with which the 2002 equations leave its term out, and is listed; FNOMIN and UNLOADED_RADIUS must be in "
+      "the file or given with --fz0/--r0; a value that is not a number, a key written twice with two values, "
+      "a missing shape, peak or stiffness factor (PCY1 PDY1 PKY1 PKY2 PCX1 PDX1 PKX1 QBZ1 QCZ1 QDZ1) and an "
+      "empty or section-less file are refused (exit 2). With LFZO other than 1 published evaluators read "
+      "the aligning trail two ways: Morvex reads R0/(FNOMIN*LFZO), the book's reading, unless "
+      "--trail-reading fnomin asks for R0/FNOMIN (the book's trail times LFZO); the message names the "
+      "reading used. Morvex writes LFZO = 1.\n"
       "MORVEX_THREADS=N sets how many threads a fit uses (default: one per core).");
+
+  // --fz0, --r0 and --trail-reading of fit and convert: how a .tir is read.
+  const auto add_tir_read_flags = [](CLI::App* cmd, std::optional<double>& fz0, std::optional<double>& r0,
+                                     std::string& trail) {
+    cmd->add_option("--fz0", fz0,
+                    "FNOMIN (N) for a .tir that lacks it; refused for a file that states it")
+        ->check(CLI::PositiveNumber);
+    cmd->add_option("--r0", r0,
+                    "UNLOADED_RADIUS (m) for a .tir that lacks it; refused for a file that states it")
+        ->check(CLI::PositiveNumber);
+    cmd->add_option("--trail-reading", trail,
+                    "Aligning trail of a .tir with LFZO other than 1: book, R0/(FNOMIN*LFZO) (default), or "
+                    "fnomin, R0/FNOMIN, the book's trail times LFZO, as some evaluators read it")
+        ->check(CLI::IsMember({"book", "fnomin"}, CLI::ignore_case));
+  };
 
   const std::vector<std::string> channels = {"lateral", "aligning", "longitudinal"};
   std::string fit_channel, fit_optimizer = "lm", eval_channel;
@@ -91,6 +115,8 @@ int main(int argc, char** argv) {
                       "Sign convention of the set when a .tir is read or written: iso or "
                       "positive-stiffness (default: the sign of PKy1)")
       ->check(CLI::IsMember(conventions, CLI::ignore_case));
+  std::string fit_trail, convert_trail;
+  add_tir_read_flags(fit_cmd, fit.fz0, fit.r0, fit_trail);
   int fit_threads = 0;
   fit_cmd->add_option("--threads", fit_threads,
                       "Threads of the Levenberg-Marquardt fitter and the genetic search (default: "
@@ -129,6 +155,7 @@ int main(int argc, char** argv) {
                           "Sign convention of the set in Morvex: iso or positive-stiffness (default: "
                           "the sign of PKy1; when reading a .tir, that of the start-up defaults)")
       ->check(CLI::IsMember(conventions, CLI::ignore_case));
+  add_tir_read_flags(convert_cmd, convert.fz0, convert.r0, convert_trail);
 
   morvex::TBatchOptions batch;
   CLI::App* batch_cmd = app.add_subcommand(
@@ -225,6 +252,7 @@ int main(int argc, char** argv) {
     if (!fit_output.empty()) fit.output_path = fit_output;
     if (!fit_template.empty()) fit.template_path = fit_template;
     if (!fit_convention.empty()) fit.convention = morvex::ParseSignConvention(fit_convention);
+    if (!fit_trail.empty()) fit.trail_reading = *morvex::ParseTrailReading(fit_trail);
     fit.show_progress = isatty(STDERR_FILENO) != 0;
     return morvex::RunFitTool(fit, std::cout, std::cerr);
   }
@@ -232,6 +260,7 @@ int main(int argc, char** argv) {
     convert.executable_dir = exe_dir;
     if (!convert_template.empty()) convert.template_path = convert_template;
     if (!convert_convention.empty()) convert.convention = morvex::ParseSignConvention(convert_convention);
+    if (!convert_trail.empty()) convert.trail_reading = *morvex::ParseTrailReading(convert_trail);
     return morvex::RunConvertTool(convert, std::cout, std::cerr);
   }
   if (import_cmd->parsed()) {

@@ -24,9 +24,12 @@
 // table.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "tiremodel/CoefficientSet.h"
+#include "tiremodel/CoefficientTable.h"
 
 namespace morvex {
 
@@ -50,12 +53,25 @@ inline constexpr const char* kStartupDefaultsFileName = "param_fm_ini.ini";
 // is as it was.
 void ExportCoefficients(const TCoefficientSet& set, const std::string& path);
 
+struct TCoefficientImportResult {
+  // Messages for the user: lines the file holds that are no coefficient.
+  std::vector<std::string> notes;
+};
+
 // Reads the 60 values from the file at `path` into `set`.  For each key
 // present, the stored text becomes the value's text unchanged (nothing is
 // converted, so a text that is not a number fails only when the value is
-// used).  A missing file, section or key leaves the value's text as it is;
-// nothing is reported.  Free flags are not touched.
-void ImportCoefficients(TCoefficientSet& set, const std::string& path);
+// used).  A missing section or key leaves the value's text as it is.  Free
+// flags are not touched.
+//
+// The file must hold at least one key of `group` (any of the 60 without a
+// group): a file with none of them is not a coefficient file of that
+// channel, and Exception names the file and the keys it looked for, with
+// nothing changed.  A file that cannot be read raises EFOpenError.  Keys
+// and sections that are no coefficient of Morvex are named, with their
+// lines, in a note, and otherwise ignored.
+TCoefficientImportResult ImportCoefficients(TCoefficientSet& set, const std::string& path,
+                                            std::optional<TCoefficientGroup> group = std::nullopt);
 
 // Fills all 60 values of `set` from the start-up defaults file at `path`:
 // the stored text, or the coefficient table's default text when the file or

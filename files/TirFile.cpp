@@ -128,33 +128,47 @@ std::vector<TTirLine> ParseTir(const TTextFile& file) {
   return lines;
 }
 
-// The keys of a parsed file by (section, key); the first occurrence counts.
+// The key lines of a parsed file by key, each with its section and line.
 struct TTirValue {
   std::string text;
   size_t line;  // 1-based
+  std::string section;
 };
 
 class TTirKeys {
  public:
   explicit TTirKeys(const std::vector<TTirLine>& lines) {
-    for (size_t i = 0; i < lines.size(); ++i)
-      if (lines[i].kind == TTirLine::kKey) values_.emplace(std::make_pair(lines[i].section, lines[i].key),
-                                                           TTirValue{lines[i].value, i + 1});
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].kind == TTirLine::kSection) ++sections_;
+      // "KEY =" gives no value (published files write it so): as if absent.
+      if (lines[i].kind == TTirLine::kKey && !Trim(lines[i].value).empty())
+        values_[lines[i].key].push_back({lines[i].value, i + 1, lines[i].section});
+    }
   }
+  // `key` in `section` when it stands there, else the first occurrence in
+  // another section; nullptr when the file lacks it.
   const TTirValue* Find(const std::string& section, const std::string& key) const {
-    const auto it = values_.find({section, key});
-    return it == values_.end() ? nullptr : &it->second;
+    const auto it = values_.find(key);
+    if (it == values_.end()) return nullptr;
+    for (const TTirValue& v : it->second)
+      if (v.section == section) return &v;
+    return &it->second.front();
   }
-  // The number under `key`, or nullopt when missing or not a number.
-  std::optional<double> Number(const std::string& section, const std::string& key) const {
-    const TTirValue* v = Find(section, key);
-    double value;
-    if (v && TryStrToFloatPoint(v->text, value) && std::isfinite(value)) return value;
-    return std::nullopt;
+  // Every occurrence of `key`, in file order.
+  const std::vector<TTirValue>& All(const std::string& key) const {
+    static const std::vector<TTirValue> none;
+    const auto it = values_.find(key);
+    return it == values_.end() ? none : it->second;
+  }
+  size_t SectionCount() const { return sections_; }
+  bool HasSection(const std::string& section, const std::vector<TTirLine>& lines) const {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const TTirLine& l) { return l.kind == TTirLine::kSection && l.section == section; });
   }
 
  private:
-  std::map<std::pair<std::string, std::string>, TTirValue> values_;
+  std::map<std::string, std::vector<TTirValue>> values_;
+  size_t sections_ = 0;
 };
 
 std::string Where(const std::string& path, const TTirValue* value) {
@@ -256,7 +270,7 @@ void Scale(std::map<std::string, double>& values, std::initializer_list<const ch
 
 // Folds the pure-slip scaling factors into `values` (table names).
 void FoldScalingFactors(std::map<std::string, double>& v, const TTirKeys& keys, const std::string& path,
-                        std::vector<std::string>& notes) {
+                        TTrailReading trail, std::vector<std::string>& notes) {
   // Speed-dependent friction has no counterpart in Morvex's equations.
   if (const TTirValue* lmuv = keys.Find("SCALING_COEFFICIENTS", "LMUV")) {
     double value;
@@ -280,6 +294,8 @@ void FoldScalingFactors(std::map<std::string, double>& v, const TTirKeys& keys, 
   if (folded.empty()) return;
 
   Scale(v, {"Fz0"}, lfzo);
+  // The trail's R0/Fz0 read as R0/FNOMIN: the book's trail times LFZO.
+  if (trail == TTrailReading::kUnscaledLoad) Scale(v, {"QDz1", "QDz2"}, lfzo);
   // Lateral force.
   Scale(v, {"PCy1"}, lcy);
   Scale(v, {"PDy1", "PDy2"}, lmuy);
@@ -589,12 +605,133 @@ std::string TirNumber(double value) {
 
 // ------------------------------------------------------------------ import
 
+namespace {
+
+// Keys whose 0 would not leave a term out but break the equations: a shape
+// factor of 0 flattens the curve to its shift, a peak or stiffness factor
+// of 0 divides B by zero or leaves no force, PKY2 = 0 makes the cornering
+// stiffness sin(2*atan(infinity)) = 0, and QBZ1 = 0 keeps the trail at its
+// peak at every slip angle.
+constexpr const char* kKeysWithoutNeutralZero[] = {"PCY1", "PDY1", "PKY1", "PKY2", "PCX1",
+                                                   "PDX1", "PKX1", "QBZ1", "QCZ1", "QDZ1"};
+
+// The other keys the import reads: scaling factors and version keys.  With
+// the 60 coefficients, a key of these written twice must not be ambiguous.
+constexpr const char* kOtherReadKeys[] = {
+    "LFZO", "LCY",  "LMUY", "LEY", "LKY", "LHY", "LVY", "LGAY", "LTR", "LRES", "LGAZ", "LKZC", "LCX",
+    "LMUX", "LEX",  "LKX",  "LHX", "LVX", "LGAX", "LMUV", "FITTYP", "PROPERTY_FILE_FORMAT", "TYRESIDE"};
+
+bool SameValue(const std::string& a, const std::string& b) {
+  double x, y;
+  if (TryStrToFloatPoint(a, x) && TryStrToFloatPoint(b, y)) return x == y || (std::isnan(x) && std::isnan(y));
+  return AsciiUpper(a) == AsciiUpper(b);
+}
+
+// Refuses a file that is empty, not text, or has no section; `what` names
+// the file's role ("" for an imported file, "template " for a template).
+void CheckPropertyFileShape(const TTextFile& file, const TTirKeys& keys, const std::string& path,
+                            const std::string& what) {
+  bool any = false;
+  for (size_t i = 0; i < file.lines.size(); ++i) {
+    const std::string& text = file.lines[i].text;
+    if (text.find('\0') != std::string::npos)
+      throw Exception("The " + what + "file " + path + " is not a property file: line " + std::to_string(i + 1) +
+                      " holds a NUL byte, which no text file does");
+    if (!Trim(text).empty()) any = true;
+  }
+  if (!any) throw Exception("The " + what + "file " + path + " is empty: a property file holds [SECTION] lines and "
+                            "KEY = value lines");
+  if (keys.SectionCount() == 0)
+    throw Exception("The " + what + "file " + path + " has no section line such as [VERTICAL]: it is not a property "
+                    "file");
+}
+
+// A key the import reads that stands twice: the same value is a note, two
+// values are refused with both lines.
+void CheckRepeatedKeys(const TTirKeys& keys, const std::string& path, std::vector<std::string>& notes) {
+  std::vector<std::string> names;
+  for (const TCoefficientInfo& info : Coefficients()) names.push_back(PlaceOf(info).key);
+  for (const char* key : kOtherReadKeys) names.push_back(key);
+  std::vector<std::string> repeated;
+  for (const std::string& name : names) {
+    const std::vector<TTirValue>& all = keys.All(name);
+    if (all.size() < 2) continue;
+    for (size_t i = 1; i < all.size(); ++i)
+      if (!SameValue(all[0].text, all[i].text))
+        throw Exception(name + " stands twice in " + path + ": line " + std::to_string(all[0].line) + " (" + name +
+                        " = " + all[0].text + ") and line " + std::to_string(all[i].line) + " (" + name + " = " +
+                        all[i].text + "); which one is meant is not clear, so the file is not read: remove one");
+    repeated.push_back(name + " (lines " + std::to_string(all[0].line) + " and " + std::to_string(all[1].line) + ")");
+  }
+  if (!repeated.empty())
+    notes.push_back("Written twice with the same value in " + path + ": " + Join(repeated, ", ") + ".");
+}
+
+}  // namespace
+
+std::optional<TTrailReading> ParseTrailReading(std::string_view text) {
+  const std::string upper = AsciiUpper(text);
+  if (upper == "BOOK") return TTrailReading::kBook;
+  if (upper == "FNOMIN") return TTrailReading::kUnscaledLoad;
+  return std::nullopt;
+}
+
+std::string DescribeTrailReading(TTrailReading reading) {
+  return reading == TTrailReading::kBook ? "R0/(FNOMIN*LFZO), the book's reading"
+                                         : "R0/FNOMIN, the book's trail times LFZO";
+}
+
+std::optional<double> TirLoadScale(const std::string& path) {
+  TTextFile file;
+  if (!ReadTextFile(path, file)) return std::nullopt;
+  const TTirKeys keys(ParseTir(file));
+  const TTirValue* value = keys.Find("SCALING_COEFFICIENTS", "LFZO");
+  double lfzo;
+  if (!value || !TryStrToFloatPoint(value->text, lfzo) || !std::isfinite(lfzo) || lfzo == 1.0) return std::nullopt;
+  return lfzo;
+}
+
 TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::optional<TSignConvention> convention) {
+  TTirReadOptions options;
+  options.convention = convention;
+  return ImportTir(set, path, options);
+}
+
+TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, const TTirReadOptions& options) {
   TTextFile file;
   if (!ReadTextFile(path, file)) throw EFOpenError(path);
   const std::vector<TTirLine> lines = ParseTir(file);
   const TTirKeys keys(lines);
+  CheckPropertyFileShape(file, keys, path, "");
   TTirImportResult result;
+
+  // Values first: what the file holds decides whether it is a property
+  // file at all, before its version or units are judged.
+  std::map<std::string, double> values;  // by table name, in the file's convention and units
+  std::vector<std::string> absent, unreadable, lacking;
+  bool any_key = false;
+  for (const TCoefficientInfo& info : Coefficients()) {
+    const TTirPlace place = PlaceOf(info);
+    const TTirValue* value = keys.Find(place.section, place.key);
+    if (value) any_key = true;
+    if (!value) {
+      absent.push_back(place.key);
+      continue;
+    }
+    double number;
+    if (!TryStrToFloatPoint(value->text, number) || !std::isfinite(number)) {
+      unreadable.push_back(place.key + " = '" + value->text + "' (line " + std::to_string(value->line) + ")");
+      continue;
+    }
+    values[std::string(info.name)] = number;
+  }
+  if (!any_key)
+    throw Exception(path + " holds none of the keys of a Magic Formula property file (FNOMIN, UNLOADED_RADIUS, "
+                           "PCY1, PCX1, QBZ1, ...): it is not a property file");
+  if (!unreadable.empty())
+    throw Exception("Not a finite number in " + path + ": " + Join(unreadable, ", ") +
+                    ". Morvex does not read a coefficient it cannot take as a number; correct the line");
+  CheckRepeatedKeys(keys, path, result.notes);
 
   const TTirVersion version = VersionOf(keys, path, result.notes);
   const double length = UnitFactor(keys, "LENGTH", kLengthUnits, path,
@@ -602,34 +739,71 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
   const double force = UnitFactor(keys, "FORCE", kForceUnits, path,
                                   "forces in newton, kn, pound_force, kpound_force, dyne, ounce_force or kg_force");
   UnitFactor(keys, "ANGLE", kAngleUnits, path, "angles in radians, the unit of the coefficients of the 2002 equations");
-
-  // The values present, by table name, in the file's convention.
-  std::map<std::string, double> values;
-  std::vector<std::string> missing, unreadable;
-  for (const TCoefficientInfo& info : Coefficients()) {
-    const TTirPlace place = PlaceOf(info);
-    const TTirValue* value = keys.Find(place.section, place.key);
-    if (!value) {
-      missing.push_back(place.key);
-      continue;
-    }
-    double number;
-    if (!TryStrToFloatPoint(value->text, number) || !std::isfinite(number)) {
-      unreadable.push_back(place.key + " ('" + value->text + "', line " + std::to_string(value->line) + ")");
-      continue;
-    }
-    values[std::string(info.name)] = number;
-  }
   if (values.count("R0")) values["R0"] *= length;
   if (values.count("Fz0")) values["Fz0"] *= force;
   if (length != 1.0 || force != 1.0)
     result.notes.push_back("UNLOADED_RADIUS and FNOMIN were converted from the units of [UNITS] to metres and "
                            "newtons.");
-  FoldScalingFactors(values, keys, path, result.notes);
+
+  // FNOMIN and UNLOADED_RADIUS: the file's, else the caller's, else refused.
+  auto supply = [&](const char* name, const char* key, const std::optional<double>& given, bool& supplied) {
+    const auto it = std::find(absent.begin(), absent.end(), key);
+    if (it == absent.end()) return;
+    absent.erase(it);
+    if (given) {
+      values[name] = *given;
+      supplied = true;
+    } else {
+      lacking.push_back(key);
+    }
+  };
+  supply("Fz0", "FNOMIN", options.fz0, result.fz0_supplied);
+  supply("R0", "UNLOADED_RADIUS", options.r0, result.r0_supplied);
+  const bool lacks_size = !lacking.empty();
+  bool lacks_factor = false;
+  for (const char* key : kKeysWithoutNeutralZero)
+    if (std::find(absent.begin(), absent.end(), key) != absent.end()) {
+      lacking.push_back(key);
+      lacks_factor = true;
+    }
+  if (!lacking.empty()) {
+    std::string message = path + " lacks " + Join(lacking, ", ") + ".";
+    if (lacks_size)
+      message += " The rated load FNOMIN and the radius UNLOADED_RADIUS come from the file or are given with the "
+                 "import (morvex-fit --fz0 N, --r0 M); Morvex takes no other tire's value for them.";
+    if (lacks_factor)
+      message += " A shape, peak or stiffness factor has no value that leaves its term out (0 breaks the "
+                 "equations), so the file must give it.";
+    throw Exception(message);
+  }
+  if (result.fz0_supplied)
+    result.notes.push_back("FNOMIN is not in " + path + ": the rated load given with the import, " +
+                           TirNumber(*options.fz0) + " N, was taken.");
+  if (result.r0_supplied)
+    result.notes.push_back("UNLOADED_RADIUS is not in " + path + ": the radius given with the import, " +
+                           TirNumber(*options.r0) + " m, was taken.");
+  for (const std::string& key : absent)
+    for (const TCoefficientInfo& info : Coefficients())
+      if (PlaceOf(info).key == key) values[std::string(info.name)] = 0.0;
+  result.absent = absent;
+
+  FoldScalingFactors(values, keys, path, options.trail, result.notes);
   for (const auto& [name, value] : values)
     if (!std::isfinite(value))
       throw Exception("Folding the scaling factors of " + path + " into " + name +
                       " gives a number beyond the double range");
+  if (const TTirValue* lfzo = keys.Find("SCALING_COEFFICIENTS", "LFZO")) {
+    double factor;
+    if (TryStrToFloatPoint(lfzo->text, factor) && factor != 1.0) {
+      result.lfzo = factor;
+      result.notes.push_back(
+          "LFZO = " + lfzo->text + " in " + Where(path, lfzo) + ": the aligning trail was read as " +
+          DescribeTrailReading(options.trail) + ". Published evaluators differ here: the other reading, " +
+          DescribeTrailReading(options.trail == TTrailReading::kBook ? TTrailReading::kUnscaledLoad
+                                                                     : TTrailReading::kBook) +
+          ", gives another Mz (Fx and Fy are the same) and can be chosen for the import.");
+    }
+  }
   if (version == TTirVersion::kMF6) result.notes.push_back(MF6Note(keys, path));
   if (const TTirValue* side = keys.Find("MODEL", "TYRESIDE"); side && AsciiUpper(side->text) == "RIGHT")
     result.notes.push_back("TYRESIDE = 'RIGHT' in " + Where(path, side) +
@@ -637,7 +811,7 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
                            "taken as they are, not mirrored.");
 
   // Signs: the file is ISO; the set gets the chosen convention.
-  result.convention = convention.value_or(ConventionOfSet(set));
+  result.convention = options.convention.value_or(ConventionOfSet(set));
   const auto pky1 = values.find("PKy1");
   if (pky1 != values.end() && pky1->second > 0)
     result.notes.push_back("PKY1 = " + TirNumber(pky1->second) + " in " + path +
@@ -647,7 +821,7 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
   if (result.convention == TSignConvention::kPositiveStiffness) {
     for (auto& [name, value] : values)
       if (SignFactor(name) < 0) {
-        value = -value;
+        if (value != 0.0) value = -value;  // no "-0" in the panel
         flipped.push_back(AsciiUpper(name));
       }
   }
@@ -659,10 +833,9 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, std::o
     convention_note += "; the file's ISO values were taken as they are.";
   result.notes.insert(result.notes.begin(), convention_note);
 
-  if (!missing.empty())
-    result.notes.push_back("Not in the file, kept as they were: " + Join(missing, ", ") + ".");
-  if (!unreadable.empty())
-    result.notes.push_back("Not a number in the file, kept as they were: " + Join(unreadable, ", ") + ".");
+  if (!absent.empty())
+    result.notes.push_back("Not in " + path + ", taken as 0, the value with which the 2002 equations leave their "
+                           "term out: " + Join(absent, ", ") + ".");
 
   for (const auto& [name, value] : values) {
     std::string text = FloatToStrF(value, TFloatFormat::kGeneral, 15, 0);
@@ -742,6 +915,17 @@ std::string ExportFromTemplate(const std::map<std::pair<std::string, std::string
   if (!ReadTextFile(tpath, file)) throw EFOpenError(tpath);
   std::vector<TTirLine> parsed = ParseTir(file);
   const TTirKeys keys(parsed);
+  CheckPropertyFileShape(file, keys, tpath, "template ");
+  if (!keys.HasSection("MODEL", parsed))
+    throw Exception("The template file " + tpath + " has no [MODEL] section: it is not a usable property file; "
+                    "use a .tir that a simulator reads, such as one Morvex wrote");
+  for (const auto& [place, value] : iso) {
+    const std::vector<TTirValue>& all = keys.All(place.second);
+    if (all.size() > 1)
+      throw Exception(place.second + " stands twice in the template file " + tpath + ", lines " +
+                      std::to_string(all[0].line) + " and " + std::to_string(all[1].line) +
+                      ": a file written from it would hold the key twice; remove one");
+  }
   std::vector<std::string> ignored;
   if (VersionOf(keys, tpath, ignored) == TTirVersion::kMF6)
     throw Exception(tpath + " is a Magic Formula 6.x property file: a 2002 set written into it would be "
@@ -763,11 +947,13 @@ std::string ExportFromTemplate(const std::map<std::pair<std::string, std::string
   for (size_t i = 0; i < parsed.size(); ++i) {
     const TTirLine& line = parsed[i];
     if (line.kind != TTirLine::kKey) continue;
-    const std::pair<std::string, std::string> place{line.section, line.key};
-    if (auto it = texts.find(place); it != texts.end()) {
-      if (!written.insert(place).second) continue;  // a repeated key: the reader takes the first
+    // A key is replaced in whatever section the template keeps it.
+    const auto it = std::find_if(texts.begin(), texts.end(),
+                                 [&](const auto& entry) { return entry.first.second == line.key; });
+    if (it != texts.end()) {
+      if (!written.insert(it->first).second) continue;
       ReplaceValue(file.lines[i], line, it->second);
-    } else if (line.section == "SCALING_COEFFICIENTS") {
+    } else {  // a scaling factor, in whatever section the template keeps it
       for (const char* factor : kPureSlipFactors) {
         double value;
         if (line.key == factor && (!TryStrToFloatPoint(line.value, value) || value != 1.0)) {

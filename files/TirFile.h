@@ -5,8 +5,9 @@
 // lines, comment lines starting with '$' or '!', and a trailing comment
 // after '$' on a data line.  Strings are in single quotes ('meter');
 // numbers use '.' whatever the locale, exponents as "1e+006" included.
-// Keys are read by (section, key), so the unit string MASS of [UNITS] and
-// the number MASS of [INERTIA] never meet.  Table sections ([SHAPE],
+// The keys Morvex reads are found in whatever section holds them, their own
+// section first; other keys (such as the unit string MASS of [UNITS] and the
+// number MASS of [INERTIA]) are not looked at.  Table sections ([SHAPE],
 // [DEFLECTION_LOAD_CURVE], [BOTTOMING_CURVE]) are skipped; unknown sections
 // and keys are ignored; a malformed value of a key Morvex does not need is
 // ignored too.
@@ -32,7 +33,8 @@
 // Scaling factors.  Morvex's equations are those of the 2002 Magic Formula
 // with every scaling factor 1.  Each factor of the pure-slip equations
 // folds exactly into the coefficients it multiplies:
-//   LFZO  Fz0 = FNOMIN*LFZO            LCY   PCy1      LCX   PCx1
+//   LFZO  Fz0 = FNOMIN*LFZO (and QDz1,2 by LFZO in the trail reading
+//         R0/FNOMIN, see TTrailReading)  LCY   PCy1      LCX   PCx1
 //   LMUY  PDy1,2  PVy1..4  QDz6..9, and 1/LMUY in QBz1..3, QBz9
 //   LKY   PKy1, and QBz1..3, QBz9      LEY   PEy1,2    LHY   PHy1,2
 //   LVY   PVy1,2     LGAY (camber of Fy): PHy3, PVy3,4, PEy4, PKy3 by |LGAY|,
@@ -52,6 +54,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -64,25 +67,84 @@ namespace morvex {
 // True when `path` ends in ".tir" (any case).
 bool IsTirPath(const std::string& path);
 
+// How the aligning trail of a file with LFZO other than 1 is read.  The
+// trail's peak is Fz*(QDZ1 + QDZ2*dfz)*R0/Fz0 with dfz on Fz0 = FNOMIN*LFZO;
+// published evaluators disagree on the Fz0 of the quotient R0/Fz0:
+//   kBook          R0/(FNOMIN*LFZO), the equations as published in the book
+//                  (and in one open vehicle simulator);
+//   kUnscaledLoad  R0/FNOMIN, the trail of the book times LFZO (an evaluator
+//                  tuned to a reference solver, and another that divides by
+//                  the unscaled FNOMIN).
+// The two agree when LFZO = 1, which is what Morvex writes.
+enum class TTrailReading { kBook, kUnscaledLoad };
+
+// "book" or "fnomin" (any case); nullopt otherwise.
+std::optional<TTrailReading> ParseTrailReading(std::string_view text);
+// A sentence part naming the reading: "R0/(FNOMIN*LFZO), the book's reading".
+std::string DescribeTrailReading(TTrailReading reading);
+
+struct TTirReadOptions {
+  // The convention the set gets (by default that of the set before the
+  // import, by the sign of its PKy1).
+  std::optional<TSignConvention> convention;
+  // FNOMIN (N) and UNLOADED_RADIUS (m) for a file that lacks them; a value
+  // the file states is never replaced.  FNOMIN supplied is scaled by LFZO
+  // as the file's own would be.
+  std::optional<double> fz0;
+  std::optional<double> r0;
+  TTrailReading trail = TTrailReading::kBook;
+};
+
 struct TTirImportResult {
   // The convention the set was written in.
   TSignConvention convention = TSignConvention::kIso;
   // Messages for the user, one per subject: the convention, scaling factors
-  // folded, the MF 6.x approximation, coefficients missing or unreadable.
+  // folded, the MF 6.x approximation, keys not in the file, the trail
+  // reading of a file with LFZO other than 1.
   std::vector<std::string> notes;
+  // The 2002 keys the file lacks, which were taken as 0.
+  std::vector<std::string> absent;
+  // FNOMIN / UNLOADED_RADIUS came from the options, not from the file.
+  bool fz0_supplied = false;
+  bool r0_supplied = false;
+  // LFZO of the file when it is not 1 (the trail reading then matters).
+  std::optional<double> lfzo;
 };
 
-// Reads the property file at `path` into `set`: every coefficient the file
-// holds, converted to the convention `convention` (by default that of the
-// set before the import, by the sign of its PKy1).  A coefficient missing
-// from the file, or whose value is not a number, keeps its text (a note
-// names it).  Texts are written with the process-wide decimal separator and
-// 15 significant digits.  Free flags are not touched.  Nothing is changed
-// when the import is refused: a file that cannot be opened raises
-// EFOpenError; an unsupported version, unit or scaling factor raises
-// Exception with a message naming the file, the key and its line.
+// Reads the property file at `path` into `set`: the 60 coefficients,
+// converted to the chosen convention.  Nothing but the 60 texts is changed,
+// and nothing at all when the import is refused.
+//
+// A key is found in whatever section holds it (some published files keep
+// every key under one section such as [COEFFICIENTS]); its own section is
+// looked at first.  What is refused (Exception naming the file, and the key
+// and line where there is one):
+//   - an empty file, one with no [SECTION] line, one with none of the
+//     Magic Formula keys;
+//   - a value of one of the 60 keys or of a scaling factor that is not a
+//     finite number ("nan" and "inf" included);
+//   - a key of those written twice with two values (twice with one value
+//     is a note), naming both lines;
+//   - FNOMIN or UNLOADED_RADIUS missing and not given in `options`;
+//   - a key whose 0 would not leave its term out but break the equations:
+//     the shape factors PCY1, PCX1, QCZ1, the peak factors PDY1, PDX1,
+//     QDZ1, the stiffness factors PKY1, PKY2, PKX1 and the trail stiffness
+//     QBZ1;
+//   - an unsupported version, unit or scaling factor.
+// Every other key the file lacks (or leaves empty) is 0, the value with
+// which the 2002 equations leave its term out, and a note lists them: the
+// values of the set before the import, start-up defaults or another tire's,
+// never stand in for the file's.  A file that cannot be opened raises
+// EFOpenError.  Texts are written with the process-wide decimal separator
+// and 15 significant digits.  Free flags are not touched.
+TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, const TTirReadOptions& options);
 TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path,
                            std::optional<TSignConvention> convention = std::nullopt);
+
+// LFZO of the property file at `path` when it holds one other than 1 (a
+// number); nullopt otherwise, also for a file that cannot be read.  Lets a
+// caller ask for the trail reading before the import.
+std::optional<double> TirLoadScale(const std::string& path);
 
 // The ranges of the fitted data, for the *_RANGE sections of a new file
 // (without them, wide neutral ranges are written).
@@ -112,7 +174,9 @@ struct TTirExportOptions {
   std::optional<TSignConvention> convention;
   // An existing property file whose every other line is kept: only the 60
   // coefficients' values (and pure-slip scaling factors other than 1) are
-  // replaced.  Without one, the full MF 5.2 (PAC2002) layout is written
+  // replaced, wherever they stand.  A template must be a usable property
+  // file: not empty, with a [MODEL] section, and no key of the 60 written
+  // twice; otherwise Exception names what it lacks.  Without one, the full MF 5.2 (PAC2002) layout is written
   // with neutral values for what a pure-slip fit does not give.
   std::optional<std::string> template_path;
   TTirExportInfo info;

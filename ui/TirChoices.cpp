@@ -125,13 +125,29 @@ void ImportCoefficientsCommand(QWidget* parent, TCoefficientSet& set, std::strin
   std::string path = choice->path;
   if (chosen != nullptr) *chosen = path;
   if (TypeOf(path, choice->selected_filter, false) == TFileType::kCoefficientFile) {
-    ImportCoefficients(set, path);
+    const TCoefficientImportResult result = ImportCoefficients(set, path);
+    if (!result.notes.empty()) ShowNotes(parent, "Imported the coefficient file " + path + ".", result.notes);
     return;
   }
   const auto convention = AskConvention(parent, "Import MF model", ConventionOfSet(set),
                                         "Sign convention for the panel (the file is ISO):");
   if (!convention) return;
-  const TTirImportResult result = ImportTir(set, path, convention);
+  TTirReadOptions options;
+  options.convention = convention;
+  // Published evaluators read the trail of a file with LFZO other than 1
+  // two ways: the user picks, the book's reading preselected.
+  if (const std::optional<double> lfzo = TirLoadScale(path)) {
+    const std::vector<std::string> items = {"book: " + DescribeTrailReading(TTrailReading::kBook),
+                                            "fnomin: " + DescribeTrailReading(TTrailReading::kUnscaledLoad)};
+    const auto reading = Dialogs().ChooseItem(
+        parent, "Import MF model",
+        "The file scales the rated load by LFZO = " + TirNumber(*lfzo) +
+            ". Published evaluators read its aligning trail two ways (Fx and Fy are the same); read it as:",
+        items, 0);
+    if (!reading) return;
+    options.trail = *reading == 1 ? TTrailReading::kUnscaledLoad : TTrailReading::kBook;
+  }
+  const TTirImportResult result = ImportTir(set, path, options);
   ShowNotes(parent, "Imported the property file " + path + ".", result.notes);
 }
 

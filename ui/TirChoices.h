@@ -7,8 +7,10 @@
 // dialog (a property file then gets ".tir" appended).  For a property file
 // the user chooses the sign convention of the panel's set, preselected by
 // the sign of PKy1, and a message then tells what was converted, folded or
-// dropped.  Exporting into an existing .tir keeps all its other lines: the
-// file is the template.
+// dropped.  A property file with LFZO other than 1 also asks how its
+// aligning trail is read (see TTrailReading).  A file the import refuses
+// changes nothing; the message names the reason.  Exporting into an
+// existing .tir keeps all its other lines: the file is the template.
 //
 // The header of an exported property file names the data file and the last
 // fit of each channel, which the window records with RecordFitForExport.

@@ -211,7 +211,8 @@ TEST(CoefficientFileImport, ReadsOnlyWhatTheFileHolds) {
   EXPECT_FALSE(set.Free("PCy1"));
   EXPECT_TRUE(set.Free("PDy1"));
 
-  ImportCoefficients(set, dir.File("no such file.txt"));
+  // A file that cannot be read is an error, not an empty file.
+  EXPECT_THROW(ImportCoefficients(set, dir.File("no such file.txt")), EFOpenError);
   EXPECT_EQ(set.Text("R0"), "old");
 }
 
@@ -270,6 +271,44 @@ TEST(ProfileFile, WritesAreRefusedRatherThanTruncated) {
   EXPECT_TRUE(WriteProfileString(path, "S", "k", std::string(400, '9')));
   EXPECT_EQ(ReadProfileString(path, "s", "K"), std::string(400, '9'));
   EXPECT_EQ(ReadProfileString(path, "S", "other"), std::nullopt);
+}
+
+TEST(CoefficientFileImport, AFileWithoutTheChannelsKeysIsRefusedAndUnknownKeysNamed) {
+  TempDir dir;
+  const std::string path = dir.File("odd.txt");
+  struct Case {
+    std::string text;
+    std::optional<TCoefficientGroup> group;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"", std::nullopt, "none of the coefficients of Morvex's coefficient files"},
+      {"garbage\n\x01\x02 = 3\n[PARAMETERS FY]\nPcy 1 = 2\n", std::nullopt, "none of the coefficients"},
+      // A longitudinal file for a lateral fit: the lateral values would be
+      // the start-up ones.
+      {"[PARAMETERS FX]\nPcx1=1.6\nPdx1=1.2\n", TCoefficientGroup::kLateral,
+       "none of the coefficients of the lateral force (keys such as"},
+      {"[TIRE RADIUS]\nR0=0.3\n[PARAMETERS FY]\nPcy1=1\n", TCoefficientGroup::kAligning,
+       "of the aligning moment"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    WriteAll(path, c.text);
+    TMemoryCoefficientSet set = SetOfTexts("old");
+    const std::string message = MessageOf([&] { ImportCoefficients(set, path, c.group); });
+    EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+    EXPECT_NE(message.find(path), std::string::npos) << message;
+    for (const auto& info : Coefficients()) EXPECT_EQ(set.Text(info.name), "old") << info.name;
+  }
+  // Read, with the lines that are no coefficient named.
+  WriteAll(path, "; comment\n[PARAMETERS FY]\nPcy1=1.4\nPcy9=3\n[COLOUR]\nRed=1\n[NOMINAL LOAD]\nFz0=4000\n");
+  TMemoryCoefficientSet set = SetOfTexts("old");
+  const TCoefficientImportResult result = ImportCoefficients(set, path, TCoefficientGroup::kLateral);
+  EXPECT_EQ(set.Text("PCy1"), "1.4");
+  EXPECT_EQ(set.Text("Fz0"), "4000");
+  ASSERT_EQ(result.notes.size(), 1u);
+  EXPECT_NE(result.notes[0].find("[PARAMETERS FY] Pcy9 (line 4), [COLOUR] Red (line 6)"), std::string::npos)
+      << result.notes[0];
 }
 
 }  // namespace

@@ -61,8 +61,7 @@ double Close(double a, double b) { return std::fabs(a - b) <= 1e-9 * std::max(1.
 
 // Compares Morvex, after importing `file`, with the reference equations
 // evaluated on the file's own keys over a grid of cambers, loads and slips.
-void ExpectSameModel(const std::string& file) {
-  TMemoryCoefficientSet set = ZeroSet();
+void ExpectSameModel(const std::string& file, TMemoryCoefficientSet set = ZeroSet()) {
   ImportTir(set, file, TSignConvention::kIso);
   const test::TStrictTir tir = StrictTirRead(file);
   const double fz0 = tir.Number("VERTICAL", "FNOMIN");
@@ -82,6 +81,22 @@ void ExpectSameModel(const std::string& file) {
         ++compared;
       }
   EXPECT_EQ(compared, 63);
+}
+
+// `text` with the keys an import requires (and cannot take as 0) that it
+// does not hold already, added under a section of their own: the import
+// finds a key in whatever section holds it.
+std::string WithRequiredKeys(const std::string& text) {
+  const std::pair<const char*, const char*> required[] = {
+      {"FNOMIN", "4000"}, {"UNLOADED_RADIUS", "0.3"}, {"PCY1", "1.3"}, {"PDY1", "1"},  {"PKY1", "-20"},
+      {"PKY2", "1.5"},    {"PCX1", "1.6"},            {"PDX1", "1.1"}, {"PKX1", "20"}, {"QBZ1", "10"},
+      {"QCZ1", "1.1"},    {"QDZ1", "0.1"}};
+  std::string upper = AsciiUpper(text), added = "\n[TEST_REQUIRED]\n";
+  for (const auto& [key, value] : required)
+    if (upper.find(std::string("\n") + key + " ") == std::string::npos &&
+        upper.find(std::string("\n") + key + "=") == std::string::npos)
+      added += std::string(key) + " = " + value + "\n";
+  return text + added;
 }
 
 bool Contains(const std::vector<std::string>& notes, const std::string& what) {
@@ -159,15 +174,14 @@ TEST(TirImport, RefusesWhatCannotBeConvertedAndChangesNothing) {
 TEST(TirImport, UnitsConvertRadiusAndLoad) {
   TempDir dir;
   const std::string path = dir.File("units.tir");
-  WriteAll(path,
-           "[UNITS]\nLENGTH = 'mm'\nFORCE = 'kn'\nANGLE = 'radian'\n[MODEL]\nFITTYP = 6\n"
-           "[DIMENSION]\nUNLOADED_RADIUS = 313.5\n[VERTICAL]\nFNOMIN = 4.5\n");
+  WriteAll(path, WithRequiredKeys("[UNITS]\nLENGTH = 'mm'\nFORCE = 'kn'\nANGLE = 'radian'\n[MODEL]\nFITTYP = 6\n"
+                                  "[DIMENSION]\nUNLOADED_RADIUS = 313.5\n[VERTICAL]\nFNOMIN = 4.5\n"));
   TMemoryCoefficientSet set;
   const TTirImportResult result = ImportTir(set, path, TSignConvention::kIso);
   EXPECT_EQ(set.Value("R0"), 0.3135);
   EXPECT_EQ(set.Value("Fz0"), 4500);
   EXPECT_TRUE(Contains(result.notes, "converted from the units"));
-  EXPECT_TRUE(Contains(result.notes, "PCY1"));  // not in the file: named
+  EXPECT_TRUE(Contains(result.notes, "PEY1"));  // not in the file: named
 }
 
 TEST(TirImport, Mf6FileSaysInOneMessageWhatWasDropped) {
@@ -193,24 +207,32 @@ TEST(TirImport, LexicalOddities) {
   // BOM, CR LF, '!' and '$' comments, a commented-out key, a value glued to
   // its comment, an empty value, an unquoted string, the same key in two
   // sections, a table with '=' in it, a 3-digit exponent, lower-case keys.
-  WriteAll(path,
-           "\xEF\xBB\xBF[MDI_HEADER]\r\n! : COMMENT : test\r\n$---units\r\n[UNITS]\r\nLENGTH='meter'\r\n"
-           "MASS = kg\r\n[MODEL]\r\nFITTYP = 21 $ MF 5.2\r\n!PCY1 = 9\r\n[INERTIA]\r\nMASS = 12\r\n"
-           "[SHAPE]\r\n{radial width}\r\n 1.0 0.0\r\nPCY1 = 8\r\n[LATERAL_COEFFICIENTS]\r\n"
-           "PCY1 = 1.3$shape\r\nPDY1 =\r\npky1 = -2.0e+001   $ stiffness\r\nPEY1 = 'x'\r\n");
+  const std::string odd =
+      "\xEF\xBB\xBF[MDI_HEADER]\r\n! : COMMENT : test\r\n$---units\r\n[UNITS]\r\nLENGTH='meter'\r\n"
+      "MASS = kg\r\n[MODEL]\r\nFITTYP = 21 $ MF 5.2\r\n!PCY1 = 9\r\n[INERTIA]\r\nMASS = 12\r\n"
+      "[SHAPE]\r\n{radial width}\r\n 1.0 0.0\r\nPCY1 = 8\r\n[LATERAL_COEFFICIENTS]\r\n"
+      "PCY1 = 1.3$shape\r\nPDY2 =\r\npky1 = -2.0e+001   $ stiffness\r\n";
   TMemoryCoefficientSet set;
-  set.SetText("PDy1", "keep");
+  set.SetText("PDy2", "keep");
   set.SetText("PEy1", "keep too");
+  // A value that is no number is refused with its key and line.
+  WriteAll(path, WithRequiredKeys(odd + "PEY1 = 'x'\r\n"));
+  const std::string refusal = MessageOf([&] { ImportTir(set, path, TSignConvention::kIso); });
+  EXPECT_NE(refusal.find("PEY1 = 'x' (line 20)"), std::string::npos) << refusal;
+  EXPECT_EQ(set.Text("PEy1"), "keep too");
+  // An empty value is no value: PDY2 is 0, as PEY1, absent, is.
+  WriteAll(path, WithRequiredKeys(odd));
   const TTirImportResult result = ImportTir(set, path, TSignConvention::kIso);
   EXPECT_EQ(set.Text("PCy1"), "1.3");
   EXPECT_EQ(set.Text("PKy1"), "-20");
-  EXPECT_EQ(set.Text("PDy1"), "keep");
-  EXPECT_EQ(set.Text("PEy1"), "keep too");
-  EXPECT_TRUE(Contains(result.notes, "PEY1 ('x', line 20)"));
+  EXPECT_EQ(set.Text("PEy1"), "0");
+  EXPECT_EQ(set.Text("PDy2"), "0");
+  EXPECT_TRUE(Contains(result.notes, "PDY2"));
+  EXPECT_TRUE(Contains(result.notes, "PEY1"));
 
   // Empty version and unit values say nothing; a right-side tire is named.
-  WriteAll(path, "[UNITS]\nLENGTH =\n[MODEL]\nFITTYP =\nPROPERTY_FILE_FORMAT = 'PAC2002'\nTYRESIDE = 'RIGHT'\n"
-                 "[DIMENSION]\nUNLOADED_RADIUS = 0.3\n");
+  WriteAll(path, WithRequiredKeys("[UNITS]\nLENGTH =\n[MODEL]\nFITTYP =\nPROPERTY_FILE_FORMAT = 'PAC2002'\n"
+                                  "TYRESIDE = 'RIGHT'\n[DIMENSION]\nUNLOADED_RADIUS = 0.3\n"));
   const TTirImportResult right = ImportTir(set, path, TSignConvention::kIso);
   EXPECT_EQ(set.Text("R0"), "0.3");
   EXPECT_TRUE(Contains(right.notes, "TYRESIDE = 'RIGHT'"));
@@ -452,7 +474,8 @@ TEST(TirFile, ExtremeValuesStayNumbersThroughAPropertyFile) {
   EXPECT_EQ(back.Text("PCy1"), "0");  // a subnormal number is written as 0
 
   // Folding a factor that overflows a coefficient is refused by name.
-  WriteAll(path, "[MODEL]\nFITTYP = 6\n[SCALING_COEFFICIENTS]\nLKY = 1e300\n[LATERAL_COEFFICIENTS]\nPKY1 = -1e10\n");
+  WriteAll(path, WithRequiredKeys("[MODEL]\nFITTYP = 6\n[SCALING_COEFFICIENTS]\nLKY = 1e300\n"
+                                  "[LATERAL_COEFFICIENTS]\nPKY1 = -1e10\n"));
   EXPECT_NE(MessageOf([&] { ImportTir(back, path); }).find("PKy1"), std::string::npos);
 }
 
@@ -461,6 +484,271 @@ TEST(TirFile, TypeByExtension) {
   EXPECT_TRUE(IsTirPath("CAR.TIR"));
   EXPECT_FALSE(IsTirPath("car.tir.txt"));
   EXPECT_FALSE(IsTirPath("tir"));
+}
+
+
+// ------------------------------------------------------------ strict reading
+
+// The start-up set of a fresh window: the values that a key missing from a
+// file used to take.
+TMemoryCoefficientSet StartupSet() {
+  TMemoryCoefficientSet set;
+  LoadStartupDefaults(set, std::string(MORVEX_SOURCE_DIR) + "/files/param_fm_ini.ini");
+  return set;
+}
+
+// `text` without the line that begins with `key` (after blanks).
+std::string WithoutKeyLine(const std::string& text, const std::string& key) {
+  std::istringstream in(text);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    const size_t first = line.find_first_not_of(' ');
+    if (first != std::string::npos && line.compare(first, key.size() + 1, key + " ") == 0) continue;
+    out += line + "\n";
+  }
+  return out;
+}
+
+// `text` with the value of the line of `key` replaced by `value`.
+std::string WithValue(const std::string& text, const std::string& key, const std::string& value) {
+  std::istringstream in(text);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    const size_t first = line.find_first_not_of(' ');
+    if (first != std::string::npos && line.compare(first, key.size() + 1, key + " ") == 0)
+      line = key + " = " + value;
+    out += line + "\n";
+  }
+  return out;
+}
+
+void ExpectUnchanged(const TCoefficientSet& set, const TCoefficientSet& before) {
+  for (const auto& info : Coefficients()) EXPECT_EQ(set.Text(info.name), before.Text(info.name)) << info.name;
+}
+
+TEST(TirStrictRead, WhatIsNoPropertyFileIsRefusedWithItsReason) {
+  TempDir dir;
+  const std::string sedan = ReadAll(Data("sedan_pac02.tir"));
+  const std::string lateral_at = "[LATERAL_COEFFICIENTS]";
+  struct Case {
+    std::string name, text, reason;
+  };
+  const Case cases[] = {
+      {"empty", "", "is empty"},
+      {"blank", "  \n\n\t\n", "is empty"},
+      {"text", "Dear user,\nthis is a letter = not a tire.\n", "no section line"},
+      {"binary", std::string("[MODEL]\nFITTYP = 6\x00\x01\x02\n", 20), "NUL byte"},
+      {"keyless", "[GARAGE]\nDOORS = 2\nCOLOUR = 'red'\n", "none of the keys"},
+      // Cut inside [LATERAL_COEFFICIENTS]: the aligning section is gone,
+      // and with it QBZ1, QCZ1 and QDZ1, which cannot be taken as 0.
+      {"truncated", sedan.substr(0, sedan.find(lateral_at) + lateral_at.size() + 80), "QBZ1, QCZ1, QDZ1"},
+      {"no radius", WithoutKeyLine(sedan, "UNLOADED_RADIUS"), "lacks UNLOADED_RADIUS"},
+      {"no PKY2", WithoutKeyLine(sedan, "PKY2"), "lacks PKY2. A shape, peak or stiffness factor"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(c.name + ".tir");
+    WriteAll(path, c.text);
+    TMemoryCoefficientSet set = StartupSet();
+    const TMemoryCoefficientSet before = set;
+    const std::string message = MessageOf([&] { ImportTir(set, path, TSignConvention::kIso); });
+    EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+    EXPECT_NE(message.find(path), std::string::npos) << message;
+    ExpectUnchanged(set, before);
+  }
+}
+
+TEST(TirStrictRead, KeysTheFileLacksAreZeroNeverTheStartupValues) {
+  // The FSAE MF 6.1 file has no PHY3 (MF 6.1 puts camber into Fy through
+  // PKY6/PKY7); the sample tire's PHy3 is not 0, and Fy would be 7.5 % off.
+  TMemoryCoefficientSet startup = StartupSet();
+  ASSERT_NE(startup.Value("PHy3"), 0.0);
+  const TTirImportResult result = ImportTir(startup, Data("fsae_mf61.tir"), TSignConvention::kIso);
+  EXPECT_EQ(startup.Text("PHy3"), "0");
+  EXPECT_NE(std::find(result.absent.begin(), result.absent.end(), "PHY3"), result.absent.end());
+  EXPECT_TRUE(Contains(result.notes, "taken as 0"));
+  // Over a camber, load and slip grid the set then is the file's model,
+  // whatever the set held before.
+  ExpectSameModel(Data("fsae_mf61.tir"), StartupSet());
+  ExpectSameModel(Data("truck_mf05.tir"), StartupSet());
+}
+
+TEST(TirStrictRead, UnreadableAndRepeatedValuesAreRefusedByLine) {
+  TempDir dir;
+  const std::string sedan = ReadAll(Data("sedan_pac02.tir"));
+  const std::string path = dir.File("bad.tir");
+  for (const char* value : {"nan", "inf", "-INF", "1.2.3", "'fast'", "1e999"}) {
+    SCOPED_TRACE(value);
+    WriteAll(path, WithValue(sedan, "PKY1", value));
+    TMemoryCoefficientSet set = StartupSet();
+    const TMemoryCoefficientSet before = set;
+    const std::string message = MessageOf([&] { ImportTir(set, path); });
+    EXPECT_NE(message.find("PKY1 = '"), std::string::npos) << message;
+    EXPECT_NE(message.find("(line 121)"), std::string::npos) << message;
+    ExpectUnchanged(set, before);
+  }
+  // The same key in two places: two values are refused with both lines,
+  // one value twice is read and noted.
+  WriteAll(path, sedan + "[EXTRA]\nPKY1 = -99\n");
+  TMemoryCoefficientSet set = StartupSet();
+  const TMemoryCoefficientSet before = set;
+  const std::string message = MessageOf([&] { ImportTir(set, path); });
+  EXPECT_NE(message.find("PKY1 stands twice"), std::string::npos) << message;
+  EXPECT_NE(message.find("line 121"), std::string::npos) << message;
+  EXPECT_NE(message.find("line 163 (PKY1 = -99)"), std::string::npos) << message;
+  ExpectUnchanged(set, before);
+  const std::string pky1 = StrictTirRead(Data("sedan_pac02.tir")).text.at("LATERAL_COEFFICIENTS").at("PKY1");
+  WriteAll(path, sedan + "[EXTRA]\nPKY1 = " + pky1 + "\n");
+  const TTirImportResult twice = ImportTir(set, path, TSignConvention::kIso);
+  EXPECT_TRUE(Contains(twice.notes, "PKY1 (lines 121 and 163)"));
+  EXPECT_EQ(set.Value("PKy1"), std::stod(pky1));
+}
+
+TEST(TirStrictRead, KeysAreFoundWhateverSectionHoldsThem) {
+  // Every header of the published FSAE file replaced by one [COEFFICIENTS].
+  TempDir dir;
+  std::istringstream in(ReadAll(Data("fsae_mf52.tir")));
+  std::string flat;
+  int headers = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] == '[') {
+      if (headers++ > 0) continue;
+      line = "[COEFFICIENTS]";
+    }
+    flat += line + "\n";
+  }
+  ASSERT_GT(headers, 8);
+  const std::string path = dir.File("flat.tir");
+  WriteAll(path, flat);
+  TMemoryCoefficientSet from_flat = StartupSet(), from_sections = StartupSet();
+  const TTirImportResult result = ImportTir(from_flat, path, TSignConvention::kIso);
+  ImportTir(from_sections, Data("fsae_mf52.tir"), TSignConvention::kIso);
+  for (const auto& info : Coefficients()) EXPECT_EQ(from_flat.Text(info.name), from_sections.Text(info.name)) << info.name;
+  EXPECT_EQ(from_flat.Value("Fz0"), 2700);
+  EXPECT_EQ(from_flat.Value("R0"), 0.254);
+  EXPECT_FALSE(Contains(result.notes, "neither FITTYP"));  // FITTYP found outside [MODEL]
+}
+
+TEST(TirStrictRead, RatedLoadAndRadiusComeFromTheFileOrTheCaller) {
+  TempDir dir;
+  const std::string sedan = ReadAll(Data("sedan_pac02.tir"));  // FNOMIN 4850, LFZO 0.81, R0 0.344
+  const std::string path = dir.File("no-load.tir");
+  WriteAll(path, WithoutKeyLine(WithoutKeyLine(sedan, "FNOMIN"), "UNLOADED_RADIUS"));
+  TMemoryCoefficientSet set = StartupSet();
+  const TMemoryCoefficientSet before = set;
+  const std::string message = MessageOf([&] { ImportTir(set, path); });
+  EXPECT_NE(message.find("lacks FNOMIN, UNLOADED_RADIUS."), std::string::npos) << message;
+  EXPECT_NE(message.find("--fz0"), std::string::npos) << message;
+  ExpectUnchanged(set, before);
+
+  // Given by the caller: the same set as the complete file's, FNOMIN scaled
+  // by the file's LFZO as its own would be.
+  TTirReadOptions options;
+  options.convention = TSignConvention::kIso;
+  options.fz0 = 4850;
+  options.r0 = 0.344;
+  const TTirImportResult supplied = ImportTir(set, path, options);
+  EXPECT_TRUE(supplied.fz0_supplied && supplied.r0_supplied);
+  TMemoryCoefficientSet complete = StartupSet();
+  ImportTir(complete, Data("sedan_pac02.tir"), TSignConvention::kIso);
+  for (const auto& info : Coefficients()) EXPECT_EQ(set.Value(info.name), complete.Value(info.name)) << info.name;
+  EXPECT_TRUE(Contains(supplied.notes, "FNOMIN is not in"));
+
+  // A file that states them keeps its own values.
+  options.fz0 = 1000;
+  options.r0 = 1;
+  const TTirImportResult own = ImportTir(set, Data("sedan_pac02.tir"), options);
+  EXPECT_FALSE(own.fz0_supplied || own.r0_supplied);
+  EXPECT_EQ(set.Value("Fz0"), complete.Value("Fz0"));
+  EXPECT_EQ(set.Value("R0"), 0.344);
+}
+
+TEST(TirTrailReading, FileWithLfzoReadsEitherWayAndSaysWhich) {
+  // The sedan file (LFZO 0.81): the book's reading is the reference
+  // evaluation's; the other multiplies the trail by LFZO.  Fx and Fy agree.
+  const std::string file = Data("sedan_pac02.tir");
+  ASSERT_EQ(TirLoadScale(file), 0.81);
+  EXPECT_EQ(TirLoadScale(Data("fsae_mf52.tir")), std::nullopt);
+  TMemoryCoefficientSet book = ZeroSet(), fnomin = ZeroSet();
+  TTirReadOptions options;
+  options.convention = TSignConvention::kIso;
+  const TTirImportResult book_result = ImportTir(book, file, options);
+  options.trail = TTrailReading::kUnscaledLoad;
+  const TTirImportResult fnomin_result = ImportTir(fnomin, file, options);
+  EXPECT_EQ(book_result.lfzo, 0.81);
+  EXPECT_TRUE(Contains(book_result.notes, "the aligning trail was read as R0/(FNOMIN*LFZO), the book's reading"));
+  EXPECT_TRUE(Contains(fnomin_result.notes, "the aligning trail was read as R0/FNOMIN"));
+
+  const test::TStrictTir tir = StrictTirRead(file);
+  test::TStrictTir residual_only = tir;  // no trail: the residual moment alone
+  residual_only.text["ALIGNING_COEFFICIENTS"]["QDZ1"] = "0";
+  residual_only.text["ALIGNING_COEFFICIENTS"]["QDZ2"] = "0";
+  const double fz0 = tir.Number("VERTICAL", "FNOMIN");
+  double largest_gap = 0, peak = 0;
+  for (double camber : kCambers)
+    for (double load : kLoadFactors)
+      for (double alpha : kSlipAngles) {
+        const double fz = load * fz0, a = alpha * M_PI / 180, g = camber * M_PI / 180;
+        const TPoint b = MorvexAt(book, camber, fz, alpha, 0.05);
+        const TPoint f = MorvexAt(fnomin, camber, fz, alpha, 0.05);
+        const test::TMf52Point r = test::Mf52(tir, a, g, fz, 0.05);
+        const double mzr = test::Mf52(residual_only, a, g, fz, 0.05).mz;
+        EXPECT_TRUE(Close(b.mz, r.mz)) << b.mz << " vs " << r.mz;
+        EXPECT_TRUE(Close(f.mz, 0.81 * (r.mz - mzr) + mzr)) << f.mz;
+        EXPECT_EQ(b.fy, f.fy);
+        EXPECT_EQ(b.fx, f.fx);
+        largest_gap = std::max(largest_gap, std::fabs(b.mz - f.mz));
+        peak = std::max(peak, std::fabs(r.mz));
+      }
+  // The readings differ by a fifth of the moment's peak on this file.
+  EXPECT_GT(largest_gap, 0.15 * peak) << largest_gap << " of " << peak;
+
+  EXPECT_EQ(ParseTrailReading("Book"), TTrailReading::kBook);
+  EXPECT_EQ(ParseTrailReading("FNOMIN"), TTrailReading::kUnscaledLoad);
+  EXPECT_EQ(ParseTrailReading("lfzo"), std::nullopt);
+}
+
+TEST(TirTemplate, UnusableTemplatesAreRefusedAndKeysAreReplacedWhereTheyStand) {
+  TempDir dir;
+  TMemoryCoefficientSet set;
+  ImportTir(set, Data("fsae_mf52.tir"), TSignConvention::kIso);
+  const std::string out = dir.File("out.tir");
+  WriteAll(out, "before");
+  const std::pair<const char*, const char*> unusable[] = {
+      {"", "is empty"},
+      {"just some words\nno sections\n", "no section line"},
+      {"[VERTICAL]\nFNOMIN = 3000\n", "no [MODEL] section"},
+      {"[MODEL]\nFITTYP = 6\n[LATERAL_COEFFICIENTS]\nPCY1 = 1\n[X]\nPCY1 = 2\n", "PCY1 stands twice"},
+  };
+  for (const auto& [text, reason] : unusable) {
+    SCOPED_TRACE(reason);
+    const std::string tpl = dir.File("template.tir");
+    WriteAll(tpl, text);
+    TTirExportOptions options;
+    options.convention = TSignConvention::kIso;
+    options.template_path = tpl;
+    const std::string message = MessageOf([&] { ExportTir(set, out, options); });
+    EXPECT_NE(message.find(reason), std::string::npos) << message;
+    EXPECT_NE(message.find(tpl), std::string::npos) << message;
+    EXPECT_EQ(ReadAll(out), "before");
+  }
+  // A template that keeps everything under [COEFFICIENTS] (its LFZO too):
+  // each value is replaced on its own line, no section is added, and the
+  // file reads back to the set.
+  const std::string tpl = dir.File("flat.tir");
+  WriteAll(tpl, "[MODEL]\nFITTYP = 6\n[COEFFICIENTS]\nFNOMIN = 1\nUNLOADED_RADIUS = 1\nLFZO = 0.5\nPCY1 = 9\n"
+                "PKY1 = 9\n");
+  TTirExportOptions options;
+  options.convention = TSignConvention::kIso;
+  options.template_path = tpl;
+  ExportTir(set, out, options);
+  const std::string written = ReadAll(out);
+  EXPECT_EQ(written.find("[LATERAL_COEFFICIENTS]\nPCY1"), std::string::npos);
+  EXPECT_EQ(written.find("[VERTICAL]"), std::string::npos);
+  TMemoryCoefficientSet back;
+  const TTirImportResult result = ImportTir(back, out, TSignConvention::kIso);
+  for (const auto& info : Coefficients()) EXPECT_EQ(back.Value(info.name), set.Value(info.name)) << info.name;
+  EXPECT_FALSE(result.lfzo.has_value());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <deque>
 #include <fstream>
 #include <memory>
@@ -188,6 +189,54 @@ class TestTirChoices : public QObject, TWindowFixture {
     QVERIFY(imported.find("lateral.plt") == std::string::npos);
     form_->Undo();
     QCOMPARE(provenance(exported("import-undone.tir")), second);
+  }
+
+  void refusedPropertyFileChangesNothing() {
+    const QString pcy1 = Edit("PCy1")->text();
+    for (const char* text : {"", "no sections in here\n", "[MODEL]\nFITTYP = 6\n[LATERAL_COEFFICIENTS]\nPCY1 = 1.1\n"}) {
+      const QString path = dir_->filePath(QStringLiteral("bad.tir"));
+      std::ofstream(path.toStdString(), std::ios::binary) << text;
+      dialogs_.messages.clear();
+      dialogs_.files.push_back(IDialogs::TFileChoice{path.toStdString(), ""});
+      Click("Button5");
+      QCOMPARE(dialogs_.messages.size(), size_t(1));
+      const std::string& message = dialogs_.messages[0];
+      QVERIFY2(message.find("is empty") != std::string::npos || message.find("no section line") != std::string::npos ||
+                   message.find("lacks FNOMIN, UNLOADED_RADIUS") != std::string::npos,
+               message.c_str());
+      QCOMPARE(Edit("PCy1")->text(), pcy1);
+    }
+  }
+
+  void fileWithLfzoAsksHowToReadTheTrail() {
+    const QString path = dir_->filePath(QStringLiteral("scaled.tir"));
+    dialogs_.files.push_back(IDialogs::TFileChoice{path.toStdString(), ""});
+    Click("Button4");
+    std::string text = ReadText(path);
+    const std::string unit_factor = "LFZO                      = 1\n";
+    const size_t at = text.find(unit_factor);
+    QVERIFY(at != std::string::npos);
+    text.replace(at, unit_factor.size(), "LFZO = 0.5\n");
+    std::ofstream(path.toStdString(), std::ios::binary) << text;
+    const double qdz1 = Edit("QDz1")->text().toDouble(), fz0 = Edit("Fz0")->text().toDouble();
+
+    // Cancelled at the trail question: nothing is read.
+    dialogs_.preselected.clear();
+    dialogs_.files.push_back(IDialogs::TFileChoice{path.toStdString(), ""});
+    dialogs_.choices = {0, std::nullopt};
+    Click("Button5");
+    QCOMPARE(dialogs_.preselected, (std::vector<int>{0, 0}));  // the book's reading preselected
+    QCOMPARE(Edit("Fz0")->text().toDouble(), fz0);
+
+    // The other reading: FNOMIN*LFZO is Fz0, and the trail keeps R0/FNOMIN.
+    dialogs_.messages.clear();
+    dialogs_.files.push_back(IDialogs::TFileChoice{path.toStdString(), ""});
+    dialogs_.choices = {0, 1};
+    Click("Button5");
+    QCOMPARE(Edit("Fz0")->text().toDouble(), fz0 * 0.5);
+    QVERIFY(std::fabs(Edit("QDz1")->text().toDouble() - qdz1 * 0.5) <= 1e-12 * std::fabs(qdz1));
+    QCOMPARE(dialogs_.messages.size(), size_t(1));
+    QVERIFY(dialogs_.messages[0].find("read as R0/FNOMIN") != std::string::npos);
   }
 
   void cancelledChoiceWritesNothing() {
