@@ -3,6 +3,7 @@
 
 #include "cli/FitTool.h"
 #include "files/CoefficientFile.h"
+#include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 
 namespace morvex {
@@ -16,9 +17,11 @@ int RunConvertTool(const TConvertToolOptions& options, std::ostream& out, std::o
     TMemoryCoefficientSet set;
     const std::string defaults = StartupDefaultsPath(options.executable_dir);
     LoadStartupDefaults(set, defaults);
-    ImportCoefficientFile(set, options.input_path, options.convention, notes);
+    const bool file_gave_fz0 = ImportCoefficientFileGivesFz0(set, options.input_path, options.convention, notes);
+    ApplyFz0Option(set, options.fz0, file_gave_fz0, notes);
     TTirExportInfo info;
-    info.fits.push_back("none: converted from " + options.input_path);
+    info.fits.push_back("none: converted from " + options.input_path +
+                        (options.fz0 ? " at Fz0 = " + FloatToStr(*options.fz0) : std::string()));
     ExportCoefficientFile(set, options.output_path, options.template_path, options.convention, info, notes);
   } catch (const std::exception& error) {
     err << notes.str() << "morvex-fit: " << error.what() << '\n';

@@ -16,6 +16,7 @@
 #include "fitting/StartEstimate.h"
 #include "numerics/LxBasics.h"
 #include "tiredata/TireDataFile.h"
+#include "tiremodel/RatedLoad.h"
 
 namespace morvex {
 
@@ -82,7 +83,9 @@ void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
                                [](char c) { return c == ' ' || c == '\t'; }),
                 trimmed.end());
   const bool all = AsciiUpper(trimmed) == "ALL";
-  std::vector<bool> chosen(kCoefficientCount, all);
+  // "all" leaves out the engineer's choices, Fz0 and R0: naming them frees them.
+  std::vector<bool> chosen(kCoefficientCount, false);
+  for (size_t i = 0; all && i < chosen.size(); ++i) chosen[i] = FreedByAll(Coefficients()[i]);
   if (!all) {
     std::stringstream names(trimmed);
     std::string name;
@@ -101,10 +104,13 @@ void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
 
 TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
                                   const std::optional<std::string>& coefficients_path,
-                                  std::optional<TSignConvention> convention, std::ostream& err) {
+                                  std::optional<TSignConvention> convention, std::ostream& err,
+                                  std::optional<double> fz0 = std::nullopt) {
   TMemoryCoefficientSet set;
   LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
-  if (coefficients_path) ImportCoefficientFile(set, *coefficients_path, convention, err);
+  bool file_gave_fz0 = true;  // the start-up defaults hold one
+  if (coefficients_path) file_gave_fz0 = ImportCoefficientFileGivesFz0(set, *coefficients_path, convention, err);
+  ApplyFz0Option(set, fz0, file_gave_fz0, err);
   return set;
 }
 
@@ -119,6 +125,37 @@ void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::o
   }
   const TTirImportResult result = ImportTir(set, path, convention);
   for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
+}
+
+bool ImportCoefficientFileGivesFz0(TCoefficientSet& set, const std::string& path,
+                                   std::optional<TSignConvention> convention, std::ostream& err) {
+  // An empty text is what no file writes: still empty afterwards, the file
+  // had no rated load.
+  const std::string before = set.Text("Fz0");
+  set.SetText("Fz0", "");
+  try {
+    ImportCoefficientFile(set, path, convention, err);
+  } catch (...) {
+    if (set.Text("Fz0").empty()) set.SetText("Fz0", before);
+    throw;
+  }
+  if (!set.Text("Fz0").empty()) return true;
+  set.SetText("Fz0", before);
+  return false;
+}
+
+void ApplyFz0Option(TCoefficientSet& set, std::optional<double> fz0, bool file_gave_fz0, std::ostream& err) {
+  if (!fz0) return;
+  if (!(std::isfinite(*fz0) && *fz0 > 0)) throw Exception("--fz0 must be a positive load in N, not " + FloatToStr(*fz0));
+  if (!file_gave_fz0) {
+    set.SetText("Fz0", FloatToStr(*fz0));
+    err << "morvex-fit: the file gives no rated load: Fz0 = " << FloatToStr(*fz0) << " from --fz0\n";
+    return;
+  }
+  const std::string before = set.Text("Fz0");
+  ReexpressAtFz0(set, *fz0);
+  err << "morvex-fit: coefficients re-expressed at Fz0 = " << FloatToStr(*fz0) << " (written at " << before
+      << "); every curve is unchanged\n";
 }
 
 std::optional<TFitChannel> ParseChannel(std::string_view text) {
@@ -158,7 +195,7 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
   std::ostringstream report;
   try {
     CheckOutputOptions(options.output_path, options.template_path);
-    set = StartingSet(options.executable_dir, options.coefficients_path, options.convention, err);
+    set = StartingSet(options.executable_dir, options.coefficients_path, options.convention, err, options.fz0);
     ApplyFreeList(set, options.free);
     RequireFile(options.data_path);
     data = ReadTireDataFile(options.data_path);

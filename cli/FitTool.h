@@ -52,6 +52,8 @@ struct TFitToolOptions {
   std::optional<TSignConvention> convention;
   std::string executable_dir;                    // where param_fm_ini.ini and configuration.ini live
   bool show_progress = false;                    // progress lines on `err`
+  // --fz0: the rated load of the start set (see ApplyFz0Option).
+  std::optional<double> fz0;
 };
 
 struct TEvalToolOptions {
@@ -74,7 +76,20 @@ struct TConvertToolOptions {
   std::optional<std::string> template_path;
   std::optional<TSignConvention> convention;
   std::string executable_dir;
+  // --fz0: the rated load of the written set (see ApplyFz0Option).
+  std::optional<double> fz0;
 };
+
+// --fz0 N on a set just read: a set whose file gave no rated load takes N
+// as it is; one that has a rated load is re-expressed at N, so that every
+// curve of every channel stays the same (tiremodel/RatedLoad.h).  What was
+// done goes to `err` as one line.  Nothing happens without the option.
+void ApplyFz0Option(TCoefficientSet& set, std::optional<double> fz0, bool file_gave_fz0, std::ostream& err);
+
+// ImportCoefficientFile, and whether the file gave the rated load Fz0 (when
+// it did not, Fz0 keeps the text it had).
+bool ImportCoefficientFileGivesFz0(TCoefficientSet& set, const std::string& path,
+                                   std::optional<TSignConvention> convention, std::ostream& err);
 
 // Reads a coefficient file into `set`: a .tir through the property-file
 // import (its messages go to `err`), anything else as an INI coefficient
