@@ -208,7 +208,9 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     TMemoryCoefficientSet files_values;
     CopyCoefficients(set, files_values);
     if (options.estimate_start) {
+      const std::string fz0_before = set.Text("Fz0");
       const TStartEstimate estimate = EstimateStartValues(options.channel, set, data);
+      FollowRatedLoad(set, fz0_before, OtherChannels(options.channel));
       err << "morvex-fit: estimated start values of " << estimate.changed.size()
           << " coefficients from the data (cost " << FloatToStr(estimate.cost) << ")\n";
     }

@@ -521,24 +521,6 @@ double CostOrNaN(TFitChannel channel, const TCoefficientSet& set, const TTireDat
   return cost;
 }
 
-// A fit that moved Fz0 (the user freed it) leaves the other channels'
-// coefficients written at the old value: they are re-expressed at the new
-// one, so their curves stay what they were.  A value that cannot be
-// re-expressed leaves them as they are (the report's note says why Fz0
-// should stay fixed).
-void KeepOtherChannelsAtNewRatedLoad(TFitChannel channel, const std::string& before, TCoefficientSet& set) {
-  double old_fz0 = 0;
-  if (set.Text("Fz0") == before || !TryStrToFloat(before, old_fz0)) return;
-  TReexpressChannels others;
-  others.lateral = channel != TFitChannel::kLateral;
-  others.aligning = true;  // no fit of Fz0 changes the aligning coefficients
-  others.longitudinal = channel != TFitChannel::kLongitudinal;
-  try {
-    ReexpressFromFz0(set, old_fz0, others);
-  } catch (const std::exception&) {
-  }
-}
-
 void RequirePoints(const TTireDataSet& data) {
   if (data.Cases.empty())
     throw Exception("The data set holds no load case: load a tire data file with LOAD_CASE blocks first.");
@@ -546,6 +528,14 @@ void RequirePoints(const TTireDataSet& data) {
 }
 
 }  // namespace
+
+TReexpressChannels OtherChannels(TFitChannel channel) {
+  TReexpressChannels others;
+  others.lateral = channel != TFitChannel::kLateral;
+  others.aligning = true;  // Fz0 is never an aligning fit's
+  others.longitudinal = channel != TFitChannel::kLongitudinal;
+  return others;
+}
 
 TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
                           const TTireDataSet& data, TOptimizerChoice optimizer,
@@ -577,7 +567,9 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
       break;
   }
 
-  KeepOtherChannelsAtNewRatedLoad(channel, rated_load_before, coefficients);
+  // A fit that moved Fz0 (the user freed it) leaves the other channels'
+  // coefficients written at the old value: they follow, so their curves stay.
+  FollowRatedLoad(coefficients, rated_load_before, OtherChannels(channel));
   outcome.final_cost = CostOrNaN(channel, coefficients, data);
   if (optimizer != TOptimizerChoice::kDifferentialEvolution && !outcome.optimizer_failed)
     AnalyseSolution(channel, coefficients, data, outcome);

@@ -174,4 +174,14 @@ void ReexpressFromFz0(TCoefficientSet& set, double old_fz0, TReexpressChannels c
   Rewrite(set, old_fz0, set.Value("Fz0"), channels);
 }
 
+void FollowRatedLoad(TCoefficientSet& set, const std::string& fz0_before, TReexpressChannels channels) {
+  double old_fz0 = 0;
+  if (set.Text("Fz0") == fz0_before || !TryStrToFloat(fz0_before, old_fz0)) return;
+  try {
+    ReexpressFromFz0(set, old_fz0, channels);
+  } catch (const std::exception&) {
+    // Left as they were: the fit report's note says why Fz0 should stay fixed.
+  }
+}
+
 }  // namespace morvex

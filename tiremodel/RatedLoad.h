@@ -66,4 +66,11 @@ void ReexpressAtFz0(TCoefficientSet& set, double new_fz0, TReexpressChannels cha
 // typed a new rated load).
 void ReexpressFromFz0(TCoefficientSet& set, double old_fz0, TReexpressChannels channels = {});
 
+// After a command changed the set's Fz0 text from `fz0_before` (a fit or a
+// start-value estimate with Fz0 free): the chosen channels, whose
+// coefficients are still written at the old value, are re-expressed at the
+// new one.  Nothing happens when the text is unchanged, when either text is
+// not a positive load, or when a value cannot be re-expressed.
+void FollowRatedLoad(TCoefficientSet& set, const std::string& fz0_before, TReexpressChannels channels);
+
 }  // namespace morvex

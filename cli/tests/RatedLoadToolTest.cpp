@@ -208,6 +208,33 @@ TEST_F(RatedLoadToolTest, AllLeavesFz0ToTheEngineerAndNamingItFreesItWithANote) 
   EXPECT_LT(WorstShareOfPeak(TFitChannel::kAligning, start, aligning_check, 4000), 1e-9);
 }
 
+TEST_F(RatedLoadToolTest, AnEstimateThatMovesAFreedFz0CarriesTheOtherChannelsAlong) {
+  // With Fz0 named, the estimate puts it at the mean load of the data; the
+  // fit then starts from there.  The longitudinal and aligning coefficients
+  // of the file follow both moves.
+  const TMemoryCoefficientSet truth = Published("fsae");
+  TMemoryCoefficientSet other = truth;  // data of a tire a little different in Fy
+  other.SetText("PKy2", FloatToStr(truth.Value("PKy2") * 1.2));
+  other.SetText("PDy2", FloatToStr(truth.Value("PDy2") * 0.8));
+  TFitToolOptions options = Fit(TFitChannel::kLateral, WriteData("fy.plt", TFitChannel::kLateral, other, 0.005, 5),
+                                "fy.txt");
+  options.coefficients_path = PublishedPath("fsae");
+  options.fz0 = 2000;
+  options.free = "Fz0,PDy1,PKy1,PCy1";
+  options.estimate_start = true;
+  const int status = Run(options);
+  ASSERT_TRUE(status == kExitOk || status == kExitFitPoor) << err_.str();
+  TMemoryCoefficientSet written;
+  ImportCoefficients(written, Path("fy.txt"));
+  ASSERT_GT(std::fabs(written.Value("Fz0") - 2000), 1.0);
+  EXPECT_LT(WorstShareOfPeak(TFitChannel::kLongitudinal, truth, written, 2700), 1e-9);
+  TMemoryCoefficientSet aligning_check = truth;
+  ReexpressAtFz0(aligning_check, written.Value("Fz0"), {.lateral = true, .aligning = false, .longitudinal = false});
+  for (const TCoefficientInfo& info : Coefficients())
+    if (info.group == TCoefficientGroup::kAligning) aligning_check.SetText(info.name, written.Text(info.name));
+  EXPECT_LT(WorstShareOfPeak(TFitChannel::kAligning, truth, aligning_check, 2700), 1e-9);
+}
+
 // ------------------------------------------------------------------ --fz0
 
 TEST_F(RatedLoadToolTest, ConvertReexpressesAtTheGivenRatedLoadWithTheSameCurves) {
