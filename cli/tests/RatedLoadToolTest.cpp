@@ -14,6 +14,7 @@
 #include "files/CoefficientFile.h"
 #include "files/TirFile.h"
 #include "fitting/ChannelModel.h"
+#include "fitting/tests/PublishedTires.h"
 #include "numerics/LxBasics.h"
 #include "tiremodel/RatedLoad.h"
 
@@ -27,30 +28,6 @@ constexpr TFitChannel kChannels[] = {TFitChannel::kLateral, TFitChannel::kAligni
 std::string PublishedPath(const std::string& stem) {
   return std::string(MORVEX_SOURCE_DIR) + "/testing/data/published-tires/" + stem + ".txt";
 }
-
-TMemoryCoefficientSet Published(const std::string& stem) {
-  TMemoryCoefficientSet set;
-  ImportCoefficients(set, PublishedPath(stem));
-  return set;
-}
-
-// Normal numbers from a fixed seed (Box-Muller over a linear congruential
-// generator): every run sees the same noise.
-class Noise {
- public:
-  explicit Noise(uint64_t seed) : state_(seed) {}
-  double Next() {
-    const double u1 = Uniform(), u2 = Uniform();
-    return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
-  }
-
- private:
-  double Uniform() {
-    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-    return (static_cast<double>(state_ >> 11) + 0.5) / 9007199254740992.0;
-  }
-  uint64_t state_;
-};
 
 constexpr double kCambers[] = {0.0, 2.0, 4.0};
 constexpr double kLoadShares[] = {0.5, 0.8, 1.1, 1.4};
@@ -106,7 +83,7 @@ class RatedLoadToolTest : public ::testing::Test {
       for (int k = 0; k <= 40; ++k)
         for (double load : loads)
           largest = std::max(largest, std::fabs(EvaluatePoint(channel, truth, camber, load, SlipAt(channel, k, 40))));
-    Noise random(seed);
+    test::Noise random(seed);
     std::ostringstream text;
     for (double camber : kCambers) {
       text << "LOAD_CASE\n" << camber << '\n';
@@ -160,7 +137,7 @@ class RatedLoadToolTest : public ::testing::Test {
 // ------------------------------------------------------------- free flags
 
 TEST_F(RatedLoadToolTest, AllLeavesFz0ToTheEngineerAndNamingItFreesItWithANote) {
-  const TMemoryCoefficientSet truth = Published("car-245-40R18");
+  const TMemoryCoefficientSet truth = test::PublishedTire("car-245-40R18");
   TFitToolOptions options = Fit(TFitChannel::kLateral, WriteData("lateral.plt", TFitChannel::kLateral, truth, 0.0, 1),
                                 "all.txt");
   options.coefficients_path = PublishedPath("car-245-40R18");
@@ -212,7 +189,7 @@ TEST_F(RatedLoadToolTest, AnEstimateThatMovesAFreedFz0CarriesTheOtherChannelsAlo
   // With Fz0 named, the estimate puts it at the mean load of the data; the
   // fit then starts from there.  The longitudinal and aligning coefficients
   // of the file follow both moves.
-  const TMemoryCoefficientSet truth = Published("fsae");
+  const TMemoryCoefficientSet truth = test::PublishedTire("fsae");
   TMemoryCoefficientSet other = truth;  // data of a tire a little different in Fy
   other.SetText("PKy2", FloatToStr(truth.Value("PKy2") * 1.2));
   other.SetText("PDy2", FloatToStr(truth.Value("PDy2") * 0.8));
@@ -239,7 +216,7 @@ TEST_F(RatedLoadToolTest, AnEstimateThatMovesAFreedFz0CarriesTheOtherChannelsAlo
 
 TEST_F(RatedLoadToolTest, ConvertReexpressesAtTheGivenRatedLoadWithTheSameCurves) {
   for (const char* stem : {"fsae", "truck-335-65R22.5"}) {
-    const TMemoryCoefficientSet truth = Published(stem);
+    const TMemoryCoefficientSet truth = test::PublishedTire(stem);
     const double fz0 = truth.Value("Fz0");
     err_.str("");
     ASSERT_EQ(Convert(PublishedPath(stem), Path("moved.txt"), 1.3 * fz0), kExitOk) << err_.str();
@@ -282,7 +259,7 @@ TEST_F(RatedLoadToolTest, ConvertGivesARatedLoadToAFileWithoutOneAndRefusesANons
 TEST_F(RatedLoadToolTest, FitAtAnotherRatedLoadStartsFromTheSameCurves) {
   // The data of the published tire itself, the start set the tire moved to
   // 0.8 x Fz0: a fit from there has nothing to improve.
-  const TMemoryCoefficientSet truth = Published("suv-265-70R18");
+  const TMemoryCoefficientSet truth = test::PublishedTire("suv-265-70R18");
   const double fz0 = truth.Value("Fz0");
   TFitToolOptions options = Fit(TFitChannel::kLongitudinal,
                                 WriteData("fx.plt", TFitChannel::kLongitudinal, truth, 0.0, 3), "fx.txt");
@@ -307,7 +284,7 @@ TEST_F(RatedLoadToolTest, FitAtAnotherRatedLoadStartsFromTheSameCurves) {
 TEST_F(RatedLoadToolTest, ReadmeChainEndsInThePropertyFileOfTheTrueTire) {
   for (const char* stem : {"car-185-80R14", "suv-265-70R18"}) {
     SCOPED_TRACE(stem);
-    const TMemoryCoefficientSet truth = Published(stem);
+    const TMemoryCoefficientSet truth = test::PublishedTire(stem);
     const double fz0 = truth.Value("Fz0");
     const std::string lateral = WriteData("fy.plt", TFitChannel::kLateral, truth, 0.01, 11);
     const std::string aligning = WriteData("mz.plt", TFitChannel::kAligning, truth, 0.01, 12);
