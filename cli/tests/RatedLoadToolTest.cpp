@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/CheckTool.h"
 #include "cli/FitTool.h"
 #include "files/CoefficientFile.h"
 #include "files/TirFile.h"
@@ -210,6 +211,30 @@ TEST_F(RatedLoadToolTest, AnEstimateThatMovesAFreedFz0CarriesTheOtherChannelsAlo
   for (const TCoefficientInfo& info : Coefficients())
     if (info.group == TCoefficientGroup::kAligning) aligning_check.SetText(info.name, written.Text(info.name));
   EXPECT_LT(WorstShareOfPeak(TFitChannel::kAligning, truth, aligning_check, 2700), 1e-9);
+}
+
+TEST_F(RatedLoadToolTest, CheckOfAllNeverAsksToClearTheRatedLoad) {
+  // One load cannot show how anything changes with load, Fz0 included; with
+  // "all" its box is not ticked, so it is not among the boxes to clear.
+  const TMemoryCoefficientSet truth = test::PublishedTire("fsae");
+  std::ostringstream text;
+  text << "LOAD_CASE\n0\n2700\n";
+  for (int k = 0; k <= 40; ++k)
+    text << SlipAt(TFitChannel::kLongitudinal, k, 40) << ';'
+         << EvaluatePoint(TFitChannel::kLongitudinal, truth, 0, 2700, SlipAt(TFitChannel::kLongitudinal, k, 40)) << '\n';
+  std::ofstream(Path("one.plt")) << text.str();
+  TCheckToolOptions check;
+  check.channel = TFitChannel::kLongitudinal;
+  check.data_path = Path("one.plt");
+  check.executable_dir = dir_.string();
+  for (const char* free : {"all", "all ", "PKx2,Fz0"}) {
+    check.free = free;
+    std::ostringstream advice;
+    ASSERT_EQ(RunCheckTool(check, advice, err_), kExitOk) << err_.str();
+    const std::string clear = advice.str().substr(advice.str().find("Clear these boxes"));
+    EXPECT_EQ(clear.find("Fz0") != std::string::npos, std::string(free) == "PKx2,Fz0") << free << '\n' << clear;
+    EXPECT_NE(clear.find("PKx2"), std::string::npos) << clear;
+  }
 }
 
 // ------------------------------------------------------------------ --fz0
