@@ -12,6 +12,7 @@
 #include "numerics/LxTypes.h"
 #include "tiredata/TireDataFile.h"
 #include "tiremodel/CoefficientTable.h"
+#include "tiremodel/RatedLoad.h"
 
 namespace morvex {
 
@@ -26,7 +27,7 @@ void SetFreeList(TCoefficientSet& set, std::string list) {
   list.erase(std::remove_if(list.begin(), list.end(), [](char c) { return c == ' ' || c == '\t'; }), list.end());
   const bool all = AsciiUpper(list) == "ALL";
   for (const TCoefficientInfo& info : Coefficients())
-    if (info.HasFreeFlag()) set.SetFree(info.name, all);
+    if (info.HasFreeFlag()) set.SetFree(info.name, all && FreedByAll(info));
   if (all) return;
   std::stringstream names(list);
   std::string name;

@@ -4,6 +4,7 @@
 #include "cli/FitTool.h"
 #include "cli/OutputGuard.h"
 #include "files/CoefficientFile.h"
+#include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 
 namespace morvex {
@@ -24,9 +25,11 @@ int RunConvertTool(const TConvertToolOptions& options, std::ostream& out, std::o
     read.fz0 = options.fz0;
     read.r0 = options.r0;
     read.trail = options.trail_reading;
-    ImportCoefficientFile(set, options.input_path, read, notes);
+    const bool file_gave_fz0 = ImportCoefficientFileGivesFz0(set, options.input_path, read, notes);
+    ApplyFz0Option(set, options.fz0, file_gave_fz0, notes);
     TTirExportInfo info;
-    info.fits.push_back("none: converted from " + options.input_path);
+    info.fits.push_back("none: converted from " + options.input_path +
+                        (options.fz0 ? " at Fz0 = " + FloatToStr(*options.fz0) : std::string()));
     ExportCoefficientFile(set, options.output_path, options.template_path, options.convention, info, notes);
   } catch (const std::exception& error) {
     err << notes.str() << "morvex-fit: " << error.what() << '\n';

@@ -17,6 +17,7 @@
 #include "fitting/StartEstimate.h"
 #include "numerics/LxBasics.h"
 #include "tiredata/TireDataFile.h"
+#include "tiremodel/RatedLoad.h"
 
 namespace morvex {
 
@@ -83,7 +84,9 @@ void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
                                [](char c) { return c == ' ' || c == '\t'; }),
                 trimmed.end());
   const bool all = AsciiUpper(trimmed) == "ALL";
-  std::vector<bool> chosen(kCoefficientCount, all);
+  // "all" leaves out the engineer's choices, Fz0 and R0: naming them frees them.
+  std::vector<bool> chosen(kCoefficientCount, false);
+  for (size_t i = 0; all && i < chosen.size(); ++i) chosen[i] = FreedByAll(Coefficients()[i]);
   if (!all) {
     std::stringstream names(trimmed);
     std::string name;
@@ -105,10 +108,12 @@ TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
                                   const TCoefficientFileRead& read, std::ostream& err) {
   TMemoryCoefficientSet set;
   LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
+  bool file_gave_fz0 = true;  // the start-up defaults hold one
   if (coefficients_path)
-    ImportCoefficientFile(set, *coefficients_path, read, err);
+    file_gave_fz0 = ImportCoefficientFileGivesFz0(set, *coefficients_path, read, err);
   else
     NominalValueFlags(read, std::nullopt, nullptr);
+  ApplyFz0Option(set, read.fz0, file_gave_fz0, err);
   return set;
 }
 
@@ -133,7 +138,8 @@ void NominalValueFlags(const TCoefficientFileRead& read, const std::optional<std
     throw Exception(*path + " states " + key + ": " + flag + " gives the value only for a .tir that lacks it, and the "
                     "file's own value is not replaced");
   };
-  if (read.fz0 && !(tir && tir->fz0_supplied)) refuse("--fz0", "FNOMIN");
+  // --fz0 on a file that states its rated load re-expresses the set there
+  // (ApplyFz0Option); only --r0 has no other meaning.
   if (read.r0 && !(tir && tir->r0_supplied)) refuse("--r0", "UNLOADED_RADIUS");
 }
 
@@ -166,6 +172,39 @@ void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const 
   NominalValueFlags(read, path, &result);
   for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
   for (const TCoefficientInfo& info : Coefficients()) set.SetText(info.name, copy.Text(info.name));
+}
+
+bool ImportCoefficientFileGivesFz0(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
+                                   std::ostream& err) {
+  // An empty text is what no file writes: still empty afterwards, the file
+  // had no rated load.
+  const std::string before = set.Text("Fz0");
+  set.SetText("Fz0", "");
+  try {
+    ImportCoefficientFile(set, path, read, err);
+  } catch (...) {
+    if (set.Text("Fz0").empty()) set.SetText("Fz0", before);
+    throw;
+  }
+  if (!set.Text("Fz0").empty()) return true;
+  set.SetText("Fz0", before);
+  return false;
+}
+
+void ApplyFz0Option(TCoefficientSet& set, std::optional<double> fz0, bool file_gave_fz0, std::ostream& err) {
+  if (!fz0) return;
+  if (!(std::isfinite(*fz0) && *fz0 > 0)) throw Exception("--fz0 must be a positive load in N, not " + FloatToStr(*fz0));
+  if (!file_gave_fz0) {
+    set.SetText("Fz0", FloatToStr(*fz0));
+    err << "morvex-fit: the file gives no rated load: Fz0 = " << FloatToStr(*fz0) << " from --fz0\n";
+    return;
+  }
+  const std::string before = set.Text("Fz0");
+  // A .tir that lacked FNOMIN took it from --fz0 already.
+  if (double given = 0; TryStrToFloat(before, given) && given == *fz0) return;
+  ReexpressAtFz0(set, *fz0);
+  err << "morvex-fit: coefficients re-expressed at Fz0 = " << FloatToStr(*fz0) << " (written at " << before
+      << "); every curve is unchanged\n";
 }
 
 std::optional<TFitChannel> ParseChannel(std::string_view text) {
@@ -229,7 +268,9 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     TMemoryCoefficientSet files_values;
     CopyCoefficients(set, files_values);
     if (options.estimate_start) {
+      const std::string fz0_before = set.Text("Fz0");
       const TStartEstimate estimate = EstimateStartValues(options.channel, set, data);
+      FollowRatedLoad(set, fz0_before, OtherChannels(options.channel));
       err << "morvex-fit: estimated start values of " << estimate.changed.size()
           << " coefficients from the data (cost " << FloatToStr(estimate.cost) << ")\n";
     }

@@ -52,8 +52,10 @@ struct TFitToolOptions {
   std::optional<TSignConvention> convention;
   std::string executable_dir;                    // where param_fm_ini.ini and configuration.ini live
   bool show_progress = false;                    // progress lines on `err`
-  // --fz0 / --r0: FNOMIN and UNLOADED_RADIUS for a --coefficients .tir that
-  // lacks them; --trail-reading: the trail of a .tir with LFZO other than 1.
+  // --fz0: FNOMIN of a --coefficients file that lacks it, else the rated load
+  // at which the start set is re-expressed (ApplyFz0Option); --r0:
+  // UNLOADED_RADIUS of a .tir that lacks it; --trail-reading: the trail of a
+  // .tir with LFZO other than 1.
   std::optional<double> fz0;
   std::optional<double> r0;
   TTrailReading trail_reading = TTrailReading::kBook;
@@ -96,6 +98,17 @@ struct TCoefficientFileRead {
   std::optional<double> r0;
   TTrailReading trail = TTrailReading::kBook;
 };
+
+// --fz0 N on a set just read: a set whose file gave no rated load takes N
+// as it is; one that has a rated load is re-expressed at N, so that every
+// curve of every channel stays the same (tiremodel/RatedLoad.h).  What was
+// done goes to `err` as one line.  Nothing happens without the option.
+void ApplyFz0Option(TCoefficientSet& set, std::optional<double> fz0, bool file_gave_fz0, std::ostream& err);
+
+// ImportCoefficientFile, and whether the file gave the rated load Fz0 (when
+// it did not, Fz0 keeps the text it had).
+bool ImportCoefficientFileGivesFz0(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
+                                   std::ostream& err);
 
 // Reads a coefficient file into `set`: a .tir through the property-file
 // import, anything else as an INI coefficient file; the messages go to

@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
                       "Coefficient file whose values replace the start-up defaults");
   fit_cmd->add_option("--free", fit.free,
                       "Coefficients the fit may change: 'all' or a comma-separated list of names "
-                      "(any case), e.g. PCy1,PDy1,PKy1")
+                      "(any case), e.g. PCy1,PDy1,PKy1. 'all' never frees the rated load Fz0: it is "
+                      "your choice (see --fz0); name Fz0 to free it")
       ->capture_default_str();
   fit_cmd->add_option("--optimizer", fit_optimizer,
                       "lm: Levenberg-Marquardt from the start values; de: differential evolution "
@@ -95,6 +96,9 @@ int main(int argc, char** argv) {
                       "its best member")
       ->check(CLI::IsMember({"lm", "de", "tr", "de+tr"}, CLI::ignore_case))
       ->capture_default_str();
+  fit_cmd->add_option("--fz0", fit.fz0,
+                      "Rated load in N: the start set is re-expressed at it before the fit (every "
+                      "curve unchanged); a coefficient file without a rated load takes it as it is");
   std::string fit_start = "files";
   fit_cmd->add_option("--start", fit_start,
                       "files: start from param_fm_ini.ini and --coefficients; estimate: estimate "
@@ -151,6 +155,9 @@ int main(int argc, char** argv) {
   convert_cmd->add_option("OUT", convert.output_path, "File to write (.tir or INI coefficient file)")->required();
   convert_cmd->add_option("--template", convert_template,
                           "Existing .tir whose every other line the .tir output keeps");
+  convert_cmd->add_option("--fz0", convert.fz0,
+                          "Rated load in N: the set is re-expressed at it, every curve of every channel "
+                          "unchanged; a file without a rated load takes it as it is");
   convert_cmd->add_option("--convention", convert_convention,
                           "Sign convention of the set in Morvex: iso or positive-stiffness (default: "
                           "the sign of PKy1; when reading a .tir, that of the start-up defaults)")

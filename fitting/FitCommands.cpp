@@ -23,6 +23,7 @@
 #include "tiremodel/DemoModels.h"
 #include "tiremodel/MagicFormula.h"
 #include "tiremodel/MagicFormulaKernels.h"
+#include "tiremodel/RatedLoad.h"
 
 namespace morvex {
 
@@ -549,6 +550,14 @@ size_t FittedCount(TFitChannel channel, const TCoefficientSet& set, const TTireD
 
 }  // namespace
 
+TReexpressChannels OtherChannels(TFitChannel channel) {
+  TReexpressChannels others;
+  others.lateral = channel != TFitChannel::kLateral;
+  others.aligning = true;  // Fz0 is never an aligning fit's
+  others.longitudinal = channel != TFitChannel::kLongitudinal;
+  return others;
+}
+
 TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
                           const TTireDataSet& data, TOptimizerChoice optimizer,
                           const std::string& settings_path, IFitHost& host) {
@@ -563,6 +572,7 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
   const TFitSettings settings = ReadFitSettings(settings_path, channel);
   if (channel == TFitChannel::kAligning) CurrentTireRadius = coefficients.Value("R0");
   outcome.start_cost = CostOrNaN(channel, coefficients, data);
+  const std::string rated_load_before = coefficients.Text("Fz0");
 
   HostRestorer restorer(host);
   host.SetBusyCursor(true);
@@ -579,6 +589,9 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
       break;
   }
 
+  // A fit that moved Fz0 (the user freed it) leaves the other channels'
+  // coefficients written at the old value: they follow, so their curves stay.
+  FollowRatedLoad(coefficients, rated_load_before, OtherChannels(channel));
   outcome.final_cost = CostOrNaN(channel, coefficients, data);
   if (optimizer != TOptimizerChoice::kDifferentialEvolution && !outcome.optimizer_failed)
     AnalyseSolution(channel, coefficients, data, outcome);

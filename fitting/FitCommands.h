@@ -33,6 +33,7 @@
 
 #include "tiredata/TireDataSet.h"
 #include "tiremodel/CoefficientSet.h"
+#include "tiremodel/RatedLoad.h"
 
 namespace morvex {
 
@@ -156,6 +157,10 @@ extern const char* const kAligningFailureMessage;
 // The message box of a trust-region failure begins with this text, followed
 // by the solver's reason.
 extern const char* const kTrustRegionFailureMessage;
+
+// The channels whose coefficients a command on `channel` leaves alone:
+// when it moves Fz0 they are re-expressed at the new value (RatedLoad.h).
+TReexpressChannels OtherChannels(TFitChannel channel);
 
 // Runs one fit command.  `settings_path` is the fit settings file
 // (configuration.ini beside the executable in the window); a missing file

@@ -8,6 +8,7 @@
 
 #include "fitting/ChannelModel.h"
 #include "numerics/LxBasics.h"
+#include "tiremodel/RatedLoad.h"
 
 namespace morvex {
 
@@ -215,8 +216,10 @@ std::string FormatFitReport(const TFitReport& report) {
           << " error=" << ErrorText(c.standard_error) << '\n';
     out << "stderr-meaning " << kStandardErrorExplanation << '\n';
   }
-  for (const TFittedCoefficient& c : report.coefficients)
+  for (const TFittedCoefficient& c : report.coefficients) {
     if (!c.note.empty()) out << "note " << c.note << '\n';
+    if (c.name == "Fz0") out << "note " << kRatedLoadFreedNote << '\n';
+  }
   if (!report.cleared_flags.empty())
     out << "note the data hold a single load case at camber 0: the fit held " << Join(report.cleared_flags)
         << " fixed and cleared their free boxes\n";

@@ -11,6 +11,8 @@
 #include <vector>
 #include <stdexcept>
 
+#include "tiremodel/RatedLoad.h"
+
 namespace morvex {
 
 namespace {
@@ -81,8 +83,13 @@ TCoefficientPanel::TCoefficientPanel(QWidget* top, QWidget* lateral_page, QWidge
     if (info.HasFreeFlag()) {
       entry.check = new QCheckBox(parent);
       entry.check->setObjectName(ToQString(info.check_box));
-      entry.check->setChecked(true);
+      // Every box starts ticked but those of the engineer's choices (Fz0).
+      entry.check->setChecked(FreedByAll(info));
       entry.check->setToolTip(QStringLiteral("Checked: the fits may change %1").arg(ToQString(info.name)));
+      if (EngineersChoice(info.name))
+        entry.check->setToolTip(QStringLiteral("Checked: the fits may change %1. It is your choice, not a property of "
+                                               "the tire: editing it offers to re-express every channel at the new value")
+                                    .arg(ToQString(info.name)));
       entry.check->setGeometry(place.check_left, top_y + 2, kCheckWidth + 2, kEditHeight - 4);
     }
   };

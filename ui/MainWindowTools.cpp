@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include <QTabWidget>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <optional>
 
@@ -28,6 +30,7 @@
 #include "numerics/LxTypes.h"
 #include "tiredata/DataGrid.h"
 #include "tiredata/TireDataFile.h"
+#include "tiremodel/RatedLoad.h"
 #include "ui/ChartView.h"
 #include "ui/CoefficientPanel.h"
 #include "ui/Dialogs.h"
@@ -155,6 +158,57 @@ void TForm1::BuildTools() {
                  [this] { graph(); });
   });
   connect(Chart1, &TResultChartView::residualsRequested, CheckBox3, &QCheckBox::setChecked);
+
+  // Fz0 as typed: a text the program writes (start-up, import, fit, undo)
+  // is the settled value; the user's edit is judged when it is finished.
+  QLineEdit* fz0 = panel_->Edit("Fz0");
+  settled_fz0_ = fz0->text();
+  connect(fz0, &QLineEdit::textChanged, this, [this, fz0](const QString& text) {
+    if (!fz0->isModified()) settled_fz0_ = text;
+  });
+  connect(fz0, &QLineEdit::editingFinished, this, &TForm1::RatedLoadEdited);
+}
+
+// --------------------------------------------------------------- rated load
+
+void TForm1::RatedLoadEdited() {
+  QLineEdit* edit = panel_->Edit("Fz0");
+  if (!edit->isModified() || fit_running_) return;
+  // Settled before anything is asked: the question takes the focus, which
+  // finishes the edit once more.
+  edit->setModified(false);
+  const std::string old_text = settled_fz0_.toStdString();
+  const std::string new_text = edit->text().toStdString();
+  settled_fz0_ = edit->text();
+  if (new_text == old_text) return;
+  TCoefficientSnapshot before = TakeSnapshot(*panel_);
+  before.texts[static_cast<size_t>(ExactCoefficientIndex("Fz0"))] = old_text;
+  double old_fz0 = 0, new_fz0 = 0;
+  const bool loads = TryStrToFloat(old_text, old_fz0) && TryStrToFloat(new_text, new_fz0) && std::isfinite(old_fz0) &&
+                     std::isfinite(new_fz0) && old_fz0 > 0 && new_fz0 > 0;
+  const bool reexpress =
+      loads && Dialogs().Choose(this,
+                                "Fz0 changes from " + old_text + " to " + new_text +
+                                    " N.\nRe-express the coefficients of every channel at the new Fz0, so that every "
+                                    "curve stays as it is, or change only the value (the curves then change)?",
+                                "Re-express", "Change the value only");
+  GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); }, [&] {
+    try {
+      if (reexpress) ReexpressFromFz0(*panel_, old_fz0);
+    } catch (...) {
+      RecordStep("Fz0 changed", before);
+      throw;
+    }
+    RecordStep(reexpress ? "Fz0 changed, every channel re-expressed" : "Fz0 changed", before);
+    statusBar()->showMessage(reexpress ? QStringLiteral("Fz0 is %1: every channel re-expressed, every curve as it was "
+                                                        "(Ctrl+Z goes back)")
+                                             .arg(edit->text())
+                                       : QStringLiteral("Fz0 is %1: the other coefficients are as they were, so the "
+                                                        "curves changed (Ctrl+Z goes back)")
+                                             .arg(edit->text()),
+                             kNoticeTimeoutMs);
+    if (data_.CaseCount() > 0) graph();
+  });
 }
 
 // ------------------------------------------------------------------- layout
@@ -260,6 +314,7 @@ void TForm1::Button10Click() {
     TStartEstimate estimate;
     try {
       estimate = estimator_(channel, *panel_, data_);
+      FollowRatedLoad(*panel_, before.texts[static_cast<size_t>(ExactCoefficientIndex("Fz0"))], OtherChannels(channel));
     } catch (...) {
       RecordStep("start-value estimate", before);
       throw;
@@ -375,6 +430,8 @@ void TForm1::AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& be
                  .arg(Join(camber));
   }
   if (rated_load) notes << QStringLiteral("The aligning fit holds Fz0 fixed and cleared its box.");
+  if (std::find(outcome.fitted.begin(), outcome.fitted.end(), "Fz0") != outcome.fitted.end())
+    notes << QString::fromUtf8(kRatedLoadFreedNote) + QLatin1Char('.');
   RecordStep(what, before);
 
   last_notes_ = notes.join(QLatin1Char('\n'));

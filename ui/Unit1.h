@@ -213,6 +213,9 @@ class TForm1 : public QMainWindow, private IFitHost {
 
   // MainWindowTools.cpp
   void BuildTools();
+  // The user finished editing Fz0: re-express every channel at the new
+  // value or change the value only, as the user chooses; one undo step.
+  void RatedLoadEdited();
   void LayOutForSize();
   void RecordStep(const std::string& what, const TCoefficientSnapshot& before);
   void AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& before);
@@ -303,6 +306,8 @@ class TForm1 : public QMainWindow, private IFitHost {
   QElapsedTimer cancel_clock_;
   std::unique_ptr<TFitInputGuard> input_guard_;
   QString last_notes_;
+  // The Fz0 text before the user's edit began.
+  QString settled_fz0_;
   TFitVerdict last_verdict_;
   QLabel* status_panels_[3] = {nullptr, nullptr, nullptr};
 };

@@ -177,11 +177,12 @@ class TestMainWindow : public QObject, TWindowFixture {
       QVERIFY(group.contains(Find(name)->geometry()));
     QVERIFY(group.bottom() < Find("Chart1")->geometry().top());
 
-    // Every coefficient has its edit, and all but R0 a checked free box; the
-    // defaults file's texts are shown exactly as stored.
+    // Every coefficient has its edit, and all but R0 a free box, checked but
+    // that of Fz0 (the engineer's choice); the defaults file's texts are
+    // shown exactly as stored.
     for (const TCoefficientInfo& info : Coefficients()) {
       QVERIFY(Edit(info.name) != nullptr);
-      if (info.HasFreeFlag()) QVERIFY(Box(info.name)->isChecked());
+      if (info.HasFreeFlag()) QCOMPARE(Box(info.name)->isChecked(), info.name != "Fz0");
     }
     QCOMPARE(Edit("PCy1")->text(), QStringLiteral("1.30000"));
     QCOMPARE(Edit("Fz0")->text(), QStringLiteral("4000"));
@@ -403,6 +404,7 @@ class TestMainWindow : public QObject, TWindowFixture {
     log.Watch(wait_.get(), QStringLiteral("wait"));
     const auto lateral = Texts(TCoefficientGroup::kLateral);
     const auto longitudinal = Texts(TCoefficientGroup::kLongitudinal);
+    const QString fz0 = Edit("Fz0")->text();
 
     Click("Button1");
 
@@ -410,11 +412,12 @@ class TestMainWindow : public QObject, TWindowFixture {
     const std::vector<QString> expected_events{"main hide", "wait show", "wait hide", "main show"};
     QCOMPARE(log.events, expected_events);
     for (const char* name : {"PHy3", "PDy3", "PVy3", "PVy4", "PEy4", "PKy3"}) QVERIFY(!Box(name)->isChecked());
-    for (const char* name : {"Fz0", "PCy1", "PDy1", "PKy1", "PHy1", "PVy1"}) QVERIFY(Box(name)->isChecked());
+    for (const char* name : {"PCy1", "PDy1", "PKy1", "PHy1", "PVy1"}) QVERIFY(Box(name)->isChecked());
+    QVERIFY(!Box("Fz0")->isChecked());  // never ticked: held
     // Fitted coefficients get 5 decimals; held ones keep their text.
     for (std::string_view name : LateralFreeOrder()) {
       if (Box(name)->isChecked()) QVERIFY2(IsFixed5(Edit(name)->text()), name.data());
-      else QCOMPARE(Edit(name)->text(), lateral.at(std::string(name)));
+      else QCOMPARE(Edit(name)->text(), name == "Fz0" ? fz0 : lateral.at(std::string(name)));
     }
     QCOMPARE(Edit("PHy3")->text(), QStringLiteral("0.25"));
     QCOMPARE(Edit("R0")->text(), QStringLiteral("0.3"));
@@ -440,7 +443,7 @@ class TestMainWindow : public QObject, TWindowFixture {
     QVERIFY(log.events.empty());
     for (std::string_view name : LateralFreeOrder()) {
       if (name == "PKy3") continue;
-      QVERIFY(Box(name)->isChecked());
+      QCOMPARE(Box(name)->isChecked(), name != "Fz0");
       QVERIFY2(IsGeneralFormat(Edit(name)->text()), name.data());
     }
     QCOMPARE(Edit("PKy3")->text(), QStringLiteral("0.000"));  // fixed: untouched
@@ -534,11 +537,15 @@ class TestMainWindow : public QObject, TWindowFixture {
   void longitudinalLevenbergMarquardtSingleCamber() {
     Load("longitudinal_single.plt");
     Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(1);
+    const QString fz0 = Edit("Fz0")->text();
     Click("Button7");
     for (std::string_view name : LongitudinalFreeOrder()) {
+      if (name == "Fz0") continue;  // never ticked: held
       QCOMPARE(Box(name)->isChecked(), name != "PDx3");
       if (name != "PDx3") QVERIFY2(IsFixed5(Edit(name)->text()), name.data());
     }
+    QVERIFY(!Box("Fz0")->isChecked());
+    QCOMPARE(Edit("Fz0")->text(), fz0);
     QCOMPARE(Edit("PDx3")->text(), QStringLiteral("0.25"));
     QVERIFY(form_->isVisible());
     QVERIFY(!wait_->isVisible());

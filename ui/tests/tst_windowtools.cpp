@@ -460,6 +460,133 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(!form_->statusBar()->currentMessage().startsWith(QStringLiteral("Imported")));
   }
 
+  // ------------------------------------------------------------ rated load
+
+  void ratedLoadEditReexpressesEveryChannelAsOneStep() {
+    Load("lateral.plt");
+    TCoefficientSet& panel = form_->Coefficients();
+    // Fz0 is the engineer's: every box starts ticked but its own.
+    QVERIFY(!Box("Fz0")->isChecked());
+    QVERIFY(Box("PKy2")->isChecked() && Box("PKx3")->isChecked() && Box("QDz2")->isChecked());
+    ImportCoefficients(panel, std::string(MORVEX_TEST_DATA_DIR) + "/../../../testing/data/published-tires/car-185-80R14.txt");
+    const TCoefficientSnapshot tire = Panel();
+    const double fz0 = panel.Value("Fz0");
+    const auto worst_change = [&](const TCoefficientSet& before) {
+      double worst = 0;
+      for (TFitChannel channel : {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal})
+        for (double camber : {0.0, 3.0})
+          for (double share : {0.4, 1.0, 1.8})
+            for (double slip : {-0.2, -0.05, 0.02, 0.15}) {
+              const double s = channel == TFitChannel::kLongitudinal ? slip : 60 * slip;
+              const double a = EvaluatePoint(channel, before, camber, share * fz0, s);
+              const double b = EvaluatePoint(channel, panel, camber, share * fz0, s);
+              worst = std::max(worst, std::fabs(a - b) / (1 + std::fabs(a)));
+            }
+      return worst;
+    };
+    TMemoryCoefficientSet original;
+    RestoreSnapshot(tire, original);
+
+    // Typed and confirmed: every channel follows, the curves stay.
+    QLineEdit* edit = Edit("Fz0");
+    dialogs_.choices.push_back(true);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("5000"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(dialogs_.questions.size(), size_t{1});
+    QVERIFY(dialogs_.questions[0].find("Fz0 changes from 3800 to 5000") != std::string::npos);
+    QCOMPARE(panel.Text("Fz0"), std::string("5000"));
+    QVERIFY(panel.Text("PKy1") != original.Text("PKy1"));
+    QVERIFY(panel.Text("QDz1") != original.Text("QDz1"));
+    QVERIFY(panel.Text("PKx1") != original.Text("PKx1"));
+    QVERIFY(worst_change(original) < 1e-9);
+    QVERIFY(dialogs_.messages.empty());
+    // One step takes it all back.
+    form_->Undo();
+    QVERIFY(Panel() == tire);
+
+    // "Change the value only": Fz0 alone is new, and the curves move.
+    dialogs_.choices.push_back(false);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("6000"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(dialogs_.questions.size(), size_t{2});
+    QCOMPARE(ChangedCoefficients(tire, Panel()), std::vector<std::string>{"Fz0"});
+    QVERIFY(worst_change(original) > 1e-3);
+    form_->Undo();
+    QVERIFY(Panel() == tire);
+    // After the undo the settled value is the tire's again: a new edit is
+    // judged from 3800.
+    dialogs_.choices.push_back(true);
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("3200"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QVERIFY(dialogs_.questions.back().find("from 3800 to 3200") != std::string::npos);
+    QVERIFY(worst_change(original) < 1e-9);
+
+    // A text that is no load asks nothing and re-expresses nothing; the
+    // same text again is no edit.
+    const TCoefficientSnapshot at3200 = Panel();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("abc"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(dialogs_.questions.size(), size_t{3});
+    QCOMPARE(ChangedCoefficients(at3200, Panel()), std::vector<std::string>{"Fz0"});
+    form_->Undo();
+    QVERIFY(Panel() == at3200);
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("3200"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(dialogs_.questions.size(), size_t{3});
+    QVERIFY(Panel() == at3200);
+  }
+
+  void estimateThatMovesFz0CarriesTheOtherChannels() {
+    Load("lateral.plt");
+    TCoefficientSet& panel = form_->Coefficients();
+    ImportCoefficients(panel, std::string(MORVEX_TEST_DATA_DIR) + "/../../../testing/data/published-tires/fsae.txt");
+    const TCoefficientSnapshot tire = Panel();
+    TMemoryCoefficientSet original;
+    RestoreSnapshot(tire, original);
+    // An estimate with the box of Fz0 ticked puts it at the data's loads.
+    form_->SetEstimator([](TFitChannel, TCoefficientSet& set, const TTireDataSet&) {
+      set.SetText("Fz0", "3100");
+      set.SetText("PDy1", "1.2");
+      return TStartEstimate{};
+    });
+    Click("Button10");
+    QCOMPARE(panel.Text("Fz0"), std::string("3100"));
+    QCOMPARE(panel.Text("PDy1"), std::string("1.2"));  // the estimate's own channel as estimated
+    QVERIFY(panel.Text("PKx1") != original.Text("PKx1"));
+    for (double share : {0.5, 1.0, 1.5})
+      for (double slip : {-0.1, 0.03, 0.2}) {
+        const double a = EvaluatePoint(TFitChannel::kLongitudinal, original, 1.0, share * 2700, slip);
+        const double b = EvaluatePoint(TFitChannel::kLongitudinal, panel, 1.0, share * 2700, slip);
+        QVERIFY(std::fabs(a - b) <= 1e-9 * std::fabs(a));
+      }
+    form_->Undo();
+    QVERIFY(Panel() == tire);
+  }
+
+  void fitThatFreedFz0SaysSoInItsNotes() {
+    Load("lateral.plt");
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet&, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost&) {
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      outcome.fitted = {"Fz0", "PKy1"};
+      return outcome;
+    });
+    Box("Fz0")->setChecked(true);
+    Click("Button1");
+    Click("Button9");
+    // Beside the verdict, with the window's other notes on the fit.
+    QVERIFY(form_->ReportWindow()->findChild<QLabel*>(QStringLiteral("ReportVerdict"))->text().contains(
+        QStringLiteral("the curves of the other channels were fitted at the old value")));
+  }
+
   // --------------------------------------------------------- small things
 
   void exportAddsTxtToABareName() {
