@@ -51,12 +51,13 @@ fi
 # The accuracy suites that run the same code on bigger problems (fits from
 # estimated start values on published tires, the recovery of a tire from an
 # imported run, a batch of six fits in child processes, the genetic search
-# from the shipped start values on every channel) take many minutes
+# from the shipped start values on every channel, a million-row data file
+# whose load is held to a time bound) take many minutes
 # unoptimised under the sanitizers; they run in the normal build only, and
 # smaller tests take every one of their code paths here.
 heavy='EstimateOnPublishedTires|CheckNamesWhatOneInclinationCannotDetermine|FitFromImportedDataRecoversTheTire'
 heavy+='|ExampleManifestGivesTheResultsOfSingleRuns|DataAdvice.FullDataNeedsFewClears'
-heavy+='|GeneticSearchLowersTheCostFromTheShippedStart'
+heavy+='|GeneticSearchLowersTheCostFromTheShippedStart|MillionRowsLoadWithListsSizedOnce'
 # ctest starts the longest tests first when it knows their times from an
 # earlier run; a new folder borrows them from the normal build's run.
 costs=Testing/Temporary/CTestCostData.txt
