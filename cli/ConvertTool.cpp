@@ -25,8 +25,9 @@ int RunConvertTool(const TConvertToolOptions& options, std::ostream& out, std::o
     read.fz0 = options.fz0;
     read.r0 = options.r0;
     read.trail = options.trail_reading;
-    const bool file_gave_fz0 = ImportCoefficientFileGivesFz0(set, options.input_path, read, notes);
-    ApplyFz0Option(set, options.fz0, file_gave_fz0, notes);
+    bool fz0_supplied = false;  // a .tir without FNOMIN took --fz0 for it
+    const bool file_gave_fz0 = ImportCoefficientFileGivesFz0(set, options.input_path, read, notes, &fz0_supplied);
+    if (!fz0_supplied) ApplyFz0Option(set, options.fz0, file_gave_fz0, notes);
     TTirExportInfo info;
     info.fits.push_back("none: converted from " + options.input_path +
                         (options.fz0 ? " at Fz0 = " + FloatToStr(*options.fz0) : std::string()));

@@ -109,11 +109,12 @@ TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
   TMemoryCoefficientSet set;
   LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
   bool file_gave_fz0 = true;  // the start-up defaults hold one
+  bool fz0_supplied = false;   // a .tir without FNOMIN took --fz0 for it
   if (coefficients_path)
-    file_gave_fz0 = ImportCoefficientFileGivesFz0(set, *coefficients_path, read, err);
+    file_gave_fz0 = ImportCoefficientFileGivesFz0(set, *coefficients_path, read, err, &fz0_supplied);
   else
     NominalValueFlags(read, std::nullopt, nullptr);
-  ApplyFz0Option(set, read.fz0, file_gave_fz0, err);
+  if (!fz0_supplied) ApplyFz0Option(set, read.fz0, file_gave_fz0, err);
   return set;
 }
 
@@ -151,7 +152,8 @@ void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::o
 }
 
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
-                           std::ostream& err) {
+                           std::ostream& err, bool* fz0_supplied) {
+  if (fz0_supplied != nullptr) *fz0_supplied = false;
   RequireFile(path);
   if (!IsTirPath(path)) {
     NominalValueFlags(read, path, nullptr);
@@ -172,16 +174,17 @@ void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const 
   NominalValueFlags(read, path, &result);
   for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
   for (const TCoefficientInfo& info : Coefficients()) set.SetText(info.name, copy.Text(info.name));
+  if (fz0_supplied != nullptr) *fz0_supplied = result.fz0_supplied;
 }
 
 bool ImportCoefficientFileGivesFz0(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
-                                   std::ostream& err) {
+                                   std::ostream& err, bool* fz0_supplied) {
   // An empty text is what no file writes: still empty afterwards, the file
   // had no rated load.
   const std::string before = set.Text("Fz0");
   set.SetText("Fz0", "");
   try {
-    ImportCoefficientFile(set, path, read, err);
+    ImportCoefficientFile(set, path, read, err, fz0_supplied);
   } catch (...) {
     if (set.Text("Fz0").empty()) set.SetText("Fz0", before);
     throw;
@@ -200,8 +203,6 @@ void ApplyFz0Option(TCoefficientSet& set, std::optional<double> fz0, bool file_g
     return;
   }
   const std::string before = set.Text("Fz0");
-  // A .tir that lacked FNOMIN took it from --fz0 already.
-  if (double given = 0; TryStrToFloat(before, given) && given == *fz0) return;
   ReexpressAtFz0(set, *fz0);
   err << "morvex-fit: coefficients re-expressed at Fz0 = " << FloatToStr(*fz0) << " (written at " << before
       << "); every curve is unchanged\n";

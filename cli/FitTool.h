@@ -106,15 +106,16 @@ struct TCoefficientFileRead {
 void ApplyFz0Option(TCoefficientSet& set, std::optional<double> fz0, bool file_gave_fz0, std::ostream& err);
 
 // ImportCoefficientFile, and whether the file gave the rated load Fz0 (when
-// it did not, Fz0 keeps the text it had).
+// it did not, Fz0 keeps the text it had).  `fz0_supplied`: set when a .tir
+// without FNOMIN took `read.fz0` for it, so --fz0 has done its work.
 bool ImportCoefficientFileGivesFz0(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
-                                   std::ostream& err);
+                                   std::ostream& err, bool* fz0_supplied = nullptr);
 
 // Reads a coefficient file into `set`: a .tir through the property-file
 // import, anything else as an INI coefficient file; the messages go to
 // `err`.  The file must exist.
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
-                           std::ostream& err);
+                           std::ostream& err, bool* fz0_supplied = nullptr);
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::optional<TSignConvention> convention,
                            std::ostream& err);
 

@@ -56,12 +56,9 @@ int main(int argc, char** argv) {
       "reading used. Morvex writes LFZO = 1.\n"
       "MORVEX_THREADS=N sets how many threads a fit uses (default: one per core).");
 
-  // --fz0, --r0 and --trail-reading of fit and convert: how a .tir is read.
-  const auto add_tir_read_flags = [](CLI::App* cmd, std::optional<double>& fz0, std::optional<double>& r0,
-                                     std::string& trail) {
-    cmd->add_option("--fz0", fz0,
-                    "FNOMIN (N) for a .tir that lacks it; refused for a file that states it")
-        ->check(CLI::PositiveNumber);
+  // --r0 and --trail-reading of fit and convert: how a .tir is read (--fz0,
+  // added with each command, also supplies a missing FNOMIN).
+  const auto add_tir_read_flags = [](CLI::App* cmd, std::optional<double>& r0, std::string& trail) {
     cmd->add_option("--r0", r0,
                     "UNLOADED_RADIUS (m) for a .tir that lacks it; refused for a file that states it")
         ->check(CLI::PositiveNumber);
@@ -98,7 +95,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   fit_cmd->add_option("--fz0", fit.fz0,
                       "Rated load in N: the start set is re-expressed at it before the fit (every "
-                      "curve unchanged); a coefficient file without a rated load takes it as it is");
+                      "curve unchanged); a coefficient file without a rated load (a .tir without "
+                      "FNOMIN) takes it as it is")
+      ->check(CLI::PositiveNumber);
   std::string fit_start = "files";
   fit_cmd->add_option("--start", fit_start,
                       "files: start from param_fm_ini.ini and --coefficients; estimate: estimate "
@@ -120,7 +119,7 @@ int main(int argc, char** argv) {
                       "positive-stiffness (default: the sign of PKy1)")
       ->check(CLI::IsMember(conventions, CLI::ignore_case));
   std::string fit_trail, convert_trail;
-  add_tir_read_flags(fit_cmd, fit.fz0, fit.r0, fit_trail);
+  add_tir_read_flags(fit_cmd, fit.r0, fit_trail);
   int fit_threads = 0;
   fit_cmd->add_option("--threads", fit_threads,
                       "Threads of the Levenberg-Marquardt fitter and the genetic search (default: "
@@ -157,12 +156,13 @@ int main(int argc, char** argv) {
                           "Existing .tir whose every other line the .tir output keeps");
   convert_cmd->add_option("--fz0", convert.fz0,
                           "Rated load in N: the set is re-expressed at it, every curve of every channel "
-                          "unchanged; a file without a rated load takes it as it is");
+                          "unchanged; a file without a rated load (a .tir without FNOMIN) takes it as it is")
+      ->check(CLI::PositiveNumber);
   convert_cmd->add_option("--convention", convert_convention,
                           "Sign convention of the set in Morvex: iso or positive-stiffness (default: "
                           "the sign of PKy1; when reading a .tir, that of the start-up defaults)")
       ->check(CLI::IsMember(conventions, CLI::ignore_case));
-  add_tir_read_flags(convert_cmd, convert.fz0, convert.r0, convert_trail);
+  add_tir_read_flags(convert_cmd, convert.r0, convert_trail);
 
   morvex::TBatchOptions batch;
   CLI::App* batch_cmd = app.add_subcommand(

@@ -58,6 +58,10 @@ fi
 heavy='EstimateOnPublishedTires|CheckNamesWhatOneInclinationCannotDetermine|FitFromImportedDataRecoversTheTire'
 heavy+='|ExampleManifestGivesTheResultsOfSingleRuns|DataAdvice.FullDataNeedsFewClears'
 heavy+='|GeneticSearchLowersTheCostFromTheShippedStart|MillionRowsLoadWithListsSizedOnce'
+# Accuracy suites on published tires and rig recordings: the same code as the
+# tests above on bigger problems.
+heavy+='|VerdictOnPublishedTires|DefaultImportOfRigRecordings|RealRecordings.HeldOutTire'
+heavy+='|ReadmeChainEndsInThePropertyFileOfTheTrueTire|DefaultImportAndTheReadmeChainGiveTheTrueTire'
 # ctest starts the longest tests first when it knows their times from an
 # earlier run; a new folder borrows them from the normal build's run.
 costs=Testing/Temporary/CTestCostData.txt
