@@ -46,15 +46,6 @@ constexpr size_t kAnalysedRows = 200;
 constexpr double kSameCamber = 0.1;
 constexpr double kSameLoad = 0.03;
 
-std::span<const std::string_view> ChannelOrder(TFitChannel channel) {
-  switch (channel) {
-    case TFitChannel::kLateral: return LateralFreeOrder();
-    case TFitChannel::kAligning: return AligningFreeOrder();
-    case TFitChannel::kLongitudinal: return LongitudinalFreeOrder();
-  }
-  return LateralFreeOrder();
-}
-
 std::string Join(const std::vector<std::string>& names) {
   std::string text;
   for (size_t k = 0; k < names.size(); ++k) text += (k ? ", " : "") + names[k];
@@ -186,7 +177,7 @@ TDataAdvice AdviseOnData(TFitChannel channel, const TCoefficientSet& set, const 
 
   // ---- the start point
   std::vector<std::string> names;
-  for (std::string_view name : ChannelOrder(channel))
+  for (std::string_view name : FreeOrder(channel))
     if (!(channel == TFitChannel::kAligning && name == "Fz0")) names.emplace_back(name);
   TMemoryCoefficientSet start = Copy(set);
   for (const std::string& name : names) start.SetFree(name, true);

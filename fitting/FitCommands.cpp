@@ -48,15 +48,6 @@ constexpr std::string_view kAligningCamberFlags[] = {"QBz4", "QBz5", "QDz3", "QD
                                                      "QDz9", "QEz4", "QEz5", "QHz3", "QHz4"};
 constexpr std::string_view kLongitudinalCamberFlags[] = {"PDx3"};
 
-std::span<const std::string_view> FreeOrder(TFitChannel channel) {
-  switch (channel) {
-    case TFitChannel::kLateral: return LateralFreeOrder();
-    case TFitChannel::kAligning: return AligningFreeOrder();
-    case TFitChannel::kLongitudinal: return LongitudinalFreeOrder();
-  }
-  return LateralFreeOrder();
-}
-
 std::span<const std::string_view> CamberFlags(TFitChannel channel) {
   switch (channel) {
     case TFitChannel::kLateral: return kLateralCamberFlags;
@@ -549,6 +540,15 @@ size_t FittedCount(TFitChannel channel, const TCoefficientSet& set, const TTireD
 }
 
 }  // namespace
+
+std::span<const std::string_view> FreeOrder(TFitChannel channel) {
+  switch (channel) {
+    case TFitChannel::kLateral: return LateralFreeOrder();
+    case TFitChannel::kAligning: return AligningFreeOrder();
+    case TFitChannel::kLongitudinal: return LongitudinalFreeOrder();
+  }
+  return LateralFreeOrder();
+}
 
 TReexpressChannels OtherChannels(TFitChannel channel) {
   TReexpressChannels others;

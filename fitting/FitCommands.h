@@ -169,4 +169,7 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
                           const TTireDataSet& data, TOptimizerChoice optimizer,
                           const std::string& settings_path, IFitHost& host);
 
+// The channel's coefficients in the order of its free-coefficient vector.
+std::span<const std::string_view> FreeOrder(TFitChannel channel);
+
 }  // namespace morvex

@@ -96,15 +96,6 @@ const std::set<std::string, std::less<>> kPeakShape = {
     "QCz1", "QDz1", "QDz2", "QDz3", "QDz4", "QEz1", "QEz2", "QEz3", "QEz4", "QEz5",
     "PCx1", "PDx1", "PDx2", "PDx3", "PEx1", "PEx2", "PEx3", "PEx4"};
 
-std::span<const std::string_view> ChannelOrder(TFitChannel channel) {
-  switch (channel) {
-    case TFitChannel::kLateral: return LateralFreeOrder();
-    case TFitChannel::kAligning: return AligningFreeOrder();
-    case TFitChannel::kLongitudinal: return LongitudinalFreeOrder();
-  }
-  return LateralFreeOrder();
-}
-
 // Everything the rules look at, worked out once; the floor and the
 // reference fit only when a rule asks for them.
 struct TJudgement {
@@ -160,7 +151,7 @@ struct TJudgement {
           for (const TCoefficientInfo& info : Coefficients())
             if (info.HasFreeFlag()) work.SetFree(info.name, false);
           size_t free = 0;
-          for (std::string_view name : ChannelOrder(channel)) {
+          for (std::string_view name : FreeOrder(channel)) {
             const bool fitted_here = std::find(fitted.begin(), fitted.end(), name) != fitted.end();
             if (name == "Fz0" && !fitted_here) continue;
             work.SetFree(name, true);
@@ -532,7 +523,7 @@ TFitVerdict JudgeFit(const TFitOutcome& outcome, const TCoefficientSet& set, con
   if (!outcome.fitted.empty()) {
     j.fitted = outcome.fitted;
   } else {
-    for (std::string_view name : ChannelOrder(j.channel))
+    for (std::string_view name : FreeOrder(j.channel))
       if (set.Free(name) && !(j.channel == TFitChannel::kAligning && name == "Fz0")) j.fitted.emplace_back(name);
   }
   Measure(j);
