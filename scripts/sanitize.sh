@@ -62,6 +62,8 @@ heavy+='|GeneticSearchLowersTheCostFromTheShippedStart|MillionRowsLoadWithListsS
 # tests above on bigger problems.
 heavy+='|VerdictOnPublishedTires|DefaultImportOfRigRecordings|RealRecordings.HeldOutTire'
 heavy+='|ReadmeChainEndsInThePropertyFileOfTheTrueTire|DefaultImportAndTheReadmeChainGiveTheTrueTire'
+heavy+='|RigData.ResidualsAboveTheNeighbourScatter|PeakSign.NegativePublishedPeakFactor|StartWasAFit'
+heavy+='|RatedLoadToolTest.AllLeavesFz0ToTheEngineer|RatedLoadToolTest.AnEstimateThatMovesAFreedFz0'
 # ctest starts the longest tests first when it knows their times from an
 # earlier run; a new folder borrows them from the normal build's run.
 costs=Testing/Temporary/CTestCostData.txt
