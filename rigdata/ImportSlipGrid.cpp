@@ -1,7 +1,9 @@
 // The slip grid: each inclination's samples averaged onto cells of one
 // common grid of the swept slip, one column per kept load.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
@@ -15,6 +17,15 @@ namespace {
 constexpr double kMaxGridCells = 100000;
 // Significant digits of a binned value.
 constexpr int kValueDigits = 6;
+// A cell's samples must spread over at least this share of the held load
+// (standard deviation) for the cell's own slope in the load to be used.
+constexpr double kMinCellLoadSpread = 0.004;
+// Terms of the plane fitted to a cell's samples: 1, slip offset, its
+// square, load offset.
+constexpr size_t kPlaneTerms = 4;
+// Standard errors by which the cell's own slope in the load must differ from
+// the neighbouring columns' before the cell's own is believed.
+constexpr double kSlopeDisagreement = 4;
 
 // `v` to kValueDigits significant digits: far below any rig's noise, and
 // short enough to read in the data grid.
@@ -35,6 +46,40 @@ double LoadCurve(const double* x, const double* y, size_t n, double at) {
     value += (d12 - d01) / (x[2] - x[0]) * (at - x[0]) * (at - x[1]);
   }
   return value;
+}
+
+// Solves the symmetric system `a` x = `rhs` of kPlaneTerms unknowns by
+// elimination with partial pivoting; false when it is singular.
+bool SolveNormal(const std::array<double, kPlaneTerms * kPlaneTerms>& a_in, const std::array<double, kPlaneTerms>& rhs,
+                 std::array<double, kPlaneTerms>& x) {
+  constexpr size_t n = kPlaneTerms;
+  std::array<double, n * n> a = a_in;
+  x = rhs;
+  double scale = 0;
+  for (double v : a) scale = std::max(scale, std::fabs(v));
+  if (!(scale > 0) || !std::isfinite(scale)) return false;
+  for (size_t k = 0; k < n; ++k) {
+    size_t pivot = k;
+    for (size_t r = k + 1; r < n; ++r)
+      if (std::fabs(a[r * n + k]) > std::fabs(a[pivot * n + k])) pivot = r;
+    if (!(std::fabs(a[pivot * n + k]) > 1e-12 * scale)) return false;
+    if (pivot != k) {
+      for (size_t q = 0; q < n; ++q) std::swap(a[k * n + q], a[pivot * n + q]);
+      std::swap(x[k], x[pivot]);
+    }
+    for (size_t r = k + 1; r < n; ++r) {
+      const double f = a[r * n + k] / a[k * n + k];
+      for (size_t q = k; q < n; ++q) a[r * n + q] -= f * a[k * n + q];
+      x[r] -= f * x[k];
+    }
+  }
+  for (size_t k = n; k-- > 0;) {
+    for (size_t q = k + 1; q < n; ++q) x[k] -= a[k * n + q] * x[q];
+    x[k] /= a[k * n + k];
+  }
+  for (double v : x)
+    if (!std::isfinite(v)) return false;
+  return true;
 }
 
 }  // namespace
@@ -82,10 +127,21 @@ bool BuildSlipGrid(TImportState& state) {
                       Fmt(hi, 4) + ": it makes more than " + Fmt(kMaxGridCells, 0) + " cells");
     const auto cells = static_cast<size_t>(k_hi - k_lo + 1);
     // Per (load, cell): count and the sums of a line fit around the centre.
+    // Beside the line's sums, the normal equations of the cell's samples in
+    // the terms 1, slip offset, its square and load offset (slip offsets in
+    // cells, load offsets as a share of the held load's mean, `held`).
     struct TCell {
       size_t n = 0;
       double sd = 0, sv = 0, sdd = 0, sdv = 0, sl = 0;
+      std::array<double, kPlaneTerms * kPlaneTerms> xx{};
+      std::array<double, kPlaneTerms> xv{};
+      double vv = 0;
     };
+    std::vector<double> held(n_load, 0.0);
+    for (size_t l = 0; l < n_load; ++l) {
+      const size_t b = a * n_load + l;
+      if (bin_count[b] > 0) held[l] = bin_load_sum[b] / static_cast<double>(bin_count[b]);
+    }
     std::vector<TCell> acc(loads.size() * cells);
     for (TIndex i : samples) {
       const double k = std::round(slip[i] / cell);
@@ -98,6 +154,13 @@ bool BuildSlipGrid(TImportState& state) {
       t.sdd += d * d;
       t.sdv += d * value[i];
       t.sl += load[i];
+      const double h = held[static_cast<size_t>(load_member[i])];
+      const double x[kPlaneTerms] = {1, d / cell, (d / cell) * (d / cell), h != 0 ? load[i] / h - 1 : 0};
+      for (size_t p = 0; p < kPlaneTerms; ++p) {
+        for (size_t q = 0; q < kPlaneTerms; ++q) t.xx[p * kPlaneTerms + q] += x[p] * x[q];
+        t.xv[p] += x[p] * value[i];
+      }
+      t.vv += value[i] * value[i];
     }
     std::vector<size_t> rows;
     const size_t min_cell = std::max<size_t>(1, options.min_cell_samples);
@@ -136,6 +199,10 @@ bool BuildSlipGrid(TImportState& state) {
     lc.Values.reserve(rows.size() * loads.size());
     const size_t n_cols = loads.size();
     std::vector<double> line(n_cols), mean_load(n_cols);
+    // The plane through a cell's samples in slip and load: its value at the
+    // centre and the held load, its slope in the load and that slope's
+    // standard error (NaN where the samples do not determine it).
+    std::vector<double> plane_value(n_cols), plane_slope(n_cols), plane_error(n_cols);
     for (size_t c : rows) {
       for (size_t j = 0; j < n_cols; ++j) {
         const TCell& t = acc[j * cells + c];
@@ -147,19 +214,53 @@ bool BuildSlipGrid(TImportState& state) {
         const double slope = t.n >= 3 && sxx > n * 1e-6 * cell * cell ? sxy / sxx : 0.0;
         line[j] = mv - slope * md;
         mean_load[j] = t.sl / n;
+        plane_error[j] = std::numeric_limits<double>::quiet_NaN();
+        const double held_load = lc.Loads[j];
+        if (t.n >= 10 && held_load != 0) {
+          // The load term's spread: the samples' variance of the load offset.
+          const double spread = t.xx[15] / n - std::pow(t.xx[3] / n, 2);
+          std::array<double, kPlaneTerms> b{}, e{};
+          if (spread > kMinCellLoadSpread * kMinCellLoadSpread && SolveNormal(t.xx, t.xv, b) &&
+              SolveNormal(t.xx, {0, 0, 0, 1}, e)) {
+            double rss = t.vv;
+            for (size_t p = 0; p < kPlaneTerms; ++p) rss -= b[p] * t.xv[p];
+            const double variance = std::max(0.0, rss) / (n - kPlaneTerms);
+            // Value at the centre and the held load's mean, slope per newton.
+            plane_value[j] = b[0];
+            plane_slope[j] = b[3] / held[loads[j]];
+            plane_error[j] = std::sqrt(variance * std::max(0.0, e[3])) / std::fabs(held[loads[j]]);
+          }
+        }
       }
       // A held load wobbles, and a cell's samples catch it at some phase:
       // each value is taken from its samples' mean load to its column's load
       // along the curve through the same cell of this and the neighbouring
-      // columns (a parabola through three, a line through two).
+      // columns (a parabola through three, a line through two), which
+      // averages the noise of many samples.  Where the force changes with
+      // the load more steeply than that curve says (a truck tire near its
+      // top load, whose moment grows by a third per 5 % of load), the
+      // cell's own samples tell: their plane in slip and load is clearly
+      // steeper than the curve, and its value at the held load is taken.
+      // Only steeper: the load sensor's noise flattens a slope fitted
+      // within one cell, so a flatter plane says nothing about the curve.
       for (size_t j = 0; j < n_cols; ++j) {
         double v = line[j];
         if (load_wobble_correction && n_cols >= 2) {
           const size_t first = n_cols == 2 ? 0 : std::min(j == 0 ? 0 : j - 1, n_cols - 3);
           const size_t count = std::min<size_t>(3, n_cols);
-          const double shift = LoadCurve(&mean_load[first], &line[first], count, lc.Loads[j]) -
-                               LoadCurve(&mean_load[first], &line[first], count, mean_load[j]);
-          if (std::isfinite(shift)) v += shift;
+          const double at_mean = LoadCurve(&mean_load[first], &line[first], count, mean_load[j]);
+          const double shift = LoadCurve(&mean_load[first], &line[first], count, lc.Loads[j]) - at_mean;
+          // The curve's slope at the samples' mean load.
+          const double step = 1e-3 * std::fabs(lc.Loads[j]);
+          const double curve_slope =
+              (LoadCurve(&mean_load[first], &line[first], count, mean_load[j] + step) - at_mean) / step;
+          if (std::isfinite(plane_error[j]) && std::isfinite(curve_slope) &&
+              plane_slope[j] * curve_slope > 0 &&
+              std::fabs(plane_slope[j]) - std::fabs(curve_slope) > kSlopeDisagreement * plane_error[j] &&
+              std::isfinite(plane_value[j]))
+            v = plane_value[j];
+          else if (std::isfinite(shift))
+            v += shift;
         }
         lc.Values.push_back(Significant(v));
       }
