@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -121,6 +122,9 @@ std::vector<std::string> TBatchEntry::Arguments() const {
   } else {
     args.insert(args.end(), {"--coefficients", start});
   }
+  if (!fz0.empty()) args.insert(args.end(), {"--fz0", fz0});
+  if (!r0.empty()) args.insert(args.end(), {"--r0", r0});
+  if (!trail_reading.empty()) args.insert(args.end(), {"--trail-reading", trail_reading});
   return args;
 }
 
@@ -157,6 +161,27 @@ void CheckOutputs(const std::string& path, const std::vector<TBatchEntry>& entri
   }
 }
 
+// One `key=value` field after the six a fit needs.
+void ReadOptionalField(const std::string& where, const std::string& field, TBatchEntry& e) {
+  const size_t eq = field.find('=');
+  const std::string key = AsciiLower(field.substr(0, eq));
+  const std::string value = eq == std::string::npos ? std::string() : field.substr(eq + 1);
+  std::string* slot = key == "fz0" ? &e.fz0 : key == "r0" ? &e.r0 : key == "trail-reading" ? &e.trail_reading : nullptr;
+  if (eq == std::string::npos || slot == nullptr)
+    throw Exception(where + "'" + field + "' is not one of fz0=N, r0=M or trail-reading=book|fnomin after the 6 fields");
+  if (!slot->empty()) throw Exception(where + key + "= is given twice");
+  if (slot == &e.trail_reading) {
+    if (AsciiLower(value) != "book" && AsciiLower(value) != "fnomin")
+      throw Exception(where + "trail-reading must be book or fnomin, not '" + value + "'");
+    *slot = AsciiLower(value);
+    return;
+  }
+  double number = 0;
+  if (!TryStrToFloatPoint(value, number) || !std::isfinite(number) || !(number > 0))
+    throw Exception(where + key + "= needs a positive number, not '" + value + "'");
+  *slot = value;
+}
+
 }  // namespace
 
 std::vector<TBatchEntry> ReadBatchManifest(const std::string& path) {
@@ -176,7 +201,7 @@ std::vector<TBatchEntry> ReadBatchManifest(const std::string& path) {
     for (std::string field; fields >> field;) f.push_back(field);
     if (f.empty()) continue;
     const std::string where = path + ", line " + std::to_string(number) + ": ";
-    if (f.size() != 6)
+    if (f.size() < 6)
       throw Exception(where + "a fit needs 6 fields (data, channel, start, free, optimizer, output), not " +
                       std::to_string(f.size()));
     TBatchEntry e;
@@ -196,6 +221,7 @@ std::vector<TBatchEntry> ReadBatchManifest(const std::string& path) {
     if (e.optimizer != "lm" && e.optimizer != "de" && e.optimizer != "tr" && e.optimizer != "de+tr")
       throw Exception(where + "unknown optimizer '" + f[4] + "' (lm, de, tr or de+tr)");
     e.output = Resolve(folder, f[5]);
+    for (size_t k = 6; k < f.size(); ++k) ReadOptionalField(where, f[k], e);
     entries.push_back(std::move(e));
   }
   if (in.bad()) throw EFOpenError(path);

@@ -15,6 +15,11 @@
 //   OPTIMIZER  lm, de, tr or de+tr
 //   OUTPUT     the coefficient file to write (INI, or .tir by extension)
 //
+// After the six fields, a line may give the rated load and the radius
+// the fit's single run takes as --fz0, --r0 and --trail-reading:
+//
+//   fz0=N  r0=M  trail-reading=book|fnomin
+//
 // Fields are separated by blanks or tabs; a '#' starts a comment; blank
 // lines are skipped; relative paths are taken from the manifest's folder.
 //
@@ -51,6 +56,8 @@ struct TBatchOptions {
 struct TBatchEntry {
   int line = 0;  // 1-based line of the manifest
   std::string data, channel, start, free, optimizer, output;
+  // The optional fields, as written ("" when absent).
+  std::string fz0, r0, trail_reading;
   // The morvex-fit arguments of this fit (after the program name).
   std::vector<std::string> Arguments() const;
 };

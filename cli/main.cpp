@@ -168,7 +168,8 @@ int main(int argc, char** argv) {
   CLI::App* batch_cmd = app.add_subcommand(
       "batch",
       "Run the fits of a manifest, several at once: one line per fit, 'DATA CHANNEL START FREE "
-      "OPTIMIZER OUTPUT' (START: a coefficient file, 'estimate' or 'estimate:FILE'); one summary "
+      "OPTIMIZER OUTPUT' (START: a coefficient file, 'estimate' or 'estimate:FILE'), then optionally "
+      "fz0=N, r0=M and trail-reading=book|fnomin as --fz0, --r0 and --trail-reading of fit; one summary "
       "line per fit; the exit status is the worst of the fits'.");
   batch_cmd->add_option("MANIFEST", batch.manifest_path, "The manifest file")->required();
   batch_cmd->add_option("--jobs", batch.jobs, "Fits at once (default: the number of cores)")

@@ -23,7 +23,7 @@ case "${1:-}" in
   *) echo "usage: $0 [--build | --test]" >&2; exit 2 ;;
 esac
 
-build=build-asan
+build=${MORVEX_ASAN_BUILD:-build-asan}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # The same settings serve the build (gtest_discover_tests runs each test

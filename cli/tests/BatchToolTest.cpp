@@ -100,6 +100,12 @@ TEST_F(BatchToolTest, BrokenManifestNamesItsLineAndRunsNothing) {
        "line 2: a fit needs 6 fields"},
       {"# comment\n\nlateral.plt sideways start-values.txt all tr a.txt\n", "line 3: unknown channel 'sideways'"},
       {"lateral.plt lateral start-values.txt all newton a.txt\n", "line 1: unknown optimizer 'newton'"},
+      {"lateral.plt lateral estimate all tr a.txt fz0=4000\nlateral.plt lateral estimate all tr b.txt 4000\n",
+       "line 2: '4000' is not one of fz0=N"},
+      {"lateral.plt lateral estimate all tr a.txt fz0=-4000\n", "line 1: fz0= needs a positive number, not '-4000'"},
+      {"lateral.plt lateral estimate all tr a.txt fz0=4000 fz0=4100\n", "line 1: fz0= is given twice"},
+      {"lateral.plt lateral estimate all tr a.txt trail-reading=solver\n",
+       "line 1: trail-reading must be book or fnomin, not 'solver'"},
   };
   for (const auto& c : cases) {
     err_.str("");
@@ -110,6 +116,21 @@ TEST_F(BatchToolTest, BrokenManifestNamesItsLineAndRunsNothing) {
   }
   EXPECT_EQ(RunBatchTool(Options((dir_ / "none.manifest").string(), 1), out_, err_), kExitError);
   EXPECT_EQ(out_.str(), "");
+}
+
+// The rated load and radius of a line reach its fit as they would a single
+// run: an estimate at fz0=N is written at Fz0 = N.
+TEST_F(BatchToolTest, RatedLoadOfALineReachesItsFit) {
+  const std::vector<TBatchEntry> entries = ReadBatchManifest(
+      Write("tir.manifest", "lateral.plt lateral tire.tir all tr out.txt FZ0=4200 r0=0.31 trail-reading=BOOK\n"));
+  ASSERT_EQ(entries.size(), 1u);
+  const std::vector<std::string> args = entries[0].Arguments();
+  const std::vector<std::string> tail(args.end() - 6, args.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"--fz0", "4200", "--r0", "0.31", "--trail-reading", "book"}));
+
+  const std::string manifest = Write("rated.manifest", "lateral.plt lateral estimate all tr at-4200.txt fz0=4200\n");
+  ASSERT_EQ(RunBatchTool(Options(manifest, 1), out_, err_), kExitOk) << err_.str() << out_.str();
+  EXPECT_NE(Read(dir_ / "at-4200.txt").find("Fz0=4200\n"), std::string::npos) << Read(dir_ / "at-4200.txt");
 }
 
 }  // namespace
