@@ -87,6 +87,17 @@ TFitSettings ReadFitSettings(const std::string& file_path, TFitChannel channel) 
   s.CR = ReadFloat(file, file_path, "CR", s.CR);
   s.NbPop = ReadInt(file, file_path, "NB_POP", s.NbPop);
   s.NbGen = ReadInt(file, file_path, "NB_GEN", s.NbGen);
+  // Values the search cannot run with are the file's fault: named here,
+  // not left to the search's own checks.
+  if (!(s.CR >= 0 && s.CR <= 1))
+    throw Exception("The fit settings file " + file_path + " gives CR=" + FloatToStr(s.CR) +
+                    ": the crossover rate is a probability, from 0 to 1");
+  if (s.NbPop < 5)
+    throw Exception("The fit settings file " + file_path + " gives NB_POP=" + std::to_string(s.NbPop) +
+                    ": the genetic search needs at least 5 members");
+  if (s.NbGen < 0)
+    throw Exception("The fit settings file " + file_path + " gives NB_GEN=" + std::to_string(s.NbGen) +
+                    ": the number of generations cannot be negative");
   const auto order = FitFreeOrder(channel);
   for (size_t k = 0; k < order.size(); ++k) {
     const std::string stem = BoundStem(order[k]);
