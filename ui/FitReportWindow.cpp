@@ -74,7 +74,7 @@ QString ReportSummary(const TFitReport& report) {
   return text;
 }
 
-QString VerdictLine(const TFitVerdict& verdict) {
+QString VerdictInWords(const TFitVerdict& verdict) {
   if (!verdict.poor) return QStringLiteral("Fit good");
   QStringList reasons;
   for (const TVerdictReason& reason : verdict.reasons) reasons << QString::fromStdString(reason.text);
@@ -135,7 +135,7 @@ TFitReportWindow::TFitReportWindow(QWidget* parent) : QDialog(parent) {
 }
 
 void TFitReportWindow::SetNotes(const QString& notes, const TFitVerdict& verdict) {
-  QStringList lines{VerdictLine(verdict)};
+  QStringList lines{VerdictInWords(verdict)};
   for (const TVerdictReason& reason : verdict.reasons)
     if (!reason.advice.empty())
       lines << QStringLiteral("– ") + QString::fromStdString(reason.text) + QStringLiteral(": ") +

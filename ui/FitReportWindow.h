@@ -39,7 +39,7 @@ class TFitReportWindow : public QDialog {
 };
 
 // The verdict in words: "Fit good", or "Fit poor: <reason>; <reason>".
-QString VerdictLine(const TFitVerdict& verdict);
+QString VerdictInWords(const TFitVerdict& verdict);
 
 // The first line of the report in words: "Lateral force, trust region: RMS
 // error 14.67 over 492 points (largest 41.3), R² 0.99991."

@@ -324,6 +324,7 @@ void TForm1::Button10Click() {
     for (size_t i = 0; i < table.size(); ++i)
       if (table[i].HasFreeFlag()) panel_->SetFree(table[i].name, before.free[i]);
     RecordStep("start-value estimate", before);
+    RememberValuesAsFit(channel);
     graph();
     const std::vector<std::string> changed = ChangedCoefficients(before, TakeSnapshot(*panel_));
     ForgetFitsOf(changed);
@@ -445,7 +446,7 @@ void TForm1::AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& be
 
   if (status.isEmpty()) {
     if (outcome.optimizer_failed) status = QStringLiteral("Fit failed (Ctrl+Z goes back to the values before it)");
-    else status = VerdictLine(outcome.verdict).insert(QStringLiteral("Fit good").size(), rms);  // after "Fit good"/"Fit poor"
+    else status = VerdictInWords(outcome.verdict).insert(QStringLiteral("Fit good").size(), rms);  // after "Fit good"/"Fit poor"
   }
   if (!camber.empty())
     status += QStringLiteral(". Single camber at 0: boxes of %1 cleared").arg(Join(camber));
@@ -469,7 +470,7 @@ void TForm1::ShowVerdict(const TFitOutcome& outcome, const QString& status, cons
     if (!try_this.isEmpty() && !advice.contains(try_this)) advice << try_this;
     details << QStringLiteral("• ") + text + (try_this.isEmpty() ? QString() : QStringLiteral("\n  try: ") + try_this);
   }
-  QString text = reasons.empty() ? VerdictLine(outcome.verdict).insert(QStringLiteral("Fit poor").size(), rms)
+  QString text = reasons.empty() ? VerdictInWords(outcome.verdict).insert(QStringLiteral("Fit poor").size(), rms)
                                  : QStringLiteral("Fit poor") + rms + QStringLiteral(":\n") + shown.join(QLatin1Char('\n'));
   if (static_cast<qsizetype>(reasons.size()) > shown.size())
     text += QStringLiteral("\n… and %1 more (Show Details, or the fit report)").arg(static_cast<qsizetype>(reasons.size()) - shown.size());

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "files/CoefficientFile.h"
+#include "fitting/FitVerdict.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "tiredata/DataGrid.h"
@@ -387,6 +388,7 @@ void TForm1::Button2Click() {
 void TForm1::LoadDataFile(const std::string& path) {
   TTireDataSet loaded = ReadTireDataFile(path);
   data_ = std::move(loaded);
+  fitted_texts_ = {};
 
   CBbx_camber->clear();
   for (const std::string& item : CamberItems(data_)) CBbx_camber->addItem(QString::fromStdString(item));
@@ -403,6 +405,7 @@ void TForm1::LoadDataFile(const std::string& path) {
 
 void TForm1::UseImportedData(TTireDataSet data, const std::string& label) {
   data_ = std::move(data);
+  fitted_texts_ = {};
 
   CBbx_camber->clear();
   for (const std::string& item : CamberItems(data_)) CBbx_camber->addItem(QString::fromStdString(item));
@@ -625,7 +628,28 @@ void TForm1::RunFit(TFitChannel channel) {
     SetCancelAvailable(true);
     outcome = fit_runner_(channel, *panel_, data_, optimizer, SettingsPath(), *this);
   }
+  const bool started_from_fit = ValuesAreAFit(channel, before);
+  if (!outcome.cancelled && !outcome.optimizer_failed) {
+    // Only the unchanged cost's reason depends on where the fit started.
+    const auto& reasons = outcome.verdict.reasons;
+    if (started_from_fit && std::any_of(reasons.begin(), reasons.end(), [](const TVerdictReason& r) {
+          return r.code == "cost-not-lowered";
+        }))
+      MarkStartAsFit(outcome, *panel_, data_);
+    RememberValuesAsFit(channel);
+  }
   AfterFit(outcome, before);
+}
+
+bool TForm1::ValuesAreAFit(TFitChannel channel) const { return ValuesAreAFit(channel, TakeSnapshot(*panel_)); }
+
+bool TForm1::ValuesAreAFit(TFitChannel channel, const TCoefficientSnapshot& shown) const {
+  const auto& fitted = fitted_texts_[static_cast<size_t>(channel)];
+  return fitted && *fitted == shown.texts;
+}
+
+void TForm1::RememberValuesAsFit(TFitChannel channel) {
+  fitted_texts_[static_cast<size_t>(channel)] = TakeSnapshot(*panel_).texts;
 }
 
 bool TForm1::UpdateReport(const TFitOutcome& outcome) {

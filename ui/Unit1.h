@@ -53,6 +53,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -188,6 +189,11 @@ class TForm1 : public QMainWindow, private IFitHost {
   // The coefficients whose boxes the single-camber rule has cleared and
   // that come back with data of more than one camber.
   const std::vector<std::string>& HeldByCamberRule() const { return held_by_camber_rule_; }
+  // Whether the coefficients shown are, unchanged, the estimate or the fit
+  // of `channel` on the data loaded: a fit from them that ends at their
+  // cost is then no fault.
+  bool ValuesAreAFit(TFitChannel channel) const;
+  const TFitVerdict& LastVerdict() const { return last_verdict_; }
 
   // Shows the selected case in the grid.
   void draw_grid();
@@ -299,6 +305,11 @@ class TForm1 : public QMainWindow, private IFitHost {
   QPushButton* cancel_button_ = nullptr;  // in the status bar while a fit runs
   TPanelHistory history_;
   std::vector<std::string> held_by_camber_rule_;
+  // Per channel: every coefficient's text right after its last estimate or
+  // fit on the data loaded (none after a new load).
+  std::array<std::optional<std::array<std::string, kCoefficientCount>>, 3> fitted_texts_;
+  void RememberValuesAsFit(TFitChannel channel);
+  bool ValuesAreAFit(TFitChannel channel, const TCoefficientSnapshot& shown) const;
   TFitRunner fit_runner_;
   TEstimator estimator_;
   bool fit_running_ = false;

@@ -203,6 +203,49 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(dialogs_.messages.empty());
   }
 
+  // The values an estimate or a fit left are a fit of the data loaded until
+  // a value changes or other data come; a fit from them that ends at their
+  // cost is then not faulted for it.
+  void valuesAreAFitUntilChangedOrNewData() {
+    Load("lateral.plt");
+    QVERIFY(!form_->ValuesAreAFit(TFitChannel::kLateral));
+    form_->SetEstimator([](TFitChannel, TCoefficientSet& set, const TTireDataSet&) {
+      set.SetText("PKy1", "17.5");
+      return TStartEstimate{{"PKy1"}, 1.0, {}};
+    });
+    Click("Button10");
+    QVERIFY(form_->ValuesAreAFit(TFitChannel::kLateral));
+    QVERIFY(!form_->ValuesAreAFit(TFitChannel::kLongitudinal));
+    // A runner whose own verdict faults the unchanged cost: the window
+    // judges again, knowing the start was a fit.
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet&, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost&) {
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      outcome.fitted = {"PKy1"};
+      outcome.start_cost = outcome.final_cost = 1;
+      outcome.verdict.poor = true;
+      outcome.verdict.reasons.push_back({"cost-not-lowered", "the cost did not fall", ""});
+      return outcome;
+    });
+    const auto faults_cost = [this] {
+      const auto& reasons = form_->LastVerdict().reasons;
+      return std::any_of(reasons.begin(), reasons.end(),
+                         [](const TVerdictReason& r) { return r.code == "cost-not-lowered"; });
+    };
+    Click("Button1");
+    QVERIFY(!faults_cost());
+    QVERIFY(form_->ValuesAreAFit(TFitChannel::kLateral));
+    Edit("PKy1")->setText(QStringLiteral("18"));
+    QVERIFY(!form_->ValuesAreAFit(TFitChannel::kLateral));
+    Edit("PKy1")->setText(QStringLiteral("17.5"));
+    QVERIFY(form_->ValuesAreAFit(TFitChannel::kLateral));
+    form_->UseImportedData(form_->DataSet(), "run.dat");
+    QVERIFY(!form_->ValuesAreAFit(TFitChannel::kLateral));
+    Click("Button1");
+    QVERIFY(faults_cost());
+  }
+
   void estimateWithoutDataAsksForData() {
     Click("Button10");
     QCOMPARE(dialogs_.messages, std::vector<std::string>{"Load tire data first"});
