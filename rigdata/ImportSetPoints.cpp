@@ -2,6 +2,10 @@
 // (or given), each sample's set-point, and the (inclination, load) bins.
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "rigdata/ImportPhases.h"
 
@@ -205,6 +209,7 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
     if (density[c] > density[c - 1] && density[c] >= density[c + 1]) peaks.push_back(c);
   const double top = *std::max_element(density.begin(), density.end());
   std::vector<size_t> kept;
+  std::vector<char> merge_noted;  // per kept peak: a line already says it joins two
   for (size_t c : peaks) {
     if (density[c] < kMinPeakShare * top) continue;
     if (!kept.empty()) {
@@ -216,11 +221,13 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
           notes.push_back("the values near " + Fmt(from_x(lo + (static_cast<double>(prev) + 0.5) * width), decimals) +
                         " and " + Fmt(from_x(lo + (static_cast<double>(c) + 0.5) * width), decimals) + " " + unit +
                         " have no clear gap between them and are taken as one set-point");
+        if (std::min(density[prev], density[c]) >= kNotedMergeShare * top) merge_noted.back() = 1;
         if (density[c] > density[prev]) kept.back() = c;
         continue;
       }
     }
     kept.push_back(c);
+    merge_noted.push_back(0);
     if (kept.size() == kMaxSetPoints) break;
   }
   // Each peak: its centre, the spread of the values held there, and a
@@ -247,15 +254,31 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
     size_t held = 0, run = 0, gap = 0, members = 0;
     double first = 0, last = 0, run_sum = 0;
     std::vector<double> stretch_means;  // of each held stretch
+    std::vector<double> run_values;     // of the stretch being read
+    // Two levels held one after the other within one stretch: the medians of
+    // neighbouring blocks of half a dwell differ by more than the slow drift
+    // moves them.
+    std::optional<std::pair<double, double>> step;
+    const size_t block = std::max<size_t>(5, dwell.samples / 2);
     const size_t allowed_gap = std::max<size_t>(3, dwell.samples / 10);
     auto close = [&] {
       const bool long_enough = dwell.time ? run >= 2 && last - first >= dwell.seconds : run >= dwell.samples;
       if (long_enough) {
         held += run;
         stretch_means.push_back(run_sum / static_cast<double>(run));
+        double previous = std::numeric_limits<double>::quiet_NaN();
+        for (size_t from = 0; !step && from + block <= run_values.size(); from += block) {
+          const double median =
+              Median(std::vector<double>(run_values.begin() + static_cast<long>(from),
+                                         run_values.begin() + static_cast<long>(from + block)));
+          if (std::fabs(median - previous) > kStretchGap)
+            step = std::pair{std::min(previous, median), std::max(previous, median)};
+          previous = median;
+        }
       }
       run = 0;
       run_sum = 0;
+      run_values.clear();
     };
     for (size_t n = 0; n < x.size(); ++n) {
       if (std::fabs(x[n] - centre) <= tolerance) {
@@ -266,6 +289,7 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
         last = std::max(last, t);
         ++run;
         run_sum += x[n];
+        run_values.push_back(x[n]);
         gap = 0;
       } else if (run > 0 && ++gap > allowed_gap) {
         close();
@@ -275,13 +299,12 @@ std::vector<TImportSetPoint> FindRelativeSetPoints(const std::vector<double>& va
     // Stretches held at values further apart than the wobble averages out
     // over a stretch: two set-points that the wobble joins into one.
     std::sort(stretch_means.begin(), stretch_means.end());
-    for (size_t k = 1; k < stretch_means.size(); ++k)
-      if (stretch_means[k] - stretch_means[k - 1] > kStretchGap) {
-        notes.push_back("the values held near " + Fmt(from_x(stretch_means[k - 1]), decimals) + " and " +
-                        Fmt(from_x(stretch_means[k]), decimals) + " " + unit +
-                        " are closer than their wobble and are taken as one set-point");
-        break;
-      }
+    for (size_t k = 1; k < stretch_means.size() && !step; ++k)
+      if (stretch_means[k] - stretch_means[k - 1] > kStretchGap) step = std::pair{stretch_means[k - 1], stretch_means[k]};
+    if (step && !merge_noted[k])
+      notes.push_back("the values held near " + Fmt(from_x(step->first), decimals) + " and " +
+                      Fmt(from_x(step->second), decimals) + " " + unit +
+                      " are closer than their wobble and are taken as one set-point");
     if (held == 0) {
       if (members >= dwell.samples)
         notes.push_back("the value near " + Fmt(from_x(centre), decimals) + " " + unit + " (" +

@@ -189,6 +189,22 @@ TEST(ImportDefaults, NeighbouringLoadsNeitherMergeNorVanishSilently) {
   ASSERT_EQ(close.report.setpoint_notes.size(), 1u) << FormatImportReport(close.report);
   EXPECT_TRUE(Contains(close.report.setpoint_notes[0], "taken as one set-point"));
   EXPECT_TRUE(Contains(FormatImportReport(close.report), "Set-point note: "));
+
+  // Closer still, held one after the other: one stretch of two levels.
+  for (const auto& [seed, factors] : {std::pair{12u, std::vector<double>{0.75, 1.0, 1.08, 1.25}},
+                                      std::pair{13u, std::vector<double>{0.8, 0.86, 1.0, 1.2}}}) {
+    p = Short(seed);
+    p.load_factors = factors;
+    p.drift = 0.025;
+    p.rotation = 0.01;
+    const TRawImportResult joined =
+        Import(rigtest::WriteDelimited(rigtest::RecordRig(Car(), p)), TImportChannel::kLateral);
+    const std::string shown = FormatImportReport(joined.report);
+    if (joined.report.loads.size() < factors.size()) {
+      ASSERT_EQ(joined.report.setpoint_notes.size(), 1u) << shown;
+      EXPECT_TRUE(Contains(joined.report.setpoint_notes[0], "taken as one set-point")) << shown;
+    }
+  }
 }
 
 // TYDEX: a byte order mark, FNOMIN and RFREE in their units, the rows of
