@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -50,11 +51,17 @@ double WorstShareOfPeak(TFitChannel channel, const TCoefficientSet& truth, const
   return diff / peak;
 }
 
-class RunToTirTest : public ::testing::TestWithParam<const char*> {
+struct TRunCase {
+  const char* tire;
+  bool tydex;  // the run as an ISO TYDEX file, else a delimited SAE file
+};
+
+class RunToTirTest : public ::testing::TestWithParam<TRunCase> {
  protected:
   void SetUp() override {
-    // One folder per tire: ctest runs the tires side by side.
-    dir_ = fs::temp_directory_path() / ("morvex-run-to-tir-" + std::string(GetParam()));
+    // One folder per run: ctest runs them side by side.
+    dir_ = fs::temp_directory_path() /
+           ("morvex-run-to-tir-" + std::string(GetParam().tire) + (GetParam().tydex ? "-tydex" : ""));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -65,13 +72,17 @@ class RunToTirTest : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(RunToTirTest, DefaultImportAndTheReadmeChainGiveTheTrueTire) {
-  const TMemoryCoefficientSet truth = test::PublishedTire(GetParam());
+  // The published tire in Morvex's signs: a tire as a rig records it.
+  const TMemoryCoefficientSet truth = test::Mirrored(test::PublishedTire(GetParam().tire));
   const double fz0 = truth.Value("Fz0");
   rigtest::TRigProgramme programme;
   programme.seed = 7;
   programme.drift = 0.025;
-  const std::string run = Path("run.csv");
-  std::ofstream(run, std::ios::binary) << rigtest::WriteDelimited(rigtest::RecordRig(truth, programme));
+  const rigtest::TRigRun recorded = rigtest::RecordRig(truth, programme);
+  const std::string run = Path(GetParam().tydex ? "run.tdx" : "run.csv");
+  std::ofstream(run, std::ios::binary)
+      << (GetParam().tydex ? rigtest::WriteTydex(recorded, fz0, truth.Value("R0"), true)
+                           : rigtest::WriteDelimited(recorded));
 
   std::string previous;  // the coefficient file of the fit before
   double offered_fz0 = 0;
@@ -129,11 +140,20 @@ TEST_P(RunToTirTest, DefaultImportAndTheReadmeChainGiveTheTrueTire) {
   }
 }
 
-// FSAE to truck; the military tire is kept out of the import's tuning.  The
-// 335/65 R22.5 truck tire's published aligning moment grows by about a third
-// for every 5 % of load above 1.4 x Fz0, within its top load's wobble.
+// FSAE to truck, two of them also as TYDEX files; the military tire is kept
+// out of the import's tuning.
 INSTANTIATE_TEST_SUITE_P(PublishedTires, RunToTirTest,
-                         ::testing::Values("fsae", "car-245-40R18", "suv-265-70R18", "military-37x12.5R16.5", "truck-335-65R22.5"));
+                         ::testing::Values(TRunCase{"fsae", false}, TRunCase{"car-245-40R18", false},
+                                           TRunCase{"suv-265-70R18", false},
+                                           TRunCase{"military-37x12.5R16.5", false},
+                                           TRunCase{"truck-335-65R22.5", false}, TRunCase{"fsae", true},
+                                           TRunCase{"truck-335-65R22.5", true}),
+                         [](const auto& info) {
+                           std::string name = std::string(info.param.tire) + (info.param.tydex ? "_tydex" : "");
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace morvex

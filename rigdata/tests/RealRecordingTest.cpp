@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "examples/RunRecorder.h"
+#include "fitting/tests/PublishedTires.h"
 #include "fitting/ChannelModel.h"
 #include "rigdata/RawImport.h"
 #include "rigdata/tests/RigRecording.h"
@@ -22,10 +23,9 @@ namespace {
 
 using rigtest::TRigProgramme;
 
-TMemoryCoefficientSet Tire(const std::string& name) {
-  return examples::ReadCoefficientValues(std::string(MORVEX_SOURCE_DIR) + "/testing/data/published-tires/" + name +
-                                         ".txt");
-}
+// The published tire, in Morvex's signs (positive lateral force for a
+// positive slip angle), as a rig records a real tire.
+TMemoryCoefficientSet Tire(const std::string& name) { return test::Mirrored(test::PublishedTire(name)); }
 
 TFitChannel FitChannel(TImportChannel channel) {
   switch (channel) {
@@ -146,11 +146,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TireCase{"fsae", 3, 0.02, 0.01, 0.92, 1.0, {0, 2, 4}},
                       TireCase{"car-245-40R18", 8, 0.015, 0.01, 0.9, 1.0, {0, 2, 4}},
                       TireCase{"suv-265-70R18", 21, 0.02, 0.005, 0.94, 0.5, {0, 1.5, 3}},
-                      // The truck's published aligning moment grows by a third for
-                      // every 5 % of load above 1.4 Fz0 (-445 N m at 1.45 Fz0,
-                      // -584 at 1.5, -786 at 1.55, 2 deg, 11 deg): there a cell's
-                      // samples spread over +/-30 % with the wobble, and only the
-                      // cell's own slope in the load takes them to the held load.
+                      // The truck's published aligning moment grows steeply with the
+                      // load near its top load: there a cell's samples spread with the
+                      // wobble, and only the cell's own slope in the load takes them
+                      // to the held load.
                       TireCase{"truck-335-65R22.5", 34, 0.02, 0.01, 0.93, 1.0, {0, 1, 2}}),
     [](const auto& info) {
       std::string name = info.param.tire;
