@@ -320,7 +320,8 @@ int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream
   std::ostringstream values;
   try {
     const TMemoryCoefficientSet set =
-        StartingSet(options.executable_dir, options.coefficients_path, {options.convention, options.channel}, err);
+        StartingSet(options.executable_dir, options.coefficients_path,
+                    {.convention = options.convention, .channel = options.channel}, err);
     RequireFile(options.points_path);
     std::ifstream in(options.points_path, std::ios::binary);
     if (!in) throw EFOpenError(options.points_path);

@@ -558,6 +558,17 @@ TReexpressChannels OtherChannels(TFitChannel channel) {
   return others;
 }
 
+const char* TerminationName(TFitTermination termination) {
+  switch (termination) {
+    case TFitTermination::kNotRun: return "not run";
+    case TFitTermination::kFinished: return "finished";
+    case TFitTermination::kIterationLimit: return "iteration limit";
+    case TFitTermination::kCancelled: return "cancelled";
+    case TFitTermination::kFailed: return "failed";
+  }
+  return "not run";
+}
+
 TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
                           const TTireDataSet& data, TOptimizerChoice optimizer,
                           const std::string& settings_path, IFitHost& host) {
@@ -588,6 +599,11 @@ TFitOutcome RunFitCommand(TFitChannel channel, TCoefficientSet& coefficients,
       RunTrustRegion(channel, coefficients, data, host, outcome);
       break;
   }
+
+  outcome.termination = outcome.cancelled          ? TFitTermination::kCancelled
+                        : outcome.optimizer_failed ? TFitTermination::kFailed
+                        : outcome.iteration_limit  ? TFitTermination::kIterationLimit
+                                                   : TFitTermination::kFinished;
 
   // A fit that moved Fz0 (the user freed it) leaves the other channels'
   // coefficients written at the old value: they follow, so their curves stay.

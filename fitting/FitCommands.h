@@ -31,7 +31,9 @@
 #include <string>
 #include <vector>
 
+#include "fitting/FitHost.h"
 #include "tiredata/TireDataSet.h"
+#include "tiremodel/Channel.h"
 #include "tiremodel/CoefficientSet.h"
 #include "tiremodel/RatedLoad.h"
 
@@ -52,59 +54,21 @@ struct TFitVerdict {
   std::vector<TVerdictReason> notes;
 };
 
-enum class TFitChannel { kLateral, kAligning, kLongitudinal };
-// The window's "Optimization strategy": the Levenberg-Marquardt fitter on
-// the scalar cost, the differential-evolution search ("Genetic algorithm"),
-// or the least-squares trust-region fit on the residuals ("Trust region").
-enum class TOptimizerChoice { kLevenbergMarquardt, kDifferentialEvolution, kTrustRegion };
-
-// What a long fit reports while it runs.
-struct TFitProgress {
-  TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
-  int step = 0;          // iteration (1-based) or generation (0-based)
-  int total_steps = 0;   // generations to run on the differential-evolution path; 0 if unknown
-  double best_cost = 0;  // cost at the end of the iteration, or best cost of the population
+// How a fit command ended.  An outcome that no command filled says so:
+// it is never mistaken for a finished fit.
+enum class TFitTermination {
+  kNotRun,          // no command has run for this outcome
+  kFinished,        // the optimizer ran to its own end
+  kIterationLimit,  // the trust region stopped at its iteration cap
+  kCancelled,       // the user stopped it; the set holds the best point so far
+  kFailed,          // the optimizer failed (trapped and shown)
 };
-
-// What belongs to the window around a fit command.
-class IFitHost {
- public:
-  virtual ~IFitHost() = default;
-  // Hide the main window and show the wait screen (Levenberg-Marquardt only).
-  virtual void ShowWaitScreen() = 0;
-  // Hide the wait screen and show the main window again.
-  virtual void HideWaitScreen() = 0;
-  virtual void SetBusyCursor(bool busy) = 0;
-  virtual void ShowMessage(const std::string& text) = 0;
-  // Redraw the result plot from the coefficient set.
-  virtual void Redraw() = 0;
-  // The hidden "Cost function" field receives the last cost (general format).
-  virtual void SetCostText(const std::string& text) = 0;
-  // Called after every Levenberg-Marquardt iteration and every generation.
-  // It must not change anything the fit reads.
-  virtual void Progress(const TFitProgress& /*progress*/) {}
-  // Polled between cost evaluations.  Once it returns true the fit stops as
-  // soon as it can; the command then writes the best point found so far
-  // into the set and returns with TFitOutcome::cancelled set.  It must not
-  // change anything the fit reads (a window processes its input queue here).
-  virtual bool CancelRequested() { return false; }
-};
-
-// A host with no window: it shows nothing and never asks to stop.  Derive
-// from it to hear only what matters (progress, say).
-class TSilentFitHost : public IFitHost {
- public:
-  void ShowWaitScreen() override {}
-  void HideWaitScreen() override {}
-  void SetBusyCursor(bool) override {}
-  void ShowMessage(const std::string&) override {}
-  void Redraw() override {}
-  void SetCostText(const std::string&) override {}
-};
+const char* TerminationName(TFitTermination termination);
 
 // What the caller may want to know after a command returned normally.
 struct TFitOutcome {
   TFitChannel channel = TFitChannel::kLateral;
+  TFitTermination termination = TFitTermination::kNotRun;
   TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
   bool optimizer_failed = false;      // Levenberg-Marquardt failure, trapped and shown
   std::string failure_message;        // the message box text shown for it

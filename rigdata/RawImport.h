@@ -43,12 +43,13 @@
 #include "rigdata/RunChannels.h"
 #include "rigdata/RunFile.h"
 #include "tiredata/TireDataSet.h"
+#include "tiremodel/Channel.h"
 
 namespace morvex {
 
-// Which measured quantity becomes the data set (as TFitChannel, without
-// depending on the fitting code).
-enum class TImportChannel { kLateral, kAligning, kLongitudinal };
+// Which measured quantity becomes the data set: the model's channel, the
+// one a fit of the data takes.
+using TImportChannel = TFitChannel;
 
 struct TRawImportOptions {
   TImportChannel channel = TImportChannel::kLateral;

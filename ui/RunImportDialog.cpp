@@ -74,14 +74,6 @@ std::vector<double> ListOf(const QLineEdit* edit, const char* what) {
   return values;
 }
 
-TImportChannel ImportChannelOf(TFitChannel channel) {
-  switch (channel) {
-    case TFitChannel::kAligning: return TImportChannel::kAligning;
-    case TFitChannel::kLongitudinal: return TImportChannel::kLongitudinal;
-    default: return TImportChannel::kLateral;
-  }
-}
-
 QColor LoadColour(size_t k) {
   static const QColor colours[] = {QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44),
                                    QColor(214, 39, 40),  QColor(148, 103, 189), QColor(140, 86, 75),
@@ -99,7 +91,7 @@ TRunImportDialog::TRunImportDialog(const std::string& path, const TCoefficientSe
                  QString::fromStdString(std::filesystem::path(path).filename().string()));
   BuildControls();
   filling_ = true;
-  channel_->setCurrentIndex(static_cast<int>(ImportChannelOf(channel)));
+  channel_->setCurrentIndex(static_cast<int>(channel));
   filling_ = false;
   UpdateImport();
 }
@@ -310,7 +302,7 @@ QString TRunImportDialog::AdviceText() const { return advice_->toPlainText(); }
 
 TRawImportOptions TRunImportDialog::OptionsFromControls() const {
   TRawImportOptions o;
-  o.channel = ImportChannelOf(Channel());
+  o.channel = Channel();
   o.read.format = format_->currentIndex() == 1   ? TRunFormat::kDelimited
                   : format_->currentIndex() == 2 ? TRunFormat::kTydex
                                                  : TRunFormat::kAuto;
@@ -486,7 +478,7 @@ void TRunImportDialog::SaveAsPlt() {
   const auto path = Dialogs().SaveFile(this, "Save imported data", ".plt (*.plt)");
   if (!path) return;
   WriteTireDataFile(*path, result_.data,
-                    {"Morvex " + std::string(ImportChannelName(ImportChannelOf(Channel()))) + " data imported from " +
+                    {"Morvex " + std::string(ImportChannelName(Channel())) + " data imported from " +
                          std::filesystem::path(path_).filename().string(),
                      "Sign convention: " + std::string(RunConventionName(result_.report.convention))});
 }

@@ -99,6 +99,8 @@ TEST(LateralFit, LevenbergMarquardtRecoversCoefficientsFromExactData) {
                                             TOptimizerChoice::kLevenbergMarquardt, "", host);
 
   EXPECT_FALSE(outcome.optimizer_failed) << outcome.failure_detail;
+  EXPECT_EQ(outcome.termination, TFitTermination::kFinished);
+  EXPECT_EQ(TFitOutcome{}.termination, TFitTermination::kNotRun);  // never mistaken for a finished fit
   EXPECT_EQ(set.Text("PCy1"), "1.30000");
   EXPECT_EQ(set.Text("PDy1"), "1.00000");
   EXPECT_EQ(set.Text("PKy1"), "15.00000");
@@ -159,6 +161,7 @@ TEST(LateralFit, FailureShowsMessageAndStillRestoresWindow) {
   const TFitOutcome outcome = RunFitCommand(TFitChannel::kLateral, set, data,
                                             TOptimizerChoice::kLevenbergMarquardt, "", host);
   EXPECT_TRUE(outcome.optimizer_failed);
+  EXPECT_EQ(outcome.termination, TFitTermination::kFailed);
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0], kLateralFailureMessage);
   EXPECT_EQ(host.calls,
@@ -236,6 +239,7 @@ TEST(FitCancel, EveryOptimizerEndsAtItsBestPointSoFar) {
     host.cancel_after = optimizer == TOptimizerChoice::kTrustRegion ? 1 : 40;
     const TFitOutcome outcome = RunFitCommand(TFitChannel::kLateral, set, data, optimizer, settings.path(), host);
     EXPECT_TRUE(outcome.cancelled) << OptimizerName(optimizer);
+    EXPECT_EQ(outcome.termination, TFitTermination::kCancelled) << OptimizerName(optimizer);
     EXPECT_FALSE(outcome.optimizer_failed);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_LE(outcome.final_cost, start * (1 + 1e-9)) << OptimizerName(optimizer);

@@ -43,15 +43,6 @@ const std::string& TydexRun() {
   return text;
 }
 
-TFitChannel FitChannel(TImportChannel channel) {
-  switch (channel) {
-    case TImportChannel::kLateral: return TFitChannel::kLateral;
-    case TImportChannel::kAligning: return TFitChannel::kAligning;
-    case TImportChannel::kLongitudinal: return TFitChannel::kLongitudinal;
-  }
-  return TFitChannel::kLateral;
-}
-
 TRawImportOptions Options(TImportChannel channel) {
   TRawImportOptions options;
   options.channel = channel;
@@ -103,7 +94,7 @@ TEST_P(ImportFromRecording, EveryBinnedPointIsTheModelWithinTheNoise) {
   const TRawImportResult result = Import();
   ASSERT_FALSE(result.data.Empty());
   const ex::TRunProgramme programme;
-  const TFitChannel channel = FitChannel(GetParam().channel);
+  const TFitChannel channel = GetParam().channel;
   const double noise = channel == TFitChannel::kAligning ? programme.noise_moment : programme.noise_force;
   const bool ratio = channel == TFitChannel::kLongitudinal;
   size_t points = 0;
@@ -169,7 +160,7 @@ TEST(RawImport, FitFromImportedDataRecoversTheTire) {
   for (TImportChannel channel : {TImportChannel::kLateral, TImportChannel::kLongitudinal, TImportChannel::kAligning}) {
     const TRawImportResult result = ImportRunText(DelimitedRun(), Options(channel));
     ASSERT_FALSE(result.data.Empty());
-    const TFitChannel fit_channel = FitChannel(channel);
+    const TFitChannel fit_channel = channel;
     TMemoryCoefficientSet start = Truth();
     std::vector<std::string> names;
     const auto order = channel == TImportChannel::kLateral    ? LateralFreeOrder()

@@ -27,18 +27,9 @@ using rigtest::TRigProgramme;
 // positive slip angle), as a rig records a real tire.
 TMemoryCoefficientSet Tire(const std::string& name) { return test::Mirrored(test::PublishedTire(name)); }
 
-TFitChannel FitChannel(TImportChannel channel) {
-  switch (channel) {
-    case TImportChannel::kLateral: return TFitChannel::kLateral;
-    case TImportChannel::kAligning: return TFitChannel::kAligning;
-    case TImportChannel::kLongitudinal: return TFitChannel::kLongitudinal;
-  }
-  return TFitChannel::kLateral;
-}
-
 // The true tire, in Morvex's signs as the import gives them.
 double Truth(TImportChannel channel, const TCoefficientSet& tire, double camber, double load, double slip) {
-  return EvaluatePoint(FitChannel(channel), tire, camber, load, slip);
+  return EvaluatePoint(channel, tire, camber, load, slip);
 }
 
 // Imports every channel of `text` with the default options and checks the
