@@ -319,9 +319,10 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
 int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream& err) {
   std::ostringstream values;
   try {
-    const TMemoryCoefficientSet set =
-        StartingSet(options.executable_dir, options.coefficients_path,
-                    {.convention = options.convention, .channel = options.channel}, err);
+    TCoefficientFileRead read;
+    read.convention = options.convention;
+    read.channel = options.channel;
+    const TMemoryCoefficientSet set = StartingSet(options.executable_dir, options.coefficients_path, read, err);
     RequireFile(options.points_path);
     std::ifstream in(options.points_path, std::ios::binary);
     if (!in) throw EFOpenError(options.points_path);
