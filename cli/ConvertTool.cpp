@@ -6,6 +6,7 @@
 #include "files/CoefficientFile.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
+#include "tiremodel/CombinedSlip.h"
 
 namespace morvex {
 
@@ -26,12 +27,20 @@ int RunConvertTool(const TConvertToolOptions& options, std::ostream& out, std::o
     read.r0 = options.r0;
     read.trail = options.trail_reading;
     bool fz0_supplied = false;  // a .tir without FNOMIN took --fz0 for it
-    const bool file_gave_fz0 = ImportCoefficientFileGivesFz0(set, options.input_path, read, notes, &fz0_supplied);
+    // A .tir's combined-slip, Mx and My coefficients go on into a .tir.
+    TCombinedPart combined;
+    const bool file_gave_fz0 =
+        ImportCoefficientFileGivesFz0(set, options.input_path, read, notes, &fz0_supplied, &combined);
+    const double fz0_before = set.Value("Fz0");
     if (!fz0_supplied) ApplyFz0Option(set, options.fz0, file_gave_fz0, notes);
+    if (combined.coefficients) ReexpressCombinedAtFz0(*combined.coefficients, fz0_before, set.Value("Fz0"));
+    if (combined.coefficients && !IsTirPath(options.output_path))
+      notes << "morvex-fit: the combined-slip, Mx and My coefficients of " << options.input_path
+            << " have no place in a coefficient file and were left out\n";
     TTirExportInfo info;
     info.fits.push_back("none: converted from " + options.input_path +
                         (options.fz0 ? " at Fz0 = " + FloatToStr(*options.fz0) : std::string()));
-    ExportCoefficientFile(set, options.output_path, options.template_path, options.convention, info, notes);
+    ExportCoefficientFile(set, options.output_path, options.template_path, options.convention, info, notes, &combined);
   } catch (const std::exception& error) {
     err << notes.str() << "morvex-fit: " << error.what() << '\n';
     return kExitError;

@@ -17,6 +17,7 @@
 #include "fitting/StartEstimate.h"
 #include "numerics/LxBasics.h"
 #include "tiredata/TireDataFile.h"
+#include "tiremodel/CombinedSlip.h"
 #include "tiremodel/RatedLoad.h"
 
 namespace morvex {
@@ -103,15 +104,20 @@ void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
     set.SetFree(Coefficients()[i].name, chosen[i]);
 }
 
+// The speed of the points of `eval` (m/s) when the file names no LONGVL: the
+// reference speed property files usually state; it enters only My.
+constexpr double kDefaultLongvl = 16.7;
+
 TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
                                   const std::optional<std::string>& coefficients_path,
-                                  const TCoefficientFileRead& read, std::ostream& err) {
+                                  const TCoefficientFileRead& read, std::ostream& err,
+                                  TCombinedPart* combined = nullptr) {
   TMemoryCoefficientSet set;
   LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
   bool file_gave_fz0 = true;  // the start-up defaults hold one
   bool fz0_supplied = false;   // a .tir without FNOMIN took --fz0 for it
   if (coefficients_path)
-    file_gave_fz0 = ImportCoefficientFileGivesFz0(set, *coefficients_path, read, err, &fz0_supplied);
+    file_gave_fz0 = ImportCoefficientFileGivesFz0(set, *coefficients_path, read, err, &fz0_supplied, combined);
   else
     NominalValueFlags(read, std::nullopt, nullptr);
   if (!fz0_supplied) ApplyFz0Option(set, read.fz0, file_gave_fz0, err);
@@ -152,8 +158,9 @@ void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::o
 }
 
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
-                           std::ostream& err, bool* fz0_supplied) {
+                           std::ostream& err, bool* fz0_supplied, TCombinedPart* combined) {
   if (fz0_supplied != nullptr) *fz0_supplied = false;
+  if (combined != nullptr) *combined = {};
   RequireFile(path);
   if (!IsTirPath(path)) {
     NominalValueFlags(read, path, nullptr);
@@ -175,16 +182,20 @@ void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const 
   for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
   for (const TCoefficientInfo& info : Coefficients()) set.SetText(info.name, copy.Text(info.name));
   if (fz0_supplied != nullptr) *fz0_supplied = result.fz0_supplied;
+  if (combined != nullptr) {
+    if (!result.combined_keys.empty()) combined->coefficients = result.combined;
+    combined->longvl = result.longvl;
+  }
 }
 
 bool ImportCoefficientFileGivesFz0(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
-                                   std::ostream& err, bool* fz0_supplied) {
+                                   std::ostream& err, bool* fz0_supplied, TCombinedPart* combined) {
   // An empty text is what no file writes: still empty afterwards, the file
   // had no rated load.
   const std::string before = set.Text("Fz0");
   set.SetText("Fz0", "");
   try {
-    ImportCoefficientFile(set, path, read, err, fz0_supplied);
+    ImportCoefficientFile(set, path, read, err, fz0_supplied, combined);
   } catch (...) {
     if (set.Text("Fz0").empty()) set.SetText("Fz0", before);
     throw;
@@ -218,13 +229,22 @@ std::optional<TFitChannel> ParseChannel(std::string_view text) {
 
 void ExportCoefficientFile(const TCoefficientSet& set, const std::string& path,
                            const std::optional<std::string>& template_path,
-                           std::optional<TSignConvention> convention, const TTirExportInfo& info, std::ostream& err) {
+                           std::optional<TSignConvention> convention, const TTirExportInfo& info, std::ostream& err,
+                           const TCombinedPart* combined) {
   if (!IsTirPath(path)) {
     ExportCoefficients(set, path);
     return;
   }
   if (template_path) RequireFile(*template_path);
-  const TTirExportResult result = ExportTir(set, path, {convention, template_path, info});
+  TTirExportOptions options;
+  options.convention = convention;
+  options.template_path = template_path;
+  options.info = info;
+  if (combined != nullptr) {
+    options.combined = combined->coefficients;
+    options.longvl = combined->longvl;
+  }
+  const TTirExportResult result = ExportTir(set, path, options);
   for (const std::string& note : result.notes) err << "morvex-fit: " << note << '\n';
 }
 
@@ -322,7 +342,9 @@ int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream
     TCoefficientFileRead read;
     read.convention = options.convention;
     read.channel = options.channel;
-    const TMemoryCoefficientSet set = StartingSet(options.executable_dir, options.coefficients_path, read, err);
+    TCombinedPart combined;
+    const TMemoryCoefficientSet set =
+        StartingSet(options.executable_dir, options.coefficients_path, read, err, &combined);
     RequireFile(options.points_path);
     std::ifstream in(options.points_path, std::ios::binary);
     if (!in) throw EFOpenError(options.points_path);
@@ -334,7 +356,22 @@ int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream
       const double camber = StrToFloat(fields[0]);
       const double load = StrToFloat(fields[1]);
       const double slip = StrToFloat(fields[2]);
-      const double value = EvaluatePoint(options.channel, set, camber, load, slip);
+      double value = 0;
+      if (fields.size() >= 4) {
+        // camber, load, slip angle, slip ratio: the channel under combined
+        // slip, with the file's combined coefficients (none: weights of 1).
+        const double kappa = StrToFloat(fields[3]);
+        const double speed = combined.longvl.value_or(kDefaultLongvl);
+        const TCombinedPoint point =
+            CombinedPointAt(ReadLateralCoefficients(set), ReadAligningCoefficients(set),
+                            ReadLongitudinalCoefficients(set), combined.coefficients.value_or(TCombinedCoefficients{}),
+                            set.Value("R0"), camber, load, slip, kappa, speed, speed);
+        value = options.channel == TFitChannel::kLateral    ? point.Fy
+                : options.channel == TFitChannel::kAligning ? point.Mz
+                                                            : point.Fx;
+      } else {
+        value = EvaluatePoint(options.channel, set, camber, load, slip);
+      }
       values << FloatToStrF(value, TFloatFormat::kGeneral, 17, 0) << '\n';
     }
   } catch (const std::exception& error) {

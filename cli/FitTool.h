@@ -105,17 +105,26 @@ struct TCoefficientFileRead {
 // done goes to `err` as one line.  Nothing happens without the option.
 void ApplyFz0Option(TCoefficientSet& set, std::optional<double> fz0, bool file_gave_fz0, std::ostream& err);
 
+// What a .tir holds beyond the 60 pure-slip coefficients: its combined-slip,
+// overturning and rolling-resistance coefficients (none when the file gave
+// none of their keys) and its measurement speed.
+struct TCombinedPart {
+  std::optional<TCombinedCoefficients> coefficients;
+  std::optional<double> longvl;
+};
+
 // ImportCoefficientFile, and whether the file gave the rated load Fz0 (when
 // it did not, Fz0 keeps the text it had).  `fz0_supplied`: set when a .tir
 // without FNOMIN took `read.fz0` for it, so --fz0 has done its work.
 bool ImportCoefficientFileGivesFz0(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
-                                   std::ostream& err, bool* fz0_supplied = nullptr);
+                                   std::ostream& err, bool* fz0_supplied = nullptr, TCombinedPart* combined = nullptr);
 
 // Reads a coefficient file into `set`: a .tir through the property-file
 // import, anything else as an INI coefficient file; the messages go to
-// `err`.  The file must exist.
+// `err`.  The file must exist.  `combined`: receives the combined part of
+// a .tir (left empty for any other file).
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, const TCoefficientFileRead& read,
-                           std::ostream& err, bool* fz0_supplied = nullptr);
+                           std::ostream& err, bool* fz0_supplied = nullptr, TCombinedPart* combined = nullptr);
 void ImportCoefficientFile(TCoefficientSet& set, const std::string& path, std::optional<TSignConvention> convention,
                            std::ostream& err);
 
@@ -129,10 +138,12 @@ void NominalValueFlags(const TCoefficientFileRead& read, const std::optional<std
 
 // Writes `set` to `path`: a .tir through the property-file export (with
 // `template_path` when given; its messages go to `err`), anything else as
-// an INI coefficient file.
+// an INI coefficient file.  `combined`: written into a .tir too (an INI
+// coefficient file has no place for it).
 void ExportCoefficientFile(const TCoefficientSet& set, const std::string& path,
                            const std::optional<std::string>& template_path,
-                           std::optional<TSignConvention> convention, const TTirExportInfo& info, std::ostream& err);
+                           std::optional<TSignConvention> convention, const TTirExportInfo& info, std::ostream& err,
+                           const TCombinedPart* combined = nullptr);
 // Refuses a template without a .tir output, or one that is no .tir.
 void CheckOutputOptions(const std::optional<std::string>& output_path,
                         const std::optional<std::string>& template_path);

@@ -129,7 +129,10 @@ int main(int argc, char** argv) {
   morvex::TEvalToolOptions eval;
   std::string eval_coefficients;
   CLI::App* eval_cmd = app.add_subcommand(
-      "eval", "Print the channel's model value for each 'camber load slip' line of a points file.");
+      "eval",
+      "Print the channel's model value for each 'camber load slip' line of a points file; a line "
+      "'camber load slip-angle slip-ratio' gives the channel under combined slip, with the combined-slip "
+      "coefficients of a --coefficients .tir (without them the weights are 1).");
   eval_cmd->add_option("--channel", eval_channel, "lateral, aligning or longitudinal")
       ->required()
       ->check(CLI::IsMember(channels, CLI::ignore_case));
@@ -141,7 +144,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(conventions, CLI::ignore_case));
   eval_cmd->add_option("--points", eval.points_path,
                        "Text file: camber (degrees), load and slip per line, separated as in "
-                       "data files")
+                       "data files; or camber, load, slip angle (degrees) and slip ratio")
       ->required();
 
   morvex::TConvertToolOptions convert;

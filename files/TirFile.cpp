@@ -422,7 +422,8 @@ std::string N(double value) { return TirNumber(std::isfinite(value) ? value : 0.
 // scaling factor 1, pressure, overturning and combined-slip terms 0 (with
 // RCX1 = RCY1 = 1 the combined-slip weights are 1), and the placeholders of
 // a passenger car tire elsewhere.
-std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& ranges) {
+std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& ranges, bool combined,
+                                       bool longvl_read) {
   auto range = [](const std::optional<std::pair<double, double>>& r, double low, double high) {
     return r ? std::pair<std::string, std::string>{N(r->first), N(r->second)}
              : std::pair<std::string, std::string>{N(low), N(high)};
@@ -443,9 +444,11 @@ std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& 
   s.push_back({"MODEL",
                {{"PROPERTY_FILE_FORMAT", Q("PAC2002"), nullptr},
                 {"FITTYP", "6", "Magic Formula 5.2"},
-                {"USE_MODE", "3", "uncombined: no combined-slip coefficients were fitted"},
+                {"USE_MODE", "3",
+                 combined ? "combined slip: coefficients of the property file read"
+                          : "uncombined: no combined-slip coefficients were fitted"},
                 {"TYRESIDE", Q("LEFT"), nullptr},
-                {"LONGVL", "16.7", "reference speed, not fitted"},
+                {"LONGVL", "16.7", longvl_read ? "measurement speed, as read" : "reference speed, not fitted"},
                 {"VXLOW", "1", nullptr}}});
   s.push_back({"DIMENSION",
                {{"UNLOADED_RADIUS", N(r0), "fitted set"},
@@ -493,7 +496,7 @@ std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& 
                             {"PPX2", "0", nullptr},
                             {"PPX3", "0", nullptr},
                             {"PPX4", "0", nullptr},
-                            {"RBX1", "0", "combined slip not fitted: weights of 1"},
+                            {"RBX1", "0", combined ? "combined slip, as read" : "combined slip not fitted: weights of 1"},
                             {"RBX2", "0", nullptr},
                             {"RCX1", "1", nullptr},
                             {"REX1", "0", nullptr},
@@ -503,7 +506,7 @@ std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& 
                             {"PTX2", "1.4", nullptr},
                             {"PTX3", "1", nullptr}}));
   s.push_back({"OVERTURNING_COEFFICIENTS",
-               {{"QSX1", "0", "not fitted"}, {"QSX2", "0", nullptr}, {"QSX3", "0", nullptr}}});
+               {{"QSX1", "0", combined ? "as read" : "not fitted"}, {"QSX2", "0", nullptr}, {"QSX3", "0", nullptr}}});
   s.push_back(coefficients("LATERAL_COEFFICIENTS",
                            {"PCY1", "PDY1", "PDY2", "PDY3", "PEY1", "PEY2", "PEY3", "PEY4", "PKY1", "PKY2", "PKY3",
                             "PHY1", "PHY2", "PHY3", "PVY1", "PVY2", "PVY3", "PVY4"},
@@ -511,7 +514,7 @@ std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& 
                             {"PPY2", "0", nullptr},
                             {"PPY3", "0", nullptr},
                             {"PPY4", "0", nullptr},
-                            {"RBY1", "0", "combined slip not fitted: weights of 1"},
+                            {"RBY1", "0", combined ? "combined slip, as read" : "combined slip not fitted: weights of 1"},
                             {"RBY2", "0", nullptr},
                             {"RBY3", "0", nullptr},
                             {"RCY1", "1", nullptr},
@@ -528,7 +531,7 @@ std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& 
                             {"PTY1", "1.2", "relaxation, placeholder"},
                             {"PTY2", "2.5", nullptr}}));
   s.push_back({"ROLLING_COEFFICIENTS",
-               {{"QSY1", "0.01", "placeholder"},
+               {{"QSY1", "0.01", combined ? "as read" : "placeholder"},
                 {"QSY2", "0", nullptr},
                 {"QSY3", "0", nullptr},
                 {"QSY4", "0", nullptr}}});
@@ -648,10 +651,33 @@ void CheckPropertyFileShape(const TTextFile& file, const TTirKeys& keys, const s
 
 // A key the import reads that stands twice: the same value is a note, two
 // values are refused with both lines.
+// The combined-slip, overturning and rolling-resistance keys, in the
+// order of the coefficient struct.
+constexpr std::string_view kCombinedKeys[] = {
+#define MORVEX_KEY(name) #name,
+    MORVEX_COMBINED_COEFFICIENTS(MORVEX_KEY)
+#undef MORVEX_KEY
+};
+
+// Scaling factors of the combined-slip, Mx and My equations, each a plain
+// product in them: folded into the coefficients they multiply.
+void FoldCombinedFactors(std::map<std::string, double>& v, const TTirKeys& keys, const std::string& path,
+                         std::vector<std::string>& folded) {
+  Scale(v, {"RBX1"}, Factor(keys, "LXAL", path, folded));
+  Scale(v, {"RBY1"}, Factor(keys, "LYKA", path, folded));
+  Scale(v, {"RVY1", "RVY2", "RVY3"}, Factor(keys, "LVYKA", path, folded));
+  Scale(v, {"SSZ1", "SSZ2", "SSZ3", "SSZ4"}, Factor(keys, "LS", path, folded));
+  const double lmx = Factor(keys, "LMX", path, folded);
+  Scale(v, {"QSX1"}, lmx * Factor(keys, "LVMX", path, folded));
+  Scale(v, {"QSX2", "QSX3"}, lmx);
+  Scale(v, {"QSY1", "QSY2", "QSY3", "QSY4"}, Factor(keys, "LMY", path, folded));
+}
+
 void CheckRepeatedKeys(const TTirKeys& keys, const std::string& path, std::vector<std::string>& notes) {
   std::vector<std::string> names;
   for (const TCoefficientInfo& info : Coefficients()) names.push_back(PlaceOf(info).key);
   for (const char* key : kOtherReadKeys) names.push_back(key);
+  for (std::string_view key : kCombinedKeys) names.emplace_back(key);
   std::vector<std::string> repeated;
   for (const std::string& name : names) {
     const std::vector<TTirValue>& all = keys.All(name);
@@ -725,6 +751,19 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, const 
     }
     values[std::string(info.name)] = number;
   }
+  std::map<std::string, double> combined;  // by key, in the file's convention
+  for (std::string_view key_view : kCombinedKeys) {
+    const std::string key(key_view);
+    const TTirValue* value = keys.Find(std::string(CombinedKeySection(key)), key);
+    if (!value || Trim(value->text).empty()) continue;
+    double number;
+    if (!TryStrToFloatPoint(value->text, number) || !std::isfinite(number)) {
+      unreadable.push_back(key + " = '" + value->text + "' (line " + std::to_string(value->line) + ")");
+      continue;
+    }
+    combined[key] = number;
+    result.combined_keys.push_back(key);
+  }
   if (!any_key)
     throw Exception(path + " holds none of the keys of a Magic Formula property file (FNOMIN, UNLOADED_RADIUS, "
                            "PCY1, PCX1, QBZ1, ...): it is not a property file");
@@ -788,6 +827,21 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, const 
   result.absent = absent;
 
   FoldScalingFactors(values, keys, path, options.trail, result.notes);
+  if (!combined.empty()) {
+    std::vector<std::string> folded;
+    FoldCombinedFactors(combined, keys, path, folded);
+    if (!folded.empty())
+      result.notes.push_back("Scaling factors of the combined-slip, Mx and My equations folded into their "
+                             "coefficients: " + Join(folded, ", ") + ".");
+    for (const auto& [key, value] : combined)
+      if (!std::isfinite(value))
+        throw Exception("Folding the scaling factors of " + path + " into " + key +
+                        " gives a number beyond the double range");
+  }
+  if (const TTirValue* longvl = keys.Find("MODEL", "LONGVL")) {
+    double speed;
+    if (TryStrToFloatPoint(longvl->text, speed) && std::isfinite(speed) && speed > 0) result.longvl = speed;
+  }
   for (const auto& [name, value] : values)
     if (!std::isfinite(value))
       throw Exception("Folding the scaling factors of " + path + " into " + name +
@@ -825,6 +879,18 @@ TTirImportResult ImportTir(TCoefficientSet& set, const std::string& path, const 
         flipped.push_back(AsciiUpper(name));
       }
   }
+  for (auto& [key, value] : combined) {
+    if (result.convention == TSignConvention::kPositiveStiffness && CombinedSignFactor(key) < 0 && value != 0.0) {
+      value = -value;
+      flipped.push_back(key);
+    }
+    result.combined.*CombinedMember(key) = value;
+  }
+  if (!combined.empty())
+    result.notes.push_back("Combined slip, overturning and rolling resistance: " +
+                           std::to_string(result.combined_keys.size()) + " of their " +
+                           std::to_string(std::size(kCombinedKeys)) +
+                           " keys were read; any other is 0, which leaves its term out.");
   std::string convention_note = "Sign convention of the imported set: " + DescribeSignConvention(result.convention);
   if (result.convention == TSignConvention::kPositiveStiffness)
     convention_note += "; converted from the file's ISO values by negating " +
@@ -852,7 +918,8 @@ namespace {
 
 // The 60 values in ISO, by (section, key) of the property file.
 std::map<std::pair<std::string, std::string>, double> IsoValues(const TCoefficientSet& set,
-                                                                TSignConvention convention) {
+                                                                TSignConvention convention,
+                                                                const TTirExportOptions& options) {
   std::map<std::pair<std::string, std::string>, double> out;
   for (const TCoefficientInfo& info : Coefficients()) {
     double value = set.Value(info.name);  // EConvertError before anything is written
@@ -860,6 +927,16 @@ std::map<std::pair<std::string, std::string>, double> IsoValues(const TCoefficie
     const TTirPlace place = PlaceOf(info);
     out[{place.section, place.key}] = value;
   }
+  if (options.combined) {
+    for (std::string_view key : kCombinedKeys) {
+      double value = (*options.combined).*CombinedMember(key);
+      if (convention == TSignConvention::kPositiveStiffness) value *= CombinedSignFactor(key);
+      if (!std::isfinite(value)) throw EConvertError("The combined-slip coefficient " + std::string(key) + " is not a finite number");
+      out[{std::string(CombinedKeySection(key)), std::string(key)}] = value == 0.0 ? 0.0 : value;
+    }
+    out[{"MODEL", "USE_MODE"}] = 4;
+  }
+  if (options.longvl) out[{"MODEL", "LONGVL"}] = *options.longvl;
   return out;
 }
 
@@ -893,6 +970,10 @@ std::vector<std::string> HeaderLines(const TTirExportOptions& options, TSignConv
 constexpr const char* kPureSlipFactors[] = {"LFZO", "LCY", "LMUY", "LEY", "LKY",  "LHY", "LVY",
                                             "LGAY", "LTR", "LRES", "LGAZ", "LKZC", "LCX", "LMUX",
                                             "LEX",  "LKX", "LHX",  "LVX",  "LGAX"};
+
+// The combined-slip, Mx and My scaling factors (folded into their
+// coefficients on import).
+constexpr const char* kCombinedFactors[] = {"LXAL", "LYKA", "LVYKA", "LS", "LMX", "LVMX", "LMY"};
 
 // Writes `value` in place of the value of a parsed key line.
 void ReplaceValue(TTextLine& line, const TTirLine& parsed, const std::string& value) {
@@ -954,7 +1035,9 @@ std::string ExportFromTemplate(const std::map<std::pair<std::string, std::string
       if (!written.insert(it->first).second) continue;
       ReplaceValue(file.lines[i], line, it->second);
     } else {  // a scaling factor, in whatever section the template keeps it
-      for (const char* factor : kPureSlipFactors) {
+      std::vector<const char*> factors(std::begin(kPureSlipFactors), std::end(kPureSlipFactors));
+      if (options.combined) factors.insert(factors.end(), std::begin(kCombinedFactors), std::end(kCombinedFactors));
+      for (const char* factor : factors) {
         double value;
         if (line.key == factor && (!TryStrToFloatPoint(line.value, value) || value != 1.0)) {
           reset.push_back(line.key + " = " + line.value);
@@ -991,7 +1074,7 @@ std::string ExportFromTemplate(const std::map<std::pair<std::string, std::string
     written.insert(place);
   }
   if (!reset.empty())
-    notes.push_back("The template's scaling factors of the pure-slip equations were set to 1, since the set "
+    notes.push_back("The template's scaling factors were set to 1, since the set "
                     "holds them folded in: " +
                     Join(reset, ", ") + ".");
   if (length != 1.0 || force != 1.0)
@@ -1014,7 +1097,7 @@ std::string ExportFullLayout(const std::map<std::pair<std::string, std::string>,
   const double fz0 = iso.at({"VERTICAL", "FNOMIN"});
   std::string text;
   for (const std::string& line : HeaderLines(options, convention)) text += line + "\n";
-  for (const TSectionLayout& section : FullLayout(r0, fz0, options.info.ranges)) {
+  for (const TSectionLayout& section : FullLayout(r0, fz0, options.info.ranges, options.combined.has_value(), options.longvl.has_value())) {
     text += SeparatorLine(section.name) + "\n[" + section.name + "]\n";
     for (const TKeyLine& key : section.keys) {
       const auto it = iso.find({section.name, key.key});
@@ -1026,10 +1109,27 @@ std::string ExportFullLayout(const std::map<std::pair<std::string, std::string>,
 
 }  // namespace
 
+std::string_view CombinedKeySection(std::string_view key) {
+  if (key.size() < 3) return "";
+  if (key.substr(0, 2) == "RB" || key.substr(0, 2) == "RC" || key.substr(0, 2) == "RE" || key.substr(0, 2) == "RH" ||
+      key.substr(0, 2) == "RV")
+    return key[2] == 'X' ? "LONGITUDINAL_COEFFICIENTS" : "LATERAL_COEFFICIENTS";
+  if (key.substr(0, 3) == "SSZ") return "ALIGNING_COEFFICIENTS";
+  if (key.substr(0, 3) == "QSX") return "OVERTURNING_COEFFICIENTS";
+  if (key.substr(0, 3) == "QSY") return "ROLLING_COEFFICIENTS";
+  return "";
+}
+
+double CombinedSignFactor(std::string_view key) {
+  for (std::string_view flipped : {"RVY1", "RVY2", "RVY3", "SSZ1", "SSZ3", "SSZ4", "QSX3"})
+    if (key == flipped) return -1.0;
+  return 1.0;
+}
+
 TTirExportResult ExportTir(const TCoefficientSet& set, const std::string& path, const TTirExportOptions& options) {
   TTirExportResult result;
   result.convention = options.convention.value_or(ConventionOfSet(set));
-  const auto iso = IsoValues(set, result.convention);
+  const auto iso = IsoValues(set, result.convention, options);
   const std::string text = options.template_path ? ExportFromTemplate(iso, options, result.convention, result.notes)
                                                  : ExportFullLayout(iso, options, result.convention);
   if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) throw EWriteError(path);

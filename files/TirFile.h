@@ -61,6 +61,7 @@
 #include "files/SignConvention.h"
 #include "tiredata/TireDataSet.h"
 #include "tiremodel/CoefficientSet.h"
+#include "tiremodel/CombinedSlipKernels.h"
 
 namespace morvex {
 
@@ -109,6 +110,13 @@ struct TTirImportResult {
   bool r0_supplied = false;
   // LFZO of the file when it is not 1 (the trail reading then matters).
   std::optional<double> lfzo;
+  // Combined slip, the overturning moment Mx and the rolling resistance My:
+  // the file's values in the set's convention, with their scaling factors
+  // folded in.  A key the file lacks is 0, which leaves its term out
+  // (weights of 1, no induced lateral force, no Fx arm, no Mx or My).
+  TCombinedCoefficients combined;
+  std::vector<std::string> combined_keys;  // the keys the file gave, in file spelling
+  std::optional<double> longvl;            // LONGVL (m/s), the measurement speed
 };
 
 // Reads the property file at `path` into `set`: the 60 coefficients,
@@ -180,7 +188,21 @@ struct TTirExportOptions {
   // with neutral values for what a pure-slip fit does not give.
   std::optional<std::string> template_path;
   TTirExportInfo info;
+  // Combined-slip, overturning and rolling-resistance coefficients to write
+  // (in the set's convention), as read from a property file; the file then
+  // says USE_MODE = 4.  Without them the combined weights are written as 1.
+  std::optional<TCombinedCoefficients> combined;
+  std::optional<double> longvl;  // LONGVL (m/s)
 };
+
+// The property-file section of a combined-slip, overturning or rolling key
+// ("LATERAL_COEFFICIENTS" for RVY1), and the factor (+1 or -1) that takes
+// its value between the ISO and the positive-stiffness conventions: the
+// induced lateral force (RVY1..3), the Fx arm of the aligning moment except
+// its Fy share (SSZ1, SSZ3, SSZ4) and the Fy share of Mx (QSX3) turn with
+// Fy and Mz; the weights, Mx's other terms and My keep their sign.
+std::string_view CombinedKeySection(std::string_view key);
+double CombinedSignFactor(std::string_view key);
 
 struct TTirExportResult {
   TSignConvention convention = TSignConvention::kIso;

@@ -27,4 +27,12 @@ TCombinedPoint CombinedPointAt(const TLateralCoefficients& lateral, const TAlign
                                const TCombinedCoefficients& combined, double r0, double camber,
                                double fz, double slip_angle, double kappa, double vx, double longvl);
 
+// Rewrites the combined coefficients written at rated load `old_fz0` for
+// the rated load `new_fz0`, with the same forces and moments at every
+// point: the terms linear in dfz = (Fz - Fz0)/Fz0 (REX, REY, RHY, RVY,
+// SSZ3/4) take the shift of dfz, and the shares of Fy/Fz0 or Fx/Fz0 (SSZ2,
+// QSX3, QSY2) the ratio of the loads.  Nothing changes when the loads are
+// equal or either is not a positive number.
+void ReexpressCombinedAtFz0(TCombinedCoefficients& combined, double old_fz0, double new_fz0);
+
 }  // namespace morvex
