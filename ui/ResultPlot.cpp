@@ -155,6 +155,38 @@ TAxisTitles AxisTitlesFor(TFitChannel channel, bool residuals) {
   return {x, residuals ? quantity + " measured - model " + unit : quantity + " " + unit};
 }
 
+std::optional<TFitChannel> DataChannelOfHeader(std::string_view line) {
+  for (const auto& [name, channel] : {std::pair{"lateral", TFitChannel::kLateral},
+                                      std::pair{"aligning", TFitChannel::kAligning},
+                                      std::pair{"longitudinal", TFitChannel::kLongitudinal}})
+    if (line.rfind("Morvex " + std::string(name) + " data imported from", 0) == 0) return channel;
+  return std::nullopt;
+}
+
+namespace {
+
+const char* ChannelWords(TFitChannel channel) {
+  switch (channel) {
+    case TFitChannel::kLateral: return "Lateral force Fy";
+    case TFitChannel::kAligning: return "Aligning moment Mz";
+    case TFitChannel::kLongitudinal: return "Longitudinal force Fx";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string ChartTitle(TFitChannel page, std::optional<TFitChannel> data, double camber, const std::string& source,
+                       bool residuals) {
+  std::string title = ChannelWords(page);
+  if (residuals) title += ", measured - model";
+  if (std::isfinite(camber)) title += ", camber " + FloatToStrF(camber, TFloatFormat::kGeneral, 6, 0) + " deg";
+  if (!source.empty()) title += ", " + source;
+  if (data && *data != page)
+    title += " (" + std::string(ChannelName(*data)) + " data on the " + std::string(ChannelName(page)) + " page)";
+  return title;
+}
+
 std::vector<std::pair<double, double>> SortedBySlip(std::vector<std::pair<double, double>> points) {
   std::stable_sort(points.begin(), points.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -17,7 +17,9 @@
 // Model curves come first; the legend lists the curves in the same order.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -79,11 +81,24 @@ void ComputeResidualCurves(const TLoadCase* load_case, TFitChannel channel,
 // "Fx [N]"; for residuals the vertical title reads "Fy measured - model [N]".
 TAxisTitles AxisTitlesFor(TFitChannel channel, bool residuals);
 
+// The channel a data file says it holds: the first line of a file Morvex's
+// import wrote ("Morvex lateral data imported from run.csv"); nullopt for
+// any other first line.
+std::optional<TFitChannel> DataChannelOfHeader(std::string_view first_line);
+
+// What the chart shows, for its title (on screen and in a saved image):
+// "Lateral force Fy, camber 2 deg, lateral.plt"; data of another channel
+// than the page's are named ("longitudinal data on the lateral page").
+// An empty `source` leaves the file out; a NaN camber the camber.
+std::string ChartTitle(TFitChannel page, std::optional<TFitChannel> data, double camber, const std::string& source,
+                       bool residuals);
+
 // The points of a curve in ascending order of slip; points of equal slip keep
 // their order of evaluation.
 std::vector<std::pair<double, double>> SortedBySlip(std::vector<std::pair<double, double>> points);
 
-// Gives `chart` the look of the result plot: no title, legend on top, a
+// Gives `chart` the look of the result plot: no title (the window sets one
+// per drawing), legend on top, a
 // background gradient ending in (160, 207, 207), a transparent plot area.
 void StyleResultChart(QChart* chart);
 

@@ -31,6 +31,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "files/CoefficientFile.h"
@@ -389,6 +391,13 @@ void TForm1::LoadDataFile(const std::string& path) {
   TTireDataSet loaded = ReadTireDataFile(path);
   data_ = std::move(loaded);
   fitted_texts_ = {};
+  {
+    std::ifstream in(path, std::ios::binary);
+    std::string first;
+    std::getline(in, first);
+    data_channel_ = DataChannelOfHeader(first);
+  }
+  data_source_ = std::filesystem::path(path).filename().string();
 
   CBbx_camber->clear();
   for (const std::string& item : CamberItems(data_)) CBbx_camber->addItem(QString::fromStdString(item));
@@ -403,9 +412,11 @@ void TForm1::LoadDataFile(const std::string& path) {
   graph();
 }
 
-void TForm1::UseImportedData(TTireDataSet data, const std::string& label) {
+void TForm1::UseImportedData(TTireDataSet data, const std::string& label, std::optional<TFitChannel> channel) {
   data_ = std::move(data);
   fitted_texts_ = {};
+  data_channel_ = channel;
+  data_source_ = label;
 
   CBbx_camber->clear();
   for (const std::string& item : CamberItems(data_)) CBbx_camber->addItem(QString::fromStdString(item));
@@ -425,7 +436,7 @@ void TForm1::ImportRunClick() {
     if (!path) return;
     TRunImportDialog dialog(*path, *panel_, VisibleChannel(), this);
     if (dialog.exec() != QDialog::Accepted || dialog.Data().Empty()) return;
-    UseImportedData(dialog.Data(), dialog.Label());
+    UseImportedData(dialog.Data(), dialog.Label(), dialog.Channel());
   });
 }
 
@@ -500,7 +511,13 @@ void TForm1::graph() {
   request.draw_model = CheckBox1->isChecked();
   request.draw_data = CheckBox2->isChecked();
   const bool residuals = CheckBox3->isChecked();
-  const TAxisTitles titles = AxisTitlesFor(request.channel, residuals);
+  // The axes name what the data hold; the title what is shown and whence.
+  const TAxisTitles titles = AxisTitlesFor(data_channel_.value_or(request.channel), residuals);
+  const TLoadCase* shown = CaseAt(data_, selected_case_);
+  Chart1->chart()->setTitle(
+      shown == nullptr ? QString()
+                       : QString::fromStdString(ChartTitle(request.channel, data_channel_, shown->Camber,
+                                                           data_source_, residuals)));
   std::vector<TPlotCurve> curves;
   try {
     if (residuals) ComputeResidualCurves(CaseAt(data_, selected_case_), request.channel, *panel_, curves);

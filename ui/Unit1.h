@@ -128,7 +128,12 @@ class TForm1 : public QMainWindow, private IFitHost {
   // Makes `data` the data set as LoadDataFile makes a file's content: the
   // camber selector refilled, case 0 shown, `label` in status panel 1, the
   // chart redrawn.
-  void UseImportedData(TTireDataSet data, const std::string& label);
+  // `channel`: the channel the data were imported for (the chart's axes
+  // follow it); nullopt when not known.
+  void UseImportedData(TTireDataSet data, const std::string& label,
+                       std::optional<TFitChannel> channel = std::nullopt);
+  // The channel the data loaded hold, when the file or the import says so.
+  std::optional<TFitChannel> DataChannel() const { return data_channel_; }
   // "Import measured run...": picks a raw run file and opens the import
   // dialog on it; the data set changes only when the dialog is accepted.
   void ImportRunClick();
@@ -305,6 +310,10 @@ class TForm1 : public QMainWindow, private IFitHost {
   QPushButton* cancel_button_ = nullptr;  // in the status bar while a fit runs
   TPanelHistory history_;
   std::vector<std::string> held_by_camber_rule_;
+  // What the data are: their channel when known, and the file (or run) they
+  // came from, for the chart's axes and title.
+  std::optional<TFitChannel> data_channel_;
+  std::string data_source_;
   // Per channel: every coefficient's text right after its last estimate or
   // fit on the data loaded (none after a new load).
   std::array<std::optional<std::array<std::string, kCoefficientCount>>, 3> fitted_texts_;

@@ -1,5 +1,8 @@
 // What the result plot draws: curves, titles, colours, point order, and what
 // stays drawn when an evaluation fails.
+#include <cmath>
+#include <optional>
+
 #include <QAbstractAxis>
 #include <QChart>
 #include <QLineSeries>
@@ -35,6 +38,19 @@ class TestResultPlot : public QObject {
   Q_OBJECT
 
  private slots:
+  void headerNamesTheDataChannelAndTheTitleWhatIsShown() {
+    QCOMPARE(DataChannelOfHeader("Morvex aligning data imported from run.tdx"), std::optional(TFitChannel::kAligning));
+    QCOMPARE(DataChannelOfHeader("Morvex lateral data imported from a.csv"), std::optional(TFitChannel::kLateral));
+    QVERIFY(!DataChannelOfHeader("LOAD_CASE 1").has_value());
+    QVERIFY(!DataChannelOfHeader("morvex lateral data").has_value());
+    QCOMPARE(ChartTitle(TFitChannel::kAligning, TFitChannel::kAligning, -1.5, "mz.plt", false),
+             std::string("Aligning moment Mz, camber -1.5 deg, mz.plt"));
+    QCOMPARE(ChartTitle(TFitChannel::kLongitudinal, std::nullopt, 0, "", true),
+             std::string("Longitudinal force Fx, measured - model, camber 0 deg"));
+    QCOMPARE(ChartTitle(TFitChannel::kLateral, TFitChannel::kAligning, std::nan(""), "x.plt", false),
+             std::string("Lateral force Fy, x.plt (aligning data on the lateral page)"));
+  }
+
   void modelCurvesFirstThenDataWithWrappingGreen() {
     const TLoadCase c = MakeCase(10);
     TMemoryCoefficientSet set;

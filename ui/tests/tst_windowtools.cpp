@@ -2,6 +2,9 @@
 // drives them: grid editing and resizing, undo and redo, cancelling a fit,
 // the single-camber notice, the verdict, error subjects, shortcuts, recent
 // files, a grown window and the chart's zoom, legend, residuals and export.
+#include <fstream>
+#include <optional>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QChart>
@@ -23,6 +26,8 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QAbstractAxis>
+#include <QChart>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -244,6 +249,36 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(!form_->ValuesAreAFit(TFitChannel::kLateral));
     Click("Button1");
     QVERIFY(faults_cost());
+  }
+
+  // The chart says what it shows: the title names the page's channel, the
+  // camber and the file; the axes follow the data's channel, which a file
+  // of Morvex's import names in its first line.
+  void chartTitleAndAxesSayWhatIsShown() {
+    Load("lateral.plt");
+    QChart* chart = form_->ChartView()->chart();
+    QVERIFY(chart->title().startsWith(QStringLiteral("Lateral force Fy, camber ")));
+    QVERIFY(chart->title().endsWith(QStringLiteral(", lateral.plt")));
+    QVERIFY(!form_->DataChannel().has_value());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("fx.plt"));
+    {
+      std::ofstream out(path.toStdString(), std::ios::binary);
+      out << "Morvex longitudinal data imported from brake.csv\nLOAD_CASE 1\n2\n3000;5000\n"
+             "-0.1;-2900;-4600\n0;10;20\n0.1;2950;4700\n";
+    }
+    dialogs_.answers.push_back(path.toStdString());
+    Click("Button2");
+    QCOMPARE(form_->DataChannel(), std::optional(TFitChannel::kLongitudinal));
+    QCOMPARE(chart->title(),
+             QStringLiteral("Lateral force Fy, camber 2 deg, fx.plt (longitudinal data on the lateral page)"));
+    QStringList titles;
+    for (QAbstractAxis* axis : chart->axes()) titles << axis->titleText();
+    QVERIFY2(titles.contains(QStringLiteral("slip ratio [-]")) && titles.contains(QStringLiteral("Fx [N]")),
+             qPrintable(titles.join(QStringLiteral(" | "))));
+    // Imported data: the import's channel and the run's label.
+    form_->UseImportedData(form_->DataSet(), "run.dat (imported)", TFitChannel::kAligning);
+    QVERIFY(chart->title().contains(QStringLiteral("run.dat (imported) (aligning data on the lateral page)")));
   }
 
   void estimateWithoutDataAsksForData() {
