@@ -28,8 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path = file.Write(data, size);
   const TSignConvention convention = (size & 1) ? TSignConvention::kIso : TSignConvention::kPositiveStiffness;
   TMemoryCoefficientSet set;
+  TTirImportResult read;
   try {
-    ImportTir(set, path, convention);
+    read = ImportTir(set, path, convention);
   } catch (const EConvertError&) {
     fuzz::Fail("the import raised a conversion error");
   } catch (const Exception&) {
@@ -37,16 +38,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Every imported value is a number in the set's text form; write the set
   // and read it back.
+  // The combined-slip part goes along when the file had one.
+  TTirExportOptions options;
+  options.convention = convention;
+  if (!read.combined_keys.empty()) options.combined = read.combined;
+  options.longvl = read.longvl;
   try {
-    ExportTir(set, out, {convention, std::nullopt, {}});
+    ExportTir(set, out, options);
   } catch (const std::exception& error) {
     fuzz::Fail("an imported set could not be exported", error.what());
   }
   TMemoryCoefficientSet back;
+  TTirImportResult again;
   try {
-    ImportTir(back, out, convention);
+    again = ImportTir(back, out, convention);
   } catch (const std::exception& error) {
     fuzz::Fail("an exported file could not be imported", error.what());
+  }
+  if (options.combined) {
+    // Written with 15 significant digits: equal within their rounding.
+#define MORVEX_CHECK(name)                                                                           \
+  {                                                                                                  \
+    const double a = read.combined.name, b = again.combined.name;                                    \
+    const double expected = std::fpclassify(a) == FP_SUBNORMAL ? 0.0 : a;                            \
+    if (!(std::fabs(b - expected) <= 1e-14 * std::fabs(expected))) fuzz::Fail("a combined value changed", #name); \
+  }
+    MORVEX_COMBINED_COEFFICIENTS(MORVEX_CHECK)
+#undef MORVEX_CHECK
   }
   std::remove(out.c_str());
   for (const auto& info : Coefficients()) {
