@@ -116,8 +116,12 @@ TEST_P(VerdictOnPublishedTires, BestFitIsNotPoorAndTwiceItsCostIs) {
   RunFitCommand(c.channel, valley, data, TOptimizerChoice::kTrustRegion, "", host);
   const double valley_cost = Cost(c.channel, valley, data);
   const TFitVerdict held = Judge(c.channel, valley, data, names);
-  if (valley_cost > 2.0 * best_cost) EXPECT_TRUE(held.poor) << valley_cost / best_cost << ' ' << Describe(held);
-  if (valley_cost < 1.2 * best_cost) EXPECT_FALSE(held.poor) << valley_cost / best_cost << ' ' << Describe(held);
+  if (valley_cost > 2.0 * best_cost) {
+    EXPECT_TRUE(held.poor) << valley_cost / best_cost << ' ' << Describe(held);
+  }
+  if (valley_cost < 1.2 * best_cost) {
+    EXPECT_FALSE(held.poor) << valley_cost / best_cost << ' ' << Describe(held);
+  }
 }
 
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
