@@ -79,6 +79,12 @@ TCoefficientPanel::TCoefficientPanel(QWidget* top, QWidget* lateral_page, QWidge
     entry.edit->setObjectName(ToQString(info.edit));
     entry.edit->setGeometry(place.edit_left, top_y, place.edit_width, kEditHeight);
     entry.label->setBuddy(entry.edit);
+    // A value wider than its box (the 15 digits of a fit or an estimate)
+    // shows whole on hover; the file keeps every digit either way.
+    QObject::connect(entry.edit, &QLineEdit::textChanged, entry.edit, [edit = entry.edit](const QString& text) {
+      const int room = edit->contentsRect().width() - 2 * edit->fontMetrics().averageCharWidth();
+      edit->setToolTip(edit->fontMetrics().horizontalAdvance(text) > room ? text : QString());
+    });
 
     if (info.HasFreeFlag()) {
       entry.check = new QCheckBox(parent);

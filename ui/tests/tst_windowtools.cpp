@@ -281,6 +281,15 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(chart->title().contains(QStringLiteral("run.dat (imported) (aligning data on the lateral page)")));
   }
 
+  // A value wider than its box shows whole on hover; a short one has no tip.
+  void longValueShowsWholeOnHover() {
+    form_->Coefficients().SetText("PKy1", "17.1234567890123");
+    QCOMPARE(Edit("PKy1")->toolTip(), QStringLiteral("17.1234567890123"));
+    QCOMPARE(form_->Coefficients().Text("PKy1"), std::string("17.1234567890123"));
+    form_->Coefficients().SetText("PKy1", "17.5");
+    QVERIFY(Edit("PKy1")->toolTip().isEmpty());
+  }
+
   void estimateWithoutDataAsksForData() {
     Click("Button10");
     QCOMPARE(dialogs_.messages, std::vector<std::string>{"Load tire data first"});
