@@ -222,6 +222,11 @@ void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves, const TAxi
   }
 
   double x_low = INFINITY, x_high = -INFINITY, y_low = INFINITY, y_high = -INFINITY;
+  // Joined measured curves (the residuals of each load) have colours a
+  // few steps of green apart: each load also gets a line style of its own.
+  constexpr Qt::PenStyle kJoinedStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
+                                            Qt::DashDotDotLine};
+  size_t joined_index = 0;
   for (const TPlotCurve& curve : curves) {
     const QColor color(curve.color.red, curve.color.green, curve.color.blue);
     QXYSeries* series = nullptr;
@@ -236,6 +241,7 @@ void ShowCurves(QChart* chart, const std::vector<TPlotCurve>& curves, const TAxi
       auto* line = new QLineSeries(chart);
       QPen pen(color);
       pen.setWidthF(curve.measured ? 1.0 : 2.0);
+      if (curve.measured) pen.setStyle(kJoinedStyles[joined_index++ % std::size(kJoinedStyles)]);
       line->setPen(pen);
       if (curve.measured) {
         line->setMarkerSize(5);

@@ -140,6 +140,25 @@ class TestResultPlot : public QObject {
     QVERIFY(chart.series().isEmpty());
     QVERIFY(chart.axes().isEmpty());
   }
+
+  // Residuals of neighbouring loads differ in green by a few steps only:
+  // each load's line has its own style as well, so the loads tell apart.
+  void residualsOfEachLoadHaveTheirOwnLineStyle() {
+    TLoadCase c = MakeCase(3);
+    TMemoryCoefficientSet set;
+    std::vector<TPlotCurve> curves;
+    ComputeResidualCurves(&c, TFitChannel::kLateral, set, curves);
+    QChart chart;
+    ShowCurves(&chart, curves);
+    QList<Qt::PenStyle> styles;
+    for (QAbstractSeries* series : chart.series()) {
+      auto* line = qobject_cast<QLineSeries*>(series);
+      QVERIFY(line != nullptr);
+      QVERIFY(!styles.contains(line->pen().style()));
+      styles << line->pen().style();
+    }
+    QCOMPARE(styles.size(), 3);
+  }
 };
 
 namespace {
