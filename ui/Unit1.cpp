@@ -297,7 +297,10 @@ void TForm1::BuildControls() {
   Chart1->setObjectName(QStringLiteral("Chart1"));
   Chart1->setGeometry(528, 214, 457, 465);
   Chart1->setRenderHint(QPainter::Antialiasing);
-  Chart1->setStyleSheet(QStringLiteral("background: transparent"));
+  // Only the view itself is transparent (the chart paints its gradient): a
+  // bare "background" rule would pass on to the context menu, which then
+  // draws black with its items unreadable.
+  Chart1->setStyleSheet(QStringLiteral("#Chart1 { background: transparent }"));
 
   // Status bar: contact text, loaded file, date.
   QStatusBar* status = statusBar();

@@ -281,6 +281,22 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(chart->title().contains(QStringLiteral("run.dat (imported) (aligning data on the lateral page)")));
   }
 
+  // The chart's context menu is drawn in the window's colours: the chart's
+  // transparent background is not passed on to it.
+  void chartMenuIsDrawnOnALightBackground() {
+    QMenu* menu = form_->ChartView()->BuildContextMenu();
+    menu->popup(form_->ChartView()->mapToGlobal(QPoint(20, 20)));
+    QTest::qWait(50);
+    const QImage shot = menu->grab().toImage();
+    QVERIFY(!shot.isNull());
+    double lightness = 0;
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = 0; x < shot.width(); ++x) lightness += QColor(shot.pixel(x, y)).lightnessF();
+    lightness /= shot.width() * shot.height();
+    QVERIFY2(lightness > 0.6, qPrintable(QString::number(lightness)));
+    menu->close();
+  }
+
   // A value wider than its box shows whole on hover; a short one has no tip.
   void longValueShowsWholeOnHover() {
     form_->Coefficients().SetText("PKy1", "17.1234567890123");
