@@ -4,7 +4,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "cli/OutputGuard.h"
@@ -348,6 +350,7 @@ int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream
     RequireFile(options.points_path);
     std::ifstream in(options.points_path, std::ios::binary);
     if (!in) throw EFOpenError(options.points_path);
+    std::optional<std::tuple<TLateralCoefficients, TAligningCoefficients, TLongitudinalCoefficients, double>> model;
     std::string line;
     while (std::getline(in, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -362,10 +365,14 @@ int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream
         // slip, with the file's combined coefficients (none: weights of 1).
         const double kappa = StrToFloat(fields[3]);
         const double speed = combined.longvl.value_or(kDefaultLongvl);
+        // The set does not change between points: its coefficients are
+        // read once, at the first combined point.
+        if (!model) model.emplace(ReadLateralCoefficients(set), ReadAligningCoefficients(set),
+                                  ReadLongitudinalCoefficients(set), set.Value("R0"));
+        const auto& [lateral, aligning, longitudinal, r0] = *model;
         const TCombinedPoint point =
-            CombinedPointAt(ReadLateralCoefficients(set), ReadAligningCoefficients(set),
-                            ReadLongitudinalCoefficients(set), combined.coefficients.value_or(TCombinedCoefficients{}),
-                            set.Value("R0"), camber, load, slip, kappa, speed, speed);
+            CombinedPointAt(lateral, aligning, longitudinal, combined.coefficients.value_or(TCombinedCoefficients{}),
+                            r0, camber, load, slip, kappa, speed, speed);
         value = options.channel == TFitChannel::kLateral    ? point.Fy
                 : options.channel == TFitChannel::kAligning ? point.Mz
                                                             : point.Fx;
