@@ -422,8 +422,15 @@ std::string N(double value) { return TirNumber(std::isfinite(value) ? value : 0.
 // scaling factor 1, pressure, overturning and combined-slip terms 0 (with
 // RCX1 = RCY1 = 1 the combined-slip weights are 1), and the placeholders of
 // a passenger car tire elsewhere.
-std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& ranges, bool combined,
-                                       bool longvl_read) {
+std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirExportOptions& options) {
+  const TTirRanges& ranges = options.info.ranges;
+  const bool combined = options.combined.has_value();
+  const bool longvl_read = options.longvl.has_value();
+  // Comments point into `options` or are literals: the layout is used while `options` lives.
+  const char* use_mode_note = !options.use_mode_note.empty() ? options.use_mode_note.c_str()
+                              : combined ? "combined slip: coefficients of the property file read"
+                                         : "uncombined: no combined-slip coefficients were fitted";
+  const char* pressure_note = options.pressure ? "as measured" : "placeholder";
   auto range = [](const std::optional<std::pair<double, double>>& r, double low, double high) {
     return r ? std::pair<std::string, std::string>{N(r->first), N(r->second)}
              : std::pair<std::string, std::string>{N(low), N(high)};
@@ -444,9 +451,7 @@ std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& 
   s.push_back({"MODEL",
                {{"PROPERTY_FILE_FORMAT", Q("PAC2002"), nullptr},
                 {"FITTYP", "6", "Magic Formula 5.2"},
-                {"USE_MODE", "3",
-                 combined ? "combined slip: coefficients of the property file read"
-                          : "uncombined: no combined-slip coefficients were fitted"},
+                {"USE_MODE", "3", use_mode_note},
                 {"TYRESIDE", Q("LEFT"), nullptr},
                 {"LONGVL", "16.7", longvl_read ? "measurement speed, as read" : "reference speed, not fitted"},
                 {"VXLOW", "1", nullptr}}});
@@ -458,8 +463,8 @@ std::vector<TSectionLayout> FullLayout(double r0, double fz0, const TTirRanges& 
                 {"RIM_WIDTH", "0.15", "placeholder"},
                 {"BOTTOMING_RADIUS", N(std::fabs(r0) * 0.63), "placeholder"}}});
   s.push_back({"OPERATING_CONDITIONS",
-               {{"INFLPRES", "220000", "placeholder"}, {"NOMPRES", "220000", "placeholder"}}});
-  s.push_back({"TIRE_CONDITIONS", {{"IP", "220000", "placeholder"}, {"IP_NOM", "220000", "placeholder"}}});
+               {{"INFLPRES", "220000", pressure_note}, {"NOMPRES", "220000", pressure_note}}});
+  s.push_back({"TIRE_CONDITIONS", {{"IP", "220000", pressure_note}, {"IP_NOM", "220000", pressure_note}}});
   s.push_back({"VERTICAL",
                {{"FNOMIN", N(fz0), "fitted set"},
                 {"VERTICAL_STIFFNESS", "200000", "placeholder"},
@@ -936,7 +941,14 @@ std::map<std::pair<std::string, std::string>, double> IsoValues(const TCoefficie
     }
     out[{"MODEL", "USE_MODE"}] = 4;
   }
+  if (options.use_mode) out[{"MODEL", "USE_MODE"}] = *options.use_mode;
   if (options.longvl) out[{"MODEL", "LONGVL"}] = *options.longvl;
+  if (options.pressure) {
+    if (!std::isfinite(*options.pressure) || *options.pressure <= 0)
+      throw EConvertError("The inflation pressure to write is not a positive number");
+    for (const char* key : {"NOMPRES", "INFLPRES"}) out[{"OPERATING_CONDITIONS", key}] = *options.pressure;
+    for (const char* key : {"IP", "IP_NOM"}) out[{"TIRE_CONDITIONS", key}] = *options.pressure;
+  }
   return out;
 }
 
@@ -946,7 +958,9 @@ std::vector<std::string> HeaderLines(const TTirExportOptions& options, TSignConv
   auto add = [&lines](const std::string& text) {
     for (std::string& line : CommentLines(kHeaderPrefix, text)) lines.push_back(std::move(line));
   };
-  add("Magic Formula 2002 pure-slip coefficients written " + (info.date.empty() ? DateNow() : info.date));
+  add(std::string(options.combined ? "Magic Formula 2002 pure- and combined-slip coefficients written "
+                                    : "Magic Formula 2002 pure-slip coefficients written ") +
+      (info.date.empty() ? DateNow() : info.date));
   add("data file: " + (info.data_file.empty() ? std::string("none recorded") : info.data_file));
   if (info.fits.empty())
     add("channels fitted: none recorded in this session");
@@ -1097,7 +1111,7 @@ std::string ExportFullLayout(const std::map<std::pair<std::string, std::string>,
   const double fz0 = iso.at({"VERTICAL", "FNOMIN"});
   std::string text;
   for (const std::string& line : HeaderLines(options, convention)) text += line + "\n";
-  for (const TSectionLayout& section : FullLayout(r0, fz0, options.info.ranges, options.combined.has_value(), options.longvl.has_value())) {
+  for (const TSectionLayout& section : FullLayout(r0, fz0, options)) {
     text += SeparatorLine(section.name) + "\n[" + section.name + "]\n";
     for (const TKeyLine& key : section.keys) {
       const auto it = iso.find({section.name, key.key});

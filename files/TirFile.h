@@ -193,6 +193,13 @@ struct TTirExportOptions {
   // says USE_MODE = 4.  Without them the combined weights are written as 1.
   std::optional<TCombinedCoefficients> combined;
   std::optional<double> longvl;  // LONGVL (m/s)
+  // NOMPRES and INFLPRES (Pa): the pressure the data were measured at.
+  // Without it, placeholders are written.
+  std::optional<double> pressure;
+  // The USE_MODE to write, when the data gave less than `combined` says
+  // (3: no combined slip), and the comment that says why.
+  std::optional<int> use_mode;
+  std::string use_mode_note;
 };
 
 // The property-file section of a combined-slip, overturning or rolling key

@@ -183,6 +183,32 @@ TEST_F(TirCombined, ExportWritesTheCombinedPartBack) {
   EXPECT_NE(ReadText(Path("pure.tir")).find("USE_MODE                  = 3"), std::string::npos);
 }
 
+// A file built from measurements: the pressure measured, and a USE_MODE
+// below 4 with its reason when the data gave only part of combined slip;
+// read back, the pressure is the one written.  A pressure that is no
+// positive number is refused before anything is written.
+TEST_F(TirCombined, MeasuredPressureAndAStatedUseMode) {
+  TMemoryCoefficientSet set;
+  const TTirImportResult read = ImportTir(set, kCarTir, TSignConvention::kIso);
+  TTirExportOptions options;
+  options.combined = read.combined;
+  options.pressure = 185000;
+  options.use_mode = 3;
+  options.use_mode_note = "uncombined: no slip ratio was swept at a held slip angle";
+  ExportTir(set, Path("measured.tir"), options);
+  const std::string text = ReadText(Path("measured.tir"));
+  EXPECT_NE(text.find("USE_MODE                  = 3"), std::string::npos);
+  EXPECT_NE(text.find("no slip ratio was swept at a held slip angle"), std::string::npos);
+  EXPECT_NE(text.find("NOMPRES                   = 185000"), std::string::npos) << text;
+  EXPECT_NE(text.find("INFLPRES                  = 185000"), std::string::npos);
+  const size_t nompres = text.find("NOMPRES");
+  EXPECT_NE(text.substr(nompres, text.find('\n', nompres) - nompres).find("as measured"), std::string::npos);
+
+  options.pressure = -1;
+  EXPECT_THROW(ExportTir(set, Path("refused.tir"), options), EConvertError);
+  EXPECT_FALSE(fs::exists(Path("refused.tir")));
+}
+
 // A set re-expressed at another rated load keeps every combined force and
 // moment.
 TEST(CombinedReexpression, EveryPointStaysAtAnotherRatedLoad) {
