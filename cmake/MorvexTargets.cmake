@@ -43,6 +43,9 @@ function(morvex_tests name)
   add_executable(${name} ${sources})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} morvex_test_main GTest::gtest)
+  if(MORVEX_PCH)
+    target_precompile_headers(${name} REUSE_FROM morvex_test_main)
+  endif()
   target_compile_definitions(${name} PRIVATE
     MORVEX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
     MORVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
