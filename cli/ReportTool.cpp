@@ -146,6 +146,13 @@ int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ost
 
     inputs.created = ReportTimestamp();
     inputs.source_files.push_back("data: " + Absolute(options.data_path));
+    // A data file Morvex's import wrote names its run in its first line.
+    std::string first_line;
+    if (std::ifstream data_file(options.data_path, std::ios::binary); std::getline(data_file, first_line)) {
+      if (!first_line.empty() && first_line.back() == '\r') first_line.pop_back();
+      if (first_line.rfind("Morvex ", 0) == 0 && first_line.find(" imported from ") != std::string::npos)
+        inputs.source_files.push_back("the data file says: " + first_line);
+    }
     if (options.coefficients_path) inputs.source_files.push_back("coefficients: " + Absolute(*options.coefficients_path));
     else inputs.source_files.push_back("coefficients: the start-up defaults (" + Absolute(defaults) + ")");
     if (options.import_report_path) inputs.import_report = ReadText(*options.import_report_path);

@@ -180,6 +180,16 @@ std::string RenderHtml(const TValidationReport& report) {
   for (const TChannelReport& c : report.channels)
     channels += (channels.empty() ? "" : ", ") + std::string(ChannelName(c.channel)) + " (" + c.verdict_word + ")";
   out += "<p>Channels: " + Escape(channels.empty() ? std::string("none") : channels) + "</p>\n";
+  if (!report.channels.empty()) {
+    out += "<h3>Summary</h3>\n<table>\n<tr><th>Channel</th><th>Verdict</th><th>Points</th><th>RMS</th><th>R2</th>"
+           "<th>Data</th></tr>\n";
+    for (const TChannelReport& c : report.channels)
+      out += "<tr><td>" + std::string(ChannelName(c.channel)) + "</td><td>" + c.verdict_word + "</td><td class=\"num\">" +
+             std::to_string(c.fit.points) + "</td><td class=\"num\">" + ReportNumber(c.fit.rms) +
+             "</td><td class=\"num\">" + ReportNumber(c.fit.r_squared) + "</td><td>" + Escape(c.data_file) +
+             "</td></tr>\n";
+    out += "</table>\n";
+  }
   out += "<h3>Where the data came from</h3>\n";
   out += report.source_files.empty() ? std::string("<p>no file named</p>\n") : Lines(report.source_files);
   if (!report.import_report.empty()) out += "<h3>Import report</h3>\n<pre>" + Escape(report.import_report) + "</pre>\n";

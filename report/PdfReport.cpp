@@ -175,6 +175,14 @@ std::string RenderPdf(const TValidationReport& report) {
   for (const TChannelReport& c : report.channels)
     channels += (channels.empty() ? "" : ", ") + std::string(ChannelName(c.channel)) + " (" + c.verdict_word + ")";
   flow.Paragraph("Channels: " + (channels.empty() ? std::string("none") : channels));
+  if (!report.channels.empty()) {
+    flow.Heading("Summary", 11);
+    std::vector<std::vector<std::string>> rows;
+    for (const TChannelReport& c : report.channels)
+      rows.push_back({std::string(ChannelName(c.channel)), c.verdict_word, std::to_string(c.fit.points),
+                      ReportNumber(c.fit.rms), ReportNumber(c.fit.r_squared), c.data_file});
+    flow.Table({"Channel", "Verdict", "Points", "RMS", "R2", "Data"}, {0.14, 0.1, 0.1, 0.13, 0.13, 0.4}, rows);
+  }
   flow.Heading("Where the data came from", 11);
   if (report.source_files.empty()) flow.Paragraph("no file named");
   for (const std::string& file : report.source_files) flow.Paragraph(file);

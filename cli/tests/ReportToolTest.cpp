@@ -108,6 +108,25 @@ TEST_F(ReportTool, FitsByTheTrustRegionWhenAskedAndReportsWhatItFitted) {
   EXPECT_EQ(test::ReadAll(Path("start.txt")), start_file);  // the report writes no coefficient file
 }
 
+TEST_F(ReportTool, NamesTheImportedRunAndShowsTheImportsReport) {
+  TTireDataSet data = PublishedData(TFitChannel::kAligning, truth_, 5);
+  WriteTireDataFile(Path("imported.plt"), data, {"Morvex aligning data imported from run <7>.csv"});
+  // Named like a report: only the guard stands between it and the output.
+  std::ofstream(Path("import.html")) << "runs: run <7>.csv\nwarm-up removed: 41.5 s\n";
+  TReportToolOptions options = Options(Path("imported.html"));
+  options.data_path = Path("imported.plt");
+  options.import_report_path = Path("import.html");
+  ASSERT_EQ(Run(options), kExitOk) << err_.str();
+  const std::string html = test::ReadAll(Path("imported.html"));
+  EXPECT_NE(html.find("the data file says: Morvex aligning data imported from run &lt;7&gt;.csv"), std::string::npos);
+  EXPECT_NE(html.find("<pre>runs: run &lt;7&gt;.csv\nwarm-up removed: 41.5 s\n</pre>"), std::string::npos);
+  // The import's report is an input too.
+  options.output_path = Path("import.html");
+  EXPECT_EQ(Run(options), kExitError);
+  EXPECT_NE(err_.str().find("an input is never overwritten"), std::string::npos) << err_.str();
+  EXPECT_EQ(test::ReadAll(Path("import.html")), "runs: run <7>.csv\nwarm-up removed: 41.5 s\n");
+}
+
 TEST_F(ReportTool, RefusesAnOutputThatNamesAnInputOrIsNoReport) {
   fs::create_symlink(Path("aligning.plt"), Path("link.pdf"));
   for (const std::string& output : {Path("aligning.plt"), Path("link.pdf"), Path("suv.txt")}) {
