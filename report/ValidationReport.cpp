@@ -84,15 +84,19 @@ TChannelReport BuildChannel(const TReportChannelInput& input) {
         row.rms = fit.rms;
         row.max_error = fit.max_error;
       }
+      // Over the measured points only: a gap in a recording (a value that
+      // is not a number) is no point of the curve.
       long double sum = 0, squares = 0, ssr = 0;
+      size_t n = 0;
       for (size_t r = 0; r < lc.RowCount(); ++r) {
         const double measured = lc.Value(r, j);
+        if (!std::isfinite(measured) || !std::isfinite(lc.Slips[r])) continue;
         const double error = measured - EvaluatePoint(input.channel, set, lc.Camber, lc.Loads[j], lc.Slips[r]);
         sum += measured;
         squares += static_cast<long double>(measured) * measured;
         ssr += static_cast<long double>(error) * error;
+        ++n;
       }
-      const size_t n = lc.RowCount();
       const long double sst = n > 0 ? squares - sum * sum / n : 0;
       row.r_squared = sst > 0 ? static_cast<double>(1.0L - ssr / sst) : kNaN;
       report.curves.push_back(row);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <regex>
 
 #include "fitting/ChannelModel.h"
 #include "fitting/FitVerdict.h"
+#include "report/ReportRender.h"
 #include "report/ReportText.h"
 #include "report/tests/ReportTestSupport.h"
 
@@ -160,6 +162,23 @@ TEST(ValidationReport, PerCurveRSquaredFollowsItsDefinition) {
   EXPECT_NEAR(channel.curves[0].r_squared, 1 - 21 * d * d / sst, 1e-12);
   EXPECT_EQ(channel.termination, TFitTermination::kNotRun);
   EXPECT_NE(channel.how.find("no fit was run"), std::string::npos);
+
+  // A gap in the recording leaves the point out, not the curve.
+  TTireDataSet gapped = data;
+  gapped.Cases[0].Value(20, 0) = std::nan("");
+  TReportInputs with_gap = inputs;
+  with_gap.channels[0].data = &gapped;
+  const TChannelReport gap = BuildValidationReport(with_gap).channels[0];
+  double gap_mean = 0;
+  for (int r = 0; r < 20; ++r) gap_mean += lc.Values[r] / 20;
+  double gap_sst = 0;
+  for (int r = 0; r < 20; ++r) gap_sst += (lc.Values[r] - gap_mean) * (lc.Values[r] - gap_mean);
+  EXPECT_NEAR(gap.curves[0].r_squared, 1 - 20 * d * d / gap_sst, 1e-12);
+  // Drawn without the gap: no "nan" coordinate reaches either document.
+  TValidationReport gap_report = BuildValidationReport(with_gap);
+  const std::regex nan_number("(^|[ ,\"])-?nan[ ,\"\n]");
+  EXPECT_FALSE(std::regex_search(RenderPdf(gap_report), nan_number));
+  EXPECT_FALSE(std::regex_search(RenderHtml(gap_report), nan_number));
 
   // A curve that does not vary has no R^2.
   for (double& v : data.Cases[0].Values) v = 100;
