@@ -51,11 +51,10 @@ const char* DashArray(TLineStyle style) {
   return "";
 }
 
-// An SVG picture as a canvas.  Clip paths are named within the document
-// (`prefix`), so many charts share one HTML page.
+// An SVG picture as a canvas.
 class TSvgCanvas final : public TReportCanvas {
  public:
-  TSvgCanvas(double width, double height, std::string prefix) : prefix_(std::move(prefix)) {
+  TSvgCanvas(double width, double height) {
     out_ = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(width) + "pt\" height=\"" + Num(height) +
            "pt\" viewBox=\"0 0 " + Num(width) + ' ' + Num(height) + "\" role=\"img\">\n";
   }
@@ -86,19 +85,16 @@ class TSvgCanvas final : public TReportCanvas {
             (rotated ? " transform=\"rotate(-90 " + Num(x) + ' ' + Num(y) + ")\"" : "") + '>' + Escape(text) +
             "</text>\n";
   }
-  void PushClip(double x, double y, double width, double height) override {
-    const std::string id = prefix_ + "-clip" + std::to_string(clips_++);
-    out_ += "<clipPath id=\"" + id + "\"><rect x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" width=\"" + Num(width) +
-            "\" height=\"" + Num(height) + "\"/></clipPath>\n<g clip-path=\"url(#" + id + ")\">\n";
-  }
+  // No clip path: the axes span every point with a margin, so nothing is
+  // drawn outside the plot, and viewers that know no clipping (SVG Tiny)
+  // would draw the clip rectangle itself.
+  void PushClip(double, double, double, double) override { out_ += "<g>\n"; }
   void PopClip() override { out_ += "</g>\n"; }
 
   std::string Finish() { return out_ + "</svg>\n"; }
 
  private:
-  std::string prefix_;
   std::string out_;
-  int clips_ = 0;
 };
 
 const char* const kStyle = R"(<style>
@@ -115,8 +111,8 @@ svg { display: block; margin: 0.4em 0; font-family: Helvetica, Arial, sans-serif
 </style>
 )";
 
-std::string Svg(const TReportChart& chart, double width, double height, const std::string& id) {
-  TSvgCanvas canvas(width, height, id);
+std::string Svg(const TReportChart& chart, double width, double height) {
+  TSvgCanvas canvas(width, height);
   DrawChart(canvas, chart, 0, 0, width, height);
   return canvas.Finish();
 }
@@ -127,7 +123,7 @@ std::string Lines(const std::vector<std::string>& lines) {
   return out + "</ul>\n";
 }
 
-void Channel(std::string& out, const TChannelReport& channel, size_t index) {
+void Channel(std::string& out, const TChannelReport& channel) {
   const std::string name(ChannelName(channel.channel));
   out += "<section id=\"channel-" + name + "\">\n<h2>" + Escape(channel.heading) + " (channel " + name + ")</h2>\n";
   out += "<p>Data: " + Escape(channel.data_file.empty() ? std::string("not named") : channel.data_file) + "<br>\n";
@@ -162,9 +158,8 @@ void Channel(std::string& out, const TChannelReport& channel, size_t index) {
   for (const std::string& line : AdviceLines(channel)) out += Escape(line) + "\n";
   out += "</pre>\n<h3>Curves: data and model, residuals</h3>\n";
   for (size_t k = 0; k < channel.charts.size(); ++k) {
-    const std::string id = "c" + std::to_string(index) + "-" + std::to_string(k);
-    out += Svg(channel.charts[k], 640, 330, id + "m");
-    if (k < channel.residuals.size()) out += Svg(channel.residuals[k], 640, 220, id + "r");
+    out += Svg(channel.charts[k], 640, 330);
+    if (k < channel.residuals.size()) out += Svg(channel.residuals[k], 640, 220);
   }
   out += "</section>\n";
 }
@@ -193,7 +188,7 @@ std::string RenderHtml(const TValidationReport& report) {
   out += "<h3>Where the data came from</h3>\n";
   out += report.source_files.empty() ? std::string("<p>no file named</p>\n") : Lines(report.source_files);
   if (!report.import_report.empty()) out += "<h3>Import report</h3>\n<pre>" + Escape(report.import_report) + "</pre>\n";
-  for (size_t k = 0; k < report.channels.size(); ++k) Channel(out, report.channels[k], k);
+  for (size_t k = 0; k < report.channels.size(); ++k) Channel(out, report.channels[k]);
   return out + "</body>\n</html>\n";
 }
 

@@ -108,7 +108,8 @@ void DrawChart(TReportCanvas& canvas, const TReportChart& chart, double x, doubl
   // The legend on top, its entries wrapped over as many rows as they need.
   double widest = 0;
   for (const TReportSeries& s : chart.series) widest = std::max(widest, TextWidth(s.title, kLegendSize));
-  const double entry = widest + 22;
+  // A tenth to spare: a viewer without Helvetica sets the titles wider.
+  const double entry = widest * 1.1 + 24;
   const int per_row = std::max(1, static_cast<int>((width - 12) / entry));
   size_t joined_index = 0;
   for (size_t i = 0; i < chart.series.size(); ++i) {

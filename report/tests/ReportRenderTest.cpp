@@ -126,11 +126,8 @@ TEST_F(ReportFiles, HtmlShowsTheSameContentAndReferencesNothingOutside) {
   WriteReport(two.report, path);
   const std::string html = test::ReadAll(path);
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
-  for (const char* outside : {"src=", "href=", "<link", "<script", "@import", "<img", "<iframe"})
+  for (const char* outside : {"src=", "href=", "<link", "<script", "@import", "<img", "<iframe", "url("})
     EXPECT_EQ(html.find(outside), std::string::npos) << outside;
-  // url() only names the document's own clip paths.
-  for (size_t at = html.find("url("); at != std::string::npos; at = html.find("url(", at + 1))
-    EXPECT_EQ(html[at + 4], '#') << html.substr(at, 30);
 
   EXPECT_NE(html.find("Lateral force Fy (channel lateral)"), std::string::npos);
   EXPECT_NE(html.find("Longitudinal force Fx (channel longitudinal)"), std::string::npos);
