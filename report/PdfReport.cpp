@@ -159,6 +159,7 @@ void ChannelPages(TFlow& flow, const TChannelReport& channel) {
 
   flow.Heading("Curves: data and model, residuals", 11);
   for (size_t k = 0; k < channel.charts.size(); ++k) {
+    flow.Need(260 + 180 + 12);  // a camber's curves and its residuals on one page
     flow.Chart(channel.charts[k], 260);
     if (k < channel.residuals.size()) flow.Chart(channel.residuals[k], 180);
   }
