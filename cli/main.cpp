@@ -12,6 +12,7 @@
 #include "cli/BatchTool.h"
 #include "cli/FitTool.h"
 #include "cli/ImportTool.h"
+#include "cli/ReportTool.h"
 #include "numerics/LxBasics.h"
 #include "numerics/WorkerPool.h"
 
@@ -228,6 +229,36 @@ int main(int argc, char** argv) {
   check_cmd->add_option("--free", check.free, "Coefficients whose boxes are ticked: 'all' or a comma-separated list")
       ->capture_default_str();
 
+  morvex::TReportToolOptions report;
+  std::string report_channel, report_coefficients, report_settings, report_import, report_convention;
+  CLI::App* report_cmd = app.add_subcommand(
+      "report",
+      "Write the validation report of a channel's coefficients on a tire data file: every curve as data against "
+      "model, the residuals, the per-curve RMS, largest error and R2, the coefficient table with standard errors, "
+      "the verdict with its notes, the data advice and the validity ranges a .tir would carry. The output is a PDF "
+      "(.pdf) or a single self-contained HTML file (.html); no display is needed.");
+  report_cmd->add_option("--channel", report_channel, "lateral, aligning or longitudinal")
+      ->required()
+      ->check(CLI::IsMember(channels, CLI::ignore_case));
+  report_cmd->add_option("--data", report.data_path, "Tire data file (LOAD_CASE blocks)")->required();
+  report_cmd->add_option("--coefficients", report_coefficients,
+                         "Coefficient file (INI or .tir) whose values replace the start-up defaults");
+  report_cmd->add_option("--output", report.output_path, "Report to write: a .pdf or an .html file")->required();
+  report_cmd->add_option("--free", report.free,
+                         "Coefficients counted as free (fitted with --fit): 'all' or a comma-separated list")
+      ->capture_default_str();
+  report_cmd->add_flag("--fit", report.fit,
+                       "Fit the free coefficients by the trust region first; without it the coefficients are "
+                       "evaluated on the data as they are");
+  report_cmd->add_option("--settings", report_settings,
+                         "Fit settings file for --fit (default: configuration.ini beside the executable)");
+  report_cmd->add_option("--import-report", report_import,
+                         "Text file with the import's report (what `morvex-fit import` printed), shown with the "
+                         "data's source");
+  report_cmd->add_option("--convention", report_convention,
+                         "Sign convention of the set when --coefficients is a .tir: iso or positive-stiffness")
+      ->check(CLI::IsMember(conventions, CLI::ignore_case));
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -280,6 +311,15 @@ int main(int argc, char** argv) {
                      : channel == morvex::TFitChannel::kLongitudinal ? morvex::TImportChannel::kLongitudinal
                                                                       : morvex::TImportChannel::kLateral;
     return morvex::RunImportTool(import, std::cout, std::cerr);
+  }
+  if (report_cmd->parsed()) {
+    report.channel = *morvex::ParseChannel(report_channel);
+    report.executable_dir = exe_dir;
+    if (!report_coefficients.empty()) report.coefficients_path = report_coefficients;
+    if (!report_settings.empty()) report.settings_path = report_settings;
+    if (!report_import.empty()) report.import_report_path = report_import;
+    if (!report_convention.empty()) report.convention = morvex::ParseSignConvention(report_convention);
+    return morvex::RunReportTool(report, std::cout, std::cerr);
   }
   if (check_cmd->parsed()) {
     check.channel = *morvex::ParseChannel(check_channel);

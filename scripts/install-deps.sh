@@ -33,8 +33,9 @@ packages=(
 if [ "$profile" != run ]; then
   # The tests (GoogleTest; the desktop entry's validator), the screenshots
   # under a virtual X server, and the robustness checks of the test run:
-  # fuzzing with clang's libFuzzer and memory checks under valgrind.
-  packages+=(libgtest-dev googletest desktop-file-utils)
+  # fuzzing with clang's libFuzzer and memory checks under valgrind;
+  # poppler-utils (pdftotext, pdftoppm) reads back the validation report's PDF.
+  packages+=(libgtest-dev googletest desktop-file-utils poppler-utils)
   packages+=(xvfb xauth imagemagick)
   packages+=(clang libclang-rt-14-dev valgrind)
 fi

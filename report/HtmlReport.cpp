@@ -1,0 +1,195 @@
+#include <cmath>
+#include <cstdio>
+
+#include "fitting/ChannelModel.h"
+#include "report/ReportCanvas.h"
+#include "report/ReportRender.h"
+#include "report/ReportText.h"
+
+namespace morvex {
+
+namespace {
+
+// Text for HTML content and attribute values.
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string Num(double value) {
+  if (!std::isfinite(value)) value = 0;
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.2f", value);
+  std::string text = buffer;
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  return text == "-0" ? "0" : text;
+}
+
+std::string Css(TReportColor c) {
+  return "rgb(" + std::to_string(c.red) + "," + std::to_string(c.green) + "," + std::to_string(c.blue) + ")";
+}
+
+const char* DashArray(TLineStyle style) {
+  switch (style) {
+    case TLineStyle::kSolid: return "";
+    case TLineStyle::kDash: return " stroke-dasharray=\"4 2\"";
+    case TLineStyle::kDot: return " stroke-dasharray=\"1 2\"";
+    case TLineStyle::kDashDot: return " stroke-dasharray=\"4 2 1 2\"";
+    case TLineStyle::kDashDotDot: return " stroke-dasharray=\"4 2 1 2 1 2\"";
+  }
+  return "";
+}
+
+// An SVG picture as a canvas.
+class TSvgCanvas final : public TReportCanvas {
+ public:
+  TSvgCanvas(double width, double height) {
+    out_ = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(width) + "pt\" height=\"" + Num(height) +
+           "pt\" viewBox=\"0 0 " + Num(width) + ' ' + Num(height) + "\" role=\"img\">\n";
+  }
+
+  void Polyline(const std::vector<std::pair<double, double>>& points, TReportColor color, double width,
+                TLineStyle style) override {
+    if (points.size() < 2) return;
+    out_ += "<polyline fill=\"none\" stroke=\"" + Css(color) + "\" stroke-width=\"" + Num(width) +
+            "\" stroke-linejoin=\"round\"" + DashArray(style) + " points=\"";
+    for (const auto& [x, y] : points) out_ += Num(x) + ',' + Num(y) + ' ';
+    out_ += "\"/>\n";
+  }
+  void Circle(double x, double y, double radius, TReportColor fill, TReportColor stroke) override {
+    out_ += "<circle cx=\"" + Num(x) + "\" cy=\"" + Num(y) + "\" r=\"" + Num(radius) + "\" fill=\"" + Css(fill) +
+            "\" stroke=\"" + Css(stroke) + "\" stroke-width=\"0.4\"/>\n";
+  }
+  void Rectangle(double x, double y, double width, double height, const TReportColor* fill,
+                 const TReportColor* stroke) override {
+    out_ += "<rect x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" width=\"" + Num(width) + "\" height=\"" + Num(height) +
+            "\" fill=\"" + (fill ? Css(*fill) : "none") + "\" stroke=\"" + (stroke ? Css(*stroke) : "none") +
+            "\" stroke-width=\"0.6\"/>\n";
+  }
+  void Text(double x, double y, double size, const std::string& text, TTextAnchor anchor, bool bold,
+            bool rotated) override {
+    const char* anchors[] = {"start", "middle", "end"};
+    out_ += "<text x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" font-size=\"" + Num(size) + "\" text-anchor=\"" +
+            anchors[static_cast<int>(anchor)] + '"' + (bold ? " font-weight=\"bold\"" : "") +
+            (rotated ? " transform=\"rotate(-90 " + Num(x) + ' ' + Num(y) + ")\"" : "") + '>' + Escape(text) +
+            "</text>\n";
+  }
+  // No clip path: the axes span every point with a margin, so nothing is
+  // drawn outside the plot, and viewers that know no clipping (SVG Tiny)
+  // would draw the clip rectangle itself.
+  void PushClip(double, double, double, double) override { out_ += "<g>\n"; }
+  void PopClip() override { out_ += "</g>\n"; }
+
+  std::string Finish() { return out_ + "</svg>\n"; }
+
+ private:
+  std::string out_;
+};
+
+const char* const kStyle = R"(<style>
+body { font-family: Helvetica, Arial, sans-serif; font-size: 10pt; margin: 2em auto; max-width: 60em; color: #111; }
+h1 { font-size: 18pt; } h2 { font-size: 15pt; border-top: 2px solid #999; padding-top: 0.6em; margin-top: 2em; }
+h3 { font-size: 11pt; margin-bottom: 0.3em; }
+table { border-collapse: collapse; margin: 0.3em 0 1em 0; }
+th, td { border-bottom: 1px solid #ccc; padding: 2px 8px; text-align: left; vertical-align: top; font-size: 9pt; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; }
+.verdict { font-weight: bold; font-size: 11.5pt; padding: 2px 8px; border-left: 5px solid; }
+.good { border-color: rgb(20,120,40); } .poor { border-color: rgb(190,30,30); }
+pre { background: #f4f4f4; padding: 0.6em; white-space: pre-wrap; font-size: 8.5pt; }
+svg { display: block; margin: 0.4em 0; font-family: Helvetica, Arial, sans-serif; }
+</style>
+)";
+
+std::string Svg(const TReportChart& chart, double width, double height) {
+  TSvgCanvas canvas(width, height);
+  DrawChart(canvas, chart, 0, 0, width, height);
+  return canvas.Finish();
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string out = "<ul>\n";
+  for (const std::string& line : lines) out += "<li>" + Escape(line) + "</li>\n";
+  return out + "</ul>\n";
+}
+
+void Channel(std::string& out, const TChannelReport& channel) {
+  const std::string name(ChannelName(channel.channel));
+  out += "<section id=\"channel-" + name + "\">\n<h2>" + Escape(channel.heading) + " (channel " + name + ")</h2>\n";
+  out += "<p>Data: " + Escape(channel.data_file.empty() ? std::string("not named") : channel.data_file) + "<br>\n";
+  out += "Coefficients: " + Escape(channel.how) + "</p>\n";
+  out += "<p class=\"verdict " + channel.verdict_word + "\">" + Escape(VerdictHeading(channel)) + "</p>\n";
+  const std::vector<std::string> verdict = VerdictLines(channel);
+  if (!verdict.empty()) out += Lines(verdict);
+  out += "<p>Overall: " + Escape(OverallLine(channel)) + "</p>\n";
+
+  out += "<h3>Coefficients</h3>\n<table>\n<tr><th>Name</th><th>Value</th><th>Free</th><th>Standard error</th>"
+         "<th>Note</th></tr>\n";
+  for (const TReportCoefficient& c : channel.coefficients)
+    out += "<tr><td>" + Escape(c.name) + "</td><td class=\"num\">" + Escape(c.value) + "</td><td>" +
+           (c.free ? "free" : "fixed") + "</td><td class=\"num\">" + Escape(ErrorCell(c)) + "</td><td>" +
+           Escape(c.note) + "</td></tr>\n";
+  out += "</table>\n";
+
+  out += "<h3>Per-curve fit</h3>\n<table>\n<tr><th>Case</th><th>Camber [deg]</th><th>Load</th><th>Points</th>"
+         "<th>RMS</th><th>Max |error|</th><th>R2</th></tr>\n";
+  for (const TReportCurveRow& r : channel.curves)
+    out += "<tr><td class=\"num\">" + std::to_string(r.case_number) + "</td><td class=\"num\">" +
+           ReportNumber(r.camber) + "</td><td class=\"num\">" + ReportNumber(r.load) + "</td><td class=\"num\">" +
+           std::to_string(r.points) + "</td><td class=\"num\">" + ReportNumber(r.rms) + "</td><td class=\"num\">" +
+           ReportNumber(r.max_error) + "</td><td class=\"num\">" + ReportNumber(r.r_squared) + "</td></tr>\n";
+  out += "</table>\n";
+
+  out += "<h3>Validity ranges (as a .tir export carries them)</h3>\n";
+  const std::vector<std::string> ranges = RangeLines(channel.ranges);
+  out += ranges.empty() ? std::string("<p>the data hold no points</p>\n") : Lines(ranges);
+
+  out += "<h3>Data advice</h3>\n<pre>";
+  for (const std::string& line : AdviceLines(channel)) out += Escape(line) + "\n";
+  out += "</pre>\n<h3>Curves: data and model, residuals</h3>\n";
+  for (size_t k = 0; k < channel.charts.size(); ++k) {
+    out += Svg(channel.charts[k], 640, 330);
+    if (k < channel.residuals.size()) out += Svg(channel.residuals[k], 640, 220);
+  }
+  out += "</section>\n";
+}
+
+}  // namespace
+
+std::string RenderHtml(const TValidationReport& report) {
+  std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+                    Escape(report.title) + "</title>\n" + kStyle + "</head>\n<body>\n";
+  out += "<h1>" + Escape(report.title) + "</h1>\n";
+  if (!report.created.empty()) out += "<p>Created " + Escape(report.created) + "</p>\n";
+  std::string channels;
+  for (const TChannelReport& c : report.channels)
+    channels += (channels.empty() ? "" : ", ") + std::string(ChannelName(c.channel)) + " (" + c.verdict_word + ")";
+  out += "<p>Channels: " + Escape(channels.empty() ? std::string("none") : channels) + "</p>\n";
+  if (!report.channels.empty()) {
+    out += "<h3>Summary</h3>\n<table>\n<tr><th>Channel</th><th>Verdict</th><th>Points</th><th>RMS</th><th>R2</th>"
+           "<th>Data</th></tr>\n";
+    for (const TChannelReport& c : report.channels)
+      out += "<tr><td>" + std::string(ChannelName(c.channel)) + "</td><td>" + c.verdict_word + "</td><td class=\"num\">" +
+             std::to_string(c.fit.points) + "</td><td class=\"num\">" + ReportNumber(c.fit.rms) +
+             "</td><td class=\"num\">" + ReportNumber(c.fit.r_squared) + "</td><td>" + Escape(c.data_file) +
+             "</td></tr>\n";
+    out += "</table>\n";
+  }
+  out += "<h3>Where the data came from</h3>\n";
+  out += report.source_files.empty() ? std::string("<p>no file named</p>\n") : Lines(report.source_files);
+  if (!report.import_report.empty()) out += "<h3>Import report</h3>\n<pre>" + Escape(report.import_report) + "</pre>\n";
+  for (size_t k = 0; k < report.channels.size(); ++k) Channel(out, report.channels[k]);
+  return out + "</body>\n</html>\n";
+}
+
+}  // namespace morvex
