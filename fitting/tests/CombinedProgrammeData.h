@@ -103,7 +103,7 @@ inline TCombinedDataSet CombinedProgramme(const Tire& t, const ProgrammeShape& s
 
 // The largest difference of the fitted model from the true one over the
 // measured range (cambers, set-point loads, slip angles -6..6, the swept
-// slip ratios), as a share of the true peak at that camber and load, for
+// slip ratios), as a share of the true tire's peak over that range, for
 // Fx, Fy and Mz under combined slip.
 struct CombinedAccuracy {
   double fx = 0, fy = 0, mz = 0;
@@ -112,32 +112,55 @@ struct CombinedAccuracy {
 inline CombinedAccuracy CompareWithTruth(const Tire& truth, const TLateralCoefficients& lat,
                                          const TAligningCoefficients& ali, const TLongitudinalCoefficients& lon,
                                          const TCombinedCoefficients& comb, double r0, const ProgrammeShape& shape) {
-  CombinedAccuracy worst;
   const double a_min = *std::min_element(shape.slip_angles.begin(), shape.slip_angles.end());
   const double a_max = *std::max_element(shape.slip_angles.begin(), shape.slip_angles.end());
+  double peak[3] = {0, 0, 0}, diff[3] = {0, 0, 0};
   for (double camber : shape.cambers)
     for (double share : shape.load_shares) {
       const double fz = share * truth.lat.Fz0;
-      std::vector<std::array<double, 6>> rows;
-      double peak[3] = {0, 0, 0};
       for (double alpha = a_min; alpha <= a_max + 1e-9; alpha += 0.5)
         for (double kappa = -0.95 * shape.kappa_max; kappa <= 0.95 * shape.kappa_max + 1e-9;
              kappa += shape.kappa_max / 20.0) {
           const TCombinedPoint a = TruePoint(truth, camber, fz, alpha, kappa, 16.7);
           const TCombinedPoint b =
               CombinedPointAt(lat, ali, lon, comb, r0, camber, fz, alpha, kappa, 16.7, truth.longvl);
-          rows.push_back({a.Fx, a.Fy, a.Mz, b.Fx, b.Fy, b.Mz});
-          peak[0] = std::max(peak[0], std::fabs(a.Fx));
-          peak[1] = std::max(peak[1], std::fabs(a.Fy));
-          peak[2] = std::max(peak[2], std::fabs(a.Mz));
+          const double ta[3] = {a.Fx, a.Fy, a.Mz}, tb[3] = {b.Fx, b.Fy, b.Mz};
+          for (int k = 0; k < 3; ++k) {
+            peak[k] = std::max(peak[k], std::fabs(ta[k]));
+            diff[k] = std::max(diff[k], std::fabs(tb[k] - ta[k]));
+          }
         }
-      for (const auto& r : rows) {
-        worst.fx = std::max(worst.fx, std::fabs(r[3] - r[0]) / peak[0]);
-        worst.fy = std::max(worst.fy, std::fabs(r[4] - r[1]) / peak[1]);
-        worst.mz = std::max(worst.mz, std::fabs(r[5] - r[2]) / peak[2]);
-      }
     }
-  return worst;
+  return {diff[0] / peak[0], diff[1] / peak[1], diff[2] / peak[2]};
+}
+
+}  // namespace morvex::test
+
+namespace morvex::test {
+
+// The pure-slip table of one quantity of the true tire (0 Fx against slip
+// ratio at zero slip angle, 1 Fy and 2 Mz against slip angle at zero slip
+// ratio), one case per camber, with noise.
+inline TTireDataSet PureProgramme(const Tire& t, int quantity, const ProgrammeShape& shape, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> unit(0.0, 1.0);
+  TTireDataSet data;
+  for (double camber : shape.cambers) {
+    TLoadCase c;
+    c.Camber = camber;
+    for (double share : shape.load_shares) c.Loads.push_back(share * t.lat.Fz0);
+    for (int i = -15; i <= 15; ++i) c.Slips.push_back(quantity == 0 ? 0.02 * i : 1.2 * i);
+    for (double slip : c.Slips)
+      for (double fz : c.Loads) {
+        const TCombinedPoint p =
+            quantity == 0 ? TruePoint(t, camber, fz, 0.0, slip, 16.7) : TruePoint(t, camber, fz, slip, 0.0, 16.7);
+        const double value = quantity == 0 ? p.Fx : quantity == 1 ? p.Fy : p.Mz;
+        const double noise = quantity == 2 ? shape.moment_noise * fz / 1000.0 : shape.force_noise * fz;
+        c.Values.push_back(value + noise * unit(rng));
+      }
+    data.Cases.push_back(std::move(c));
+  }
+  return data;
 }
 
 }  // namespace morvex::test
