@@ -155,6 +155,28 @@ TEST(Programme, NothingUsableIsEmptyWithTheReasonAndFileErrorsNameTheFile) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message().rfind(missing + ": ", 0), 0u) << e.Message();
   }
+  // A run without an aligning-moment channel still feeds the lateral stage, and says what it lacks.
+  const std::string no_mz = folder + "/no_mz.dat";
+  {
+    const examples::TCombinedTire tire = examples::ReadCombinedTire(
+        std::string(MORVEX_SOURCE_DIR) + "/testing/data/combined-slip/car-185-80R14.txt");
+    examples::TProgrammeOptions o;
+    o.inclinations = {0};
+    o.warmup_seconds = 0;
+    std::string text = examples::FormatProgrammeDelimited(
+        examples::RecordProgrammeRun(tire, examples::TProgrammeRun::kCornering, o), "cornering");
+    // Rename the MZ column so that no alias finds it.
+    text.replace(text.find("\tMZ\t"), 4, "\tTQ\t");
+    std::ofstream(no_mz) << text;
+  }
+  const TProgrammeResult partial = ImportProgramme({no_mz});
+  EXPECT_EQ(StagesOf(partial, no_mz), (std::vector<std::string>{"lateral"})) << FormatProgramme(partial);
+  bool said = false;
+  for (const std::string& w : partial.warnings)
+    said = said || (w.rfind(no_mz + ": not imported for aligning: ", 0) == 0 &&
+                    w.find("no channel for the aligning moment") != std::string::npos);
+  EXPECT_TRUE(said) << FormatProgramme(partial);
+
   const std::string bad = folder + "/bad.dat";
   { std::ofstream(bad) << "ET\tSA\tFX\n0\tx\t1\n"; }
   try {
