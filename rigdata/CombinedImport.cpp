@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
@@ -28,7 +29,8 @@ constexpr double kConventionSlipAngle = 15;   // deg
 constexpr double kConventionSlipRatio = 0.02;
 // Given slip angles without a tolerance: this many degrees either side.
 constexpr double kGivenSlipAngleTolerance = 0.6;
-constexpr double kMaxGridCells = 100000;
+// Cells of one inclination and slip angle, over its loads, at most.
+constexpr double kMaxGridCells = 1000000;
 constexpr int kValueDigits = 6;
 
 // The quantities of a combined point, in the order of TCombinedSample.
@@ -194,16 +196,6 @@ bool BuildCombinedGrid(TImportState& state, const TCombinedImportOptions& option
 
   // ---- the slip-ratio grid
   const double cell = run.slip_ratio_cell;
-  double lo = sr[alive[0]], hi = lo;
-  for (TIndex i : alive) {
-    lo = std::min(lo, sr[i]);
-    hi = std::max(hi, sr[i]);
-  }
-  const double k_lo = std::round(lo / cell), k_hi = std::round(hi / cell);
-  if (!(k_hi - k_lo + 1 <= kMaxGridCells))
-    throw Exception("The slip cell " + Fmt(cell, 6) + " is too small for the slip range " + Fmt(lo, 4) + " to " +
-                    Fmt(hi, 4) + ": it makes more than " + Fmt(kMaxGridCells, 0) + " cells");
-  const auto cells = static_cast<size_t>(k_hi - k_lo + 1);
   std::array<const std::vector<double>*, kQuantities> quantity{};
   for (size_t q = 0; q < kQuantities; ++q)
     if (state.Has(kQuantityRoles[q])) quantity[q] = &state.Column(kQuantityRoles[q]);
@@ -224,6 +216,18 @@ bool BuildCombinedGrid(TImportState& state, const TCombinedImportOptions& option
       for (size_t l = 0; l < n_load; ++l)
         if (kept[(a * n_load + l) * n_angle + g]) loads.push_back(l);
       if (loads.empty()) continue;
+      // The cells of this inclination and slip angle.
+      double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+      for (size_t l : loads)
+        for (TIndex i : by_bin[(a * n_load + l) * n_angle + g]) {
+          lo = std::min(lo, sr[i]);
+          hi = std::max(hi, sr[i]);
+        }
+      const double k_lo = std::round(lo / cell), k_hi = std::round(hi / cell);
+      if (!(k_hi - k_lo + 1 <= kMaxGridCells / static_cast<double>(loads.size())))
+        throw Exception("The slip cell " + Fmt(cell, 6) + " is too small for the slip range " + Fmt(lo, 4) + " to " +
+                        Fmt(hi, 4) + ": it makes more than " + Fmt(kMaxGridCells, 0) + " cells over the loads");
+      const auto cells = static_cast<size_t>(k_hi - k_lo + 1);
       // Per (load, cell, quantity) the line sums; per (load, cell) the speed.
       std::vector<TLine> lines(loads.size() * cells * kQuantities);
       std::vector<double> speed_sum(loads.size() * cells, 0.0);

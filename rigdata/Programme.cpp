@@ -255,6 +255,10 @@ TProgrammeResult ImportProgramme(const std::vector<std::string>& paths, const TP
       }
     }
     result.reports.push_back(std::move(report_text));
+    // A kind of import the file cannot give (a channel it lacks, a column
+    // that does not read) while another kind worked: said, not fatal.
+    if (fed > 0)
+      for (const std::string& e : errors) result.warnings.push_back(path + ": not imported for " + e);
     if (fed == 0) {
       std::string why;
       auto reason = [&](const char* what, const std::string& r) {

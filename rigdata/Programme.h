@@ -28,7 +28,9 @@
 // giving one, else none.  Nothing usable in any run gives an empty result
 // with the reason, not an error.  Errors of a file (it cannot be read, a
 // channel is missing from every kind of import, a field is not a number)
-// are Exceptions whose text starts with "<path>: ".
+// are Exceptions whose text starts with "<path>: "; an error of one kind
+// of import only (a run without an aligning-moment channel) is a warning
+// when the run feeds another stage.
 #pragma once
 
 #include <cstddef>

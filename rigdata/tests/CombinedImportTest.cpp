@@ -212,5 +212,20 @@ TEST(CombinedImport, GivenSlipAnglesAndTheDriveBrakeRun) {
   EXPECT_NEAR(d.data.samples.front().speed, tire.longvl, 0.05);
 }
 
+// The example run of examples/ (cornering, then drive/brake at slip angle
+// 0, from the other recorder): the slip ratio is held only at slip angle 0,
+// the cornering sweeps pass through angles without holding them.
+TEST(CombinedImport, ExampleRunHoldsOnlySlipAngleZero) {
+  for (const char* name : {"run.dat", "run.tdx"}) {
+    SCOPED_TRACE(name);
+    const TCombinedImportResult r = ImportCombinedFile(std::string(MORVEX_SOURCE_DIR) + "/examples/" + name, {});
+    const std::string shown = FormatCombinedImportReport(r.report);
+    ASSERT_FALSE(r.data.Empty()) << shown;
+    ASSERT_EQ(r.report.slip_angles.size(), 1u) << shown;
+    EXPECT_NEAR(r.report.slip_angles[0].value, 0, 0.05) << shown;
+    for (const TCombinedSample& s : r.data.samples) EXPECT_TRUE(std::isfinite(s.fx));
+  }
+}
+
 }  // namespace
 }  // namespace morvex

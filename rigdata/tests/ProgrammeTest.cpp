@@ -4,6 +4,7 @@
 // the errors of a file name the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -59,6 +60,29 @@ TEST(Programme, RunsRoutedToTheirStagesWithRangesPressureAndSpeed) {
     for (const TLoadCase& lc : r.longitudinal->Cases) EXPECT_EQ(lc.LoadCount(), 3u) << shown;
     for (const TCombinedSample& s : r.combined.samples) EXPECT_GT(std::fabs(s.slip_angle), 1.0);
     EXPECT_GT(r.combined.samples.size(), 400u);
+    // The pure sets against the true tire (Morvex's signs: ISO's Fy and Mz
+    // negated), within 2 % of each curve's peak.
+    auto check = [&](const TTireDataSet& data, int which) {
+      double worst = 0;
+      for (const TLoadCase& lc : data.Cases)
+        for (size_t j = 0; j < lc.LoadCount(); ++j) {
+          auto truth = [&](double slip) {
+            const bool ratio = which == 2;
+            const TCombinedPoint p =
+                CombinedPointAt(tire.lateral, tire.aligning, tire.longitudinal, tire.combined, tire.r0, lc.Camber,
+                                lc.Loads[j], ratio ? 0.0 : slip, ratio ? slip : 0.0, tire.longvl, tire.longvl);
+            return which == 0 ? -p.Fy : which == 1 ? -p.Mz : p.Fx;
+          };
+          double peak = 0;
+          for (double slip : lc.Slips) peak = std::max(peak, std::fabs(truth(slip)));
+          for (size_t k = 0; k < lc.RowCount(); ++k)
+            worst = std::max(worst, std::fabs(lc.Value(k, j) - truth(lc.Slips[k])) / peak);
+        }
+      return worst;
+    };
+    EXPECT_LT(check(*r.lateral, 0), 0.02);
+    EXPECT_LT(check(*r.aligning, 1), 0.02);
+    EXPECT_LT(check(*r.longitudinal, 2), 0.02);
 
     // Ranges from the data, in the units of a property file.
     const TProgrammeRanges& g = r.ranges;
@@ -84,6 +108,32 @@ TEST(Programme, RunsRoutedToTheirStagesWithRangesPressureAndSpeed) {
   }
 }
 
+// Without a drive/brake run, the combined run's sweeps at slip angle 0 are
+// the longitudinal data; their points at held angles the combined data.
+TEST(Programme, ACombinedRunAloneFeedsTheLongitudinalStageToo) {
+  const examples::TCombinedTire tire = examples::ReadCombinedTire(
+      std::string(MORVEX_SOURCE_DIR) + "/testing/data/combined-slip/suv-265-70R18.txt");
+  examples::TProgrammeOptions o;
+  o.inclinations = {0};
+  o.held_slip_angles = {-4, 0, 4};
+  o.seed = 9;
+  const std::string path = Folder("alone") + "/combined.dat";
+  {
+    std::ofstream out(path);
+    out << examples::FormatProgrammeDelimited(
+        examples::RecordProgrammeRun(tire, examples::TProgrammeRun::kCombined, o), "combined only");
+  }
+  const TProgrammeResult r = ImportProgramme({path});
+  const std::string shown = FormatProgramme(r);
+  EXPECT_EQ(StagesOf(r, path), (std::vector<std::string>{"longitudinal", "combined"})) << shown;
+  EXPECT_FALSE(r.lateral || r.aligning) << shown;
+  ASSERT_TRUE(r.longitudinal) << shown;
+  EXPECT_EQ(r.longitudinal->Cases.size(), 1u);
+  EXPECT_NEAR(r.ranges.alpha_min, -4 * kDeg, 0.05 * kDeg) << shown;
+  EXPECT_NEAR(r.ranges.alpha_max, 4 * kDeg, 0.05 * kDeg) << shown;
+  std::filesystem::remove(path);
+}
+
 TEST(Programme, NothingUsableIsEmptyWithTheReasonAndFileErrorsNameTheFile) {
   const std::string folder = Folder("empty");
   const std::string still = folder + "/still.dat";
@@ -105,6 +155,28 @@ TEST(Programme, NothingUsableIsEmptyWithTheReasonAndFileErrorsNameTheFile) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message().rfind(missing + ": ", 0), 0u) << e.Message();
   }
+  // A run without an aligning-moment channel still feeds the lateral stage, and says what it lacks.
+  const std::string no_mz = folder + "/no_mz.dat";
+  {
+    const examples::TCombinedTire tire = examples::ReadCombinedTire(
+        std::string(MORVEX_SOURCE_DIR) + "/testing/data/combined-slip/car-185-80R14.txt");
+    examples::TProgrammeOptions o;
+    o.inclinations = {0};
+    o.warmup_seconds = 0;
+    std::string text = examples::FormatProgrammeDelimited(
+        examples::RecordProgrammeRun(tire, examples::TProgrammeRun::kCornering, o), "cornering");
+    // Rename the MZ column so that no alias finds it.
+    text.replace(text.find("\tMZ\t"), 4, "\tTQ\t");
+    std::ofstream(no_mz) << text;
+  }
+  const TProgrammeResult partial = ImportProgramme({no_mz});
+  EXPECT_EQ(StagesOf(partial, no_mz), (std::vector<std::string>{"lateral"})) << FormatProgramme(partial);
+  bool said = false;
+  for (const std::string& w : partial.warnings)
+    said = said || (w.rfind(no_mz + ": not imported for aligning: ", 0) == 0 &&
+                    w.find("no channel for the aligning moment") != std::string::npos);
+  EXPECT_TRUE(said) << FormatProgramme(partial);
+
   const std::string bad = folder + "/bad.dat";
   { std::ofstream(bad) << "ET\tSA\tFX\n0\tx\t1\n"; }
   try {
