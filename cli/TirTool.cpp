@@ -119,7 +119,10 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
     for (const TStageResult& stage : result.stages) out << StageLine(stage) << '\n';
 
     TTirExportOptions tir;
-    tir.convention = TSignConvention::kIso;
+    // The import gives every run in Morvex's signs (ISO with the lateral
+    // force and the aligning moment negated), so the fitted set is in the
+    // positive-stiffness convention; the file is written in ISO.
+    tir.convention = TSignConvention::kPositiveStiffness;
     tir.template_path = options.template_path;
     if (result.use_mode >= 4) tir.combined = result.combined;
     if (std::isfinite(programme.longvl) && programme.longvl > 0) tir.longvl = programme.longvl;
