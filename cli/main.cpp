@@ -13,6 +13,7 @@
 #include "cli/FitTool.h"
 #include "cli/ImportTool.h"
 #include "cli/ReportTool.h"
+#include "cli/TirTool.h"
 #include "numerics/LxBasics.h"
 #include "numerics/WorkerPool.h"
 
@@ -215,6 +216,27 @@ int main(int argc, char** argv) {
   import_cmd->add_option("--loads", import.loads, "Load set-points (N), comma-separated; default: found from the data");
   import_cmd->add_option("--output", import.output_path, "Tire data file to write (LOAD_CASE blocks)")->required();
 
+  morvex::TTirToolOptions tir;
+  CLI::App* tir_cmd = app.add_subcommand(
+      "tir",
+      "A whole tire from a test programme: read every run (delimited or TYDEX) with the default import, "
+      "sort its sweeps into the fit stages (slip angle at zero slip ratio: lateral force and aligning "
+      "moment; slip ratio at zero slip angle: longitudinal force; slip ratio at held slip angles: combined "
+      "slip, with Mx and My where measured), fit every stage in order from start values estimated from the "
+      "data with one Fz0 and one R0, print one line per stage (points, verdict, RMS) and write a property "
+      "file with USE_MODE 4 or the highest mode the data support, the ranges the data covered, the pressure "
+      "and speed held, and a header listing every stage with its runs and verdict.  Exits 3 if a stage is "
+      "poor, 2 if nothing usable remains.");
+  tir_cmd->add_option("RUN", tir.run_paths, "Run files (delimited or TYDEX)")->required();
+  tir_cmd->add_option("--output", tir.output_path, "Property file (.tir) to write")->required();
+  std::string tir_template;
+  tir_cmd->add_option("--template", tir_template, "Existing .tir whose every other line the output keeps");
+  tir_cmd->add_option("--fz0", tir.fz0,
+                      "Rated load in N for every stage (default: the runs' FNOMIN, else the middle held load)")
+      ->check(CLI::PositiveNumber);
+  tir_cmd->add_option("--r0", tir.r0, "Unloaded radius in m (default: the runs' RFREE; needed when no run gives it)")
+      ->check(CLI::PositiveNumber);
+
   morvex::TCheckToolOptions check;
   std::string check_channel, check_coefficients;
   CLI::App* check_cmd = app.add_subcommand(
@@ -320,6 +342,11 @@ int main(int argc, char** argv) {
     if (!report_import.empty()) report.import_report_path = report_import;
     if (!report_convention.empty()) report.convention = morvex::ParseSignConvention(report_convention);
     return morvex::RunReportTool(report, std::cout, std::cerr);
+  }
+  if (tir_cmd->parsed()) {
+    if (!tir_template.empty()) tir.template_path = tir_template;
+    tir.show_progress = isatty(STDERR_FILENO) != 0;
+    return morvex::RunTirTool(tir, std::cout, std::cerr);
   }
   if (check_cmd->parsed()) {
     check.channel = *morvex::ParseChannel(check_channel);

@@ -4,13 +4,15 @@
 // exceptions, undefined behaviour, leaks and hangs are faults.
 //
 // Each input goes through both readers (the delimited one and TYDEX) and the
-// whole import, for the lateral and the longitudinal channel.
+// whole import, for the lateral and the longitudinal channel and for
+// combined slip.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
 #include "fuzz/FuzzSupport.h"
 #include "numerics/LxTypes.h"
+#include "rigdata/CombinedImport.h"
 #include "rigdata/RawImport.h"
 
 namespace {
@@ -51,6 +53,27 @@ void Import(std::string_view text, morvex::TRunFormat format, morvex::TImportCha
   }
 }
 
+// The combined-slip import of the same text: every point has finite
+// set-points and a finite longitudinal force, and an empty import says why.
+void ImportCombined(std::string_view text, morvex::TRunFormat format) {
+  using namespace morvex;
+  TCombinedImportOptions options;
+  options.run.read.format = format;
+  options.run.min_bin_samples = 2;
+  options.run.min_dwell_seconds = 0;
+  try {
+    const TCombinedImportResult result = ImportCombinedText(text, options);
+    for (const TCombinedSample& s : result.data.samples)
+      if (!std::isfinite(s.camber) || !std::isfinite(s.load) || !std::isfinite(s.slip_angle) ||
+          !std::isfinite(s.slip_ratio) || !std::isfinite(s.fx))
+        fuzz::Fail("a combined point without finite set-points and longitudinal force");
+    if (result.data.Empty() == result.report.run.empty_reason.empty() && result.report.run.samples_read > 0)
+      fuzz::Fail("an empty combined import without its reason, or a reason with points");
+    (void)FormatCombinedImportReport(result.report);
+  } catch (const Exception&) {
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -58,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (morvex::TRunFormat format : {morvex::TRunFormat::kDelimited, morvex::TRunFormat::kTydex}) {
     Import(text, format, morvex::TImportChannel::kLateral);
     Import(text, format, morvex::TImportChannel::kLongitudinal);
+    ImportCombined(text, format);
   }
   return 0;
 }

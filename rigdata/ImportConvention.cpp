@@ -9,8 +9,6 @@ namespace morvex::import_phase {
 
 namespace {
 
-// The slope of the lateral force near zero slip is measured within this slip angle (deg).
-constexpr double kSlopeWindow = 1.0;
 constexpr size_t kMinSlopeSamples = 10;
 
 size_t RoleIndex(TRunRole role) { return static_cast<size_t>(role); }
@@ -82,10 +80,11 @@ void ApplyConvention(TImportState& state) {
       const std::vector<double>& y = column(use_moment ? TRunRole::kAligningMoment : TRunRole::kLateralForce);
       const std::vector<double>* sr = has(TRunRole::kSlipRatio) ? &column(TRunRole::kSlipRatio) : nullptr;
       std::vector<double> xs, ys;
+      const double ratio_limit = std::isnan(state.slope_ratio_limit) ? options.max_slip_ratio : state.slope_ratio_limit;
       for (size_t i = 0; i < rows; ++i) {
-        if (!(std::fabs(sa[i]) <= kSlopeWindow) || !std::isfinite(y[i]) || !(std::fabs(fz[i]) >= options.load_floor))
+        if (!(std::fabs(sa[i]) <= state.slope_window) || !std::isfinite(y[i]) || !(std::fabs(fz[i]) >= options.load_floor))
           continue;
-        if (sr && !(std::fabs((*sr)[i]) <= options.max_slip_ratio)) continue;
+        if (sr && !(std::fabs((*sr)[i]) <= ratio_limit)) continue;
         xs.push_back(sa[i]);
         ys.push_back(use_moment ? -y[i] : y[i]);
       }

@@ -1,6 +1,7 @@
 // Filters: samples missing a value, the warm-up and time window, the load
 // floor, the pressure and speed windows around their held values, and
 // samples that are not pure slip of the channel.
+#include <algorithm>
 #include <cmath>
 
 #include "rigdata/ImportPhases.h"
@@ -60,7 +61,8 @@ bool ApplyFilters(TImportState& state) {
   std::vector<TRunRole> needed;
   // The forces read besides the channel's own only help: a gap in them drops nothing.
   for (TRunRole r : roles)
-    if (has(r) && r != TRunRole::kLateralForce && (r != TRunRole::kLongitudinalForce || r == state.value))
+    if (has(r) && r != TRunRole::kLateralForce && (r != TRunRole::kLongitudinalForce || r == state.value) &&
+        std::find(state.optional_roles.begin(), state.optional_roles.end(), r) == state.optional_roles.end())
       needed.push_back(r);
   if (channel == TImportChannel::kLateral) needed.push_back(TRunRole::kLateralForce);
   state.Filter("missing values", "a value in every channel used", [&](TIndex i) {
@@ -167,7 +169,9 @@ bool ApplyFilters(TImportState& state) {
   const double angle_reach = has(TRunRole::kSlipAngle) ? Reach(column(TRunRole::kSlipAngle), alive) : 0.0;
   const double ratio_reach = has(TRunRole::kSlipRatio) ? Reach(column(TRunRole::kSlipRatio), alive) : 0.0;
 
-  if (has(cross)) {
+  if (state.combined) {
+    // Combined slip holds the slip angle: it becomes a set-point, not a filter.
+  } else if (has(cross)) {
     const std::vector<double>& c = column(cross);
     if (channel == TImportChannel::kLongitudinal) {
       const std::string limit = "|slip angle| <= " + Fmt(options.max_slip_angle, 4) + " deg";

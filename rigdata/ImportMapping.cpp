@@ -64,6 +64,8 @@ void MapChannels(TImportState& state, std::string_view text) {
   if (channel == TImportChannel::kAligning || channel == TImportChannel::kLongitudinal)
     roles.push_back(TRunRole::kLateralForce);
   if (channel != TImportChannel::kLongitudinal) roles.push_back(TRunRole::kLongitudinalForce);
+  for (TRunRole r : state.optional_roles)
+    if (std::find(roles.begin(), roles.end(), r) == roles.end()) roles.push_back(r);
 
   const size_t names_line = header.columns.empty() ? 1 : header.columns[0].line;
   std::array<long, kRunRoleCount>& column_of = state.column_of;

@@ -43,6 +43,18 @@ struct TImportState {
   // those read (the required ones first).
   TRunRole swept = TRunRole::kSlipAngle, cross = TRunRole::kSlipRatio, value = TRunRole::kLateralForce;
   std::vector<TRunRole> roles;
+  // Roles read besides the channel's own when the file has them (the
+  // combined import's moments).
+  std::vector<TRunRole> optional_roles;
+  // The combined import: the slip angle is held (one more set-point), not
+  // filtered to pure slip, and a warm-up is told by the held slip angle too.
+  bool combined = false;
+  // The convention's slope of the lateral force is taken within this slip
+  // angle (deg) and slip ratio (NaN: the pure side-slip limit).
+  std::vector<double> slip_angles;                      // held slip angles given (deg); empty: found
+  double slip_angle_tolerance = kNaN;                   // deg either side; NaN: found per set-point
+  double slope_window = 1.0;
+  double slope_ratio_limit = kNaN;
   std::array<long, kRunRoleCount> column_of{};      // header column per role, -1: none
   std::array<double, kRunRoleCount> unit_factor{};  // file unit to the import's
   // Each role's values in the import's units (signed after the convention).

@@ -481,12 +481,16 @@ std::vector<int> TentativeBins(TImportState& state) {
       member[i] = relative ? NearestRelative(points, v[i]) : NearestSetPoint(points, v[i], tolerance);
     count = points.size();
   };
-  std::vector<int> ia, load, bins(state.rows, -1);
-  size_t n_ia = 0, n_load = 0;
+  std::vector<int> ia, load, angle, bins(state.rows, -1);
+  size_t n_ia = 0, n_load = 0, n_angle = 1;
   members(TRunRole::kInclination, options.inclinations, options.inclination_tolerance, ia, n_ia);
   members(TRunRole::kLoad, options.loads, options.load_tolerance, load, n_load);
+  // Under combined slip the held slip angle is part of the bin.
+  if (state.combined) members(TRunRole::kSlipAngle, state.slip_angles, state.slip_angle_tolerance, angle, n_angle);
   for (TIndex i : state.alive)
-    if (ia[i] >= 0 && load[i] >= 0) bins[i] = ia[i] * static_cast<int>(n_load) + load[i];
+    if (ia[i] >= 0 && load[i] >= 0 && (!state.combined || angle[i] >= 0))
+      bins[i] = (ia[i] * static_cast<int>(n_load) + load[i]) * static_cast<int>(n_angle) +
+                (state.combined ? angle[i] : 0);
   return bins;
 }
 

@@ -64,15 +64,19 @@ bool DropDetectedWarmup(TImportState& state) {
   }
   const std::vector<double>* sa = state.Has(TRunRole::kSlipAngle) ? &state.Column(TRunRole::kSlipAngle) : nullptr;
   const std::vector<double>* sr = state.Has(TRunRole::kSlipRatio) ? &state.Column(TRunRole::kSlipRatio) : nullptr;
-  auto reach = [](const std::vector<double>* v, const std::vector<TIndex>& s) {
+  auto reach = [](const std::vector<double>* v, const std::vector<TIndex>& s, bool around_median) {
     if (!v) return 0.0;
     std::vector<double> a;
     a.reserve(s.size());
-    for (TIndex i : s) a.push_back(std::fabs((*v)[i]));
+    for (TIndex i : s) a.push_back((*v)[i]);
+    const double centre = around_median ? Median(a) : 0.0;
+    for (double& x : a) x = std::fabs(x - centre);
     return Quantile(std::move(a), 0.95);
   };
   for (TVisit& v : visits) {
-    const double angle = reach(sa, v.samples), ratio = reach(sr, v.samples);
+    // Under combined slip a visit holds its slip angle: it sweeps the angle
+    // only when the angle moves away from the held value.
+    const double angle = reach(sa, v.samples, state.combined), ratio = reach(sr, v.samples, false);
     const bool by_angle = angle > kSweptAngle, by_ratio = ratio > kSweptRatio;
     v.sweep = by_angle && by_ratio ? TSweep::kBoth : by_angle ? TSweep::kAngle : by_ratio ? TSweep::kRatio : TSweep::kNone;
     v.reach = v.sweep == TSweep::kRatio ? ratio : angle;

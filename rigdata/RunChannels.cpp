@@ -23,6 +23,8 @@ const TRunRoleInfo kRoles[kRunRoleCount] = {
     {TRunRole::kLongitudinalForce, "longitudinal-force", "longitudinal force", "FX FXW FXH", TQuantity::kForce, "N"},
     {TRunRole::kPressure, "pressure", "pressure", "P INFLPRES", TQuantity::kPressure, "kPa"},
     {TRunRole::kSpeed, "speed", "speed", "V LONGVEL", TQuantity::kSpeed, "km/h"},
+    {TRunRole::kOverturningMoment, "overturning-moment", "overturning moment", "MX MXW MXH", TQuantity::kMoment, "N m"},
+    {TRunRole::kRollingMoment, "rolling-moment", "rolling-resistance moment", "MY MYW MYH", TQuantity::kMoment, "N m"},
 };
 
 // `unit` without blanks, '.', '*' and '·' joining its parts, in lower case:

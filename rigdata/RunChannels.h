@@ -20,6 +20,10 @@
 //     falls with the slip angle (a .tir file's PKY1 < 0).  To Morvex: lateral
 //     force and aligning moment negated.
 //   - Morvex: as recorded.
+// The overturning moment Mx and the rolling-resistance moment My are as
+// recorded in every convention: Morvex keeps their ISO signs (those of
+// property files), and public pipelines from SAE to ISO leave them as
+// recorded.
 // The two mappings agree with the flips that public TTC pipelines apply to
 // reach ISO (slip angle, lateral force and aligning moment together, load
 // made positive), followed by ISO to Morvex (lateral force and aligning
@@ -46,8 +50,10 @@ enum class TRunRole {
   kLongitudinalForce,
   kPressure,
   kSpeed,
+  kOverturningMoment,
+  kRollingMoment,
 };
-inline constexpr size_t kRunRoleCount = 10;
+inline constexpr size_t kRunRoleCount = 12;
 
 enum class TQuantity { kTime, kAngle, kRatio, kForce, kMoment, kPressure, kSpeed };
 
@@ -60,7 +66,7 @@ struct TRunRoleInfo {
   std::string_view unit;       // the unit the import works in
 };
 
-// The ten roles, in the order of TRunRole.
+// The twelve roles, in the order of TRunRole.
 std::span<const TRunRoleInfo> RunRoles();
 const TRunRoleInfo& RoleInfo(TRunRole role);
 // The role whose key is `key` (any case).

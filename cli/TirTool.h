@@ -1,0 +1,36 @@
+// morvex-fit tir RUN... --output TIRE.tir: a whole tire from a test
+// programme in one command.
+//
+// Every run (delimited or TYDEX) is read with the default import and sorted
+// into what its sweeps hold (rigdata/Programme.h); the stages are fitted in
+// order from start values estimated from the data, with one rated load and
+// one radius for all (fitting/TireProgramme.h); one line per stage gives its
+// points, verdict and RMS; the property file carries the coefficients of
+// every stage fitted, the USE_MODE the data support (and why not more), the
+// ranges the data covered, the pressure and speed held, and a header that
+// lists every stage with the runs that fed it and its verdict.
+//
+// Exit status: 0 every stage fitted is good; 3 a stage is poor (the file is
+// still written); 2 nothing usable in the runs, or any error (nothing
+// written).
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace morvex {
+
+struct TTirToolOptions {
+  std::vector<std::string> run_paths;
+  std::string output_path;
+  std::optional<std::string> template_path;  // .tir whose other lines the output keeps
+  std::optional<double> fz0;                  // N; default: the runs' FNOMIN, else the middle held load
+  std::optional<double> r0;                   // m; default: the runs' RFREE (required when none gives it)
+  bool show_progress = false;                 // progress lines on `err`
+};
+
+int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace morvex
