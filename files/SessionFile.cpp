@@ -736,7 +736,7 @@ std::vector<TSessionPath> SessionPaths(const TSessionState& state) {
   return paths;
 }
 
-void WriteSessionFile(const std::string& path, const TSessionState& state, const std::vector<std::string>& inputs) {
+void CheckSessionTarget(const std::string& path, const TSessionState& state, const std::vector<std::string>& inputs) {
   std::vector<std::string> refused = inputs;
   for (const TSessionPath& named : SessionPaths(state)) refused.push_back(named.path);
   for (const std::string& input : refused)
@@ -752,6 +752,10 @@ void WriteSessionFile(const std::string& path, const TSessionState& state, const
       throw Exception("The file " + path +
                       " exists and is no Morvex session: a session is never written over another file");
   }
+}
+
+void WriteSessionFile(const std::string& path, const TSessionState& state, const std::vector<std::string>& inputs) {
+  CheckSessionTarget(path, state, inputs);
   if (!ReplaceFileContent(path, FormatSession(state))) throw EWriteError(path);
 }
 

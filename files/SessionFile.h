@@ -219,6 +219,10 @@ std::vector<TSessionPath> SessionPaths(const TSessionState& state);
 // file cannot be written.
 void WriteSessionFile(const std::string& path, const TSessionState& state,
                       const std::vector<std::string>& inputs = {});
+// The refusals of WriteSessionFile alone, without writing: for a caller
+// that checks its outputs before doing the work.
+void CheckSessionTarget(const std::string& path, const TSessionState& state,
+                        const std::vector<std::string>& inputs = {});
 
 // Whether a file a session names is still as it was when the session was
 // saved.  Only a regular file is read (a device or pipe named by a received
