@@ -17,6 +17,7 @@
 
 #include "files/CoefficientFile.h"
 #include "files/SessionFile.h"
+#include "files/SessionOpening.h"
 #include "files/Sha256.h"
 #include "files/tests/FileTestSupport.h"
 
@@ -536,6 +537,52 @@ TEST(SessionReader, HandWrittenSessionsFollowTheDocumentedFormat) {
   EXPECT_EQ(CheckDataSource(full.state), TSourceState::kMissing);  // /data/run1.dat
   EXPECT_THROW(ReadSessionFile(dir + "newer_version.morvex"), ESessionFormat);
   EXPECT_THROW(ReadSessionFile(dir + "cut_block.morvex"), ESessionFormat);
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+bool HasLine(const std::vector<TSessionOpeningLine>& lines, const std::string& part, bool warning) {
+  for (const TSessionOpeningLine& line : lines)
+    if (line.text.find(part) != std::string::npos) return line.warning == warning;
+  return false;
+}
+
+// The Open session dialog's list: what is used, every path and its state,
+// and warnings only where the user has something to weigh.
+TEST(SessionOpening, ListsTheDataThePathsAndWhatChanged) {
+  TempDir dir;
+  const std::string source = dir.File("fy.plt");
+  WriteAll(source, kDataText);
+  TSessionState state = RichState();
+  state.data->source_path = source;
+  state.data->source_sha256 = Sha256Hex(kDataText);
+  state.import.runs = {{dir.File("run12.csv"), Sha256Hex("run")}};
+  TSessionRead read = ParseSession(FormatSession(state));
+  std::vector<TSessionOpeningLine> lines = DescribeSessionOpening(read);
+  EXPECT_TRUE(HasLine(lines, "Embedded data used: run12.csv (imported)", false));
+  EXPECT_TRUE(HasLine(lines, "Data source: " + source + " (not read when the session opens; unchanged", false));
+  EXPECT_TRUE(HasLine(lines, "Run imported: " + dir.File("run12.csv") + " (not read when the session opens; the file is missing here)", true));
+  EXPECT_TRUE(HasLine(lines, "Fit settings: /home/eng/configuration.ini (read only if you confirm", true));
+  EXPECT_TRUE(HasLine(lines, "Lateral force: last fit poor, RMS 14.67", false));
+  EXPECT_TRUE(HasLine(lines, "Aligning moment: last fit good", false));
+  EXPECT_TRUE(HasLine(lines, "writes no file and runs nothing", false));
+  EXPECT_FALSE(HasLine(lines, "does not match its hash", true));
+
+  WriteAll(source, kDataText + "more");
+  std::string text = FormatSession(state);
+  text[text.find("2811.25")] = '3';
+  read = ParseSession(text);
+  lines = DescribeSessionOpening(read);
+  EXPECT_TRUE(HasLine(lines, "the source changed since the session was saved", true));
+  EXPECT_TRUE(HasLine(lines, "The embedded data was changed after the session was saved", true));
+  // Without consent to look at the sources, they are only listed.
+  lines = DescribeSessionOpening(read, false);
+  EXPECT_TRUE(HasLine(lines, "Data source: " + source + " (not read when the session opens)", false));
+  EXPECT_TRUE(HasLine(DescribeSessionOpening(ParseSession(FormatSession(TSessionState()))), "No data", false));
 }
 
 }  // namespace
