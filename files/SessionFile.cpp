@@ -197,7 +197,9 @@ std::vector<TField> SplitFields(std::string_view line, const TLineReader& reader
 class TRecord {
  public:
   TRecord(std::vector<TField> fields, const TLineReader& reader)
-      : fields_(std::move(fields)), reader_(reader), line_(reader.line()) {}
+      : fields_(std::move(fields)), reader_(reader), line_(reader.line()) {
+    if (fields_[0].quoted) Fail("a record starts with its keyword, not with a quoted text");
+  }
 
   const std::string& keyword() const { return fields_[0].value; }
   size_t size() const { return fields_.size(); }

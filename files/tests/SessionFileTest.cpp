@@ -305,6 +305,8 @@ TEST(SessionReader, MalformedSessionsAreRefusedWithLineAndReason) {
        "two spaces"},
       {"trailing space", [](std::string g) { return ReplaceLine(g, "view-camber", "view-camber 3 "); },
        at("view-camber"), "space at the end"},
+      {"quoted keyword", [](std::string g) { return InsertBefore(g, "view-page", "\"end\""); }, before("view-page"),
+       "starts with its keyword"},
       {"empty line", [](std::string g) { return InsertBefore(g, "view-page", ""); }, before("view-page"), "empty line"},
       {"missing field", [](std::string g) { return ReplaceLine(g, "rms", "rms"); }, at("rms"),
        "rms takes 1 field, not 0"},
