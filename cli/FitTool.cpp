@@ -11,6 +11,8 @@
 
 #include "cli/OutputGuard.h"
 #include "files/CoefficientFile.h"
+#include "files/SessionFile.h"
+#include "files/Sha256.h"
 #include "files/TirFile.h"
 #include "fitting/ChannelModel.h"
 #include "fitting/CombinedFit.h"
@@ -110,12 +112,17 @@ void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
 // reference speed property files usually state; it enters only My.
 constexpr double kDefaultLongvl = 16.7;
 
+// The start-up defaults, or the coefficients of `session` when given; then
+// the coefficient file over them and --fz0.
 TMemoryCoefficientSet StartingSet(const std::string& executable_dir,
                                   const std::optional<std::string>& coefficients_path,
                                   const TCoefficientFileRead& read, std::ostream& err,
-                                  TCombinedPart* combined = nullptr) {
+                                  TCombinedPart* combined = nullptr, const TSessionState* session = nullptr) {
   TMemoryCoefficientSet set;
-  LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
+  if (session != nullptr)
+    session->GiveCoefficients(set);
+  else
+    LoadStartupDefaults(set, JoinPath(executable_dir, "param_fm_ini.ini"));
   bool file_gave_fz0 = true;  // the start-up defaults hold one
   bool fz0_supplied = false;   // a .tir without FNOMIN took --fz0 for it
   if (coefficients_path)
@@ -135,6 +142,37 @@ TCoefficientGroup GroupOf(TFitChannel channel) {
     default:
       return TCoefficientGroup::kAligning;
   }
+}
+
+TSessionOptimizer SessionOptimizerOf(TOptimizerChoice optimizer, bool polish) {
+  if (polish) return TSessionOptimizer::kSearchThenTrustRegion;
+  switch (optimizer) {
+    case TOptimizerChoice::kDifferentialEvolution: return TSessionOptimizer::kDifferentialEvolution;
+    case TOptimizerChoice::kTrustRegion: return TSessionOptimizer::kTrustRegion;
+    default: return TSessionOptimizer::kLevenbergMarquardt;
+  }
+}
+
+std::vector<TSessionReason> SessionReasons(const std::vector<TVerdictReason>& reasons) {
+  std::vector<TSessionReason> out;
+  for (const TVerdictReason& reason : reasons) out.push_back({reason.code, reason.text, reason.advice});
+  return out;
+}
+
+// Reads --session and says on `err` what the user should know about it:
+// every path it names is left unread, and whether its data is still what
+// was saved.
+TSessionRead OpenSession(const std::string& path, std::ostream& err) {
+  TSessionRead session = ReadSessionFile(path);
+  if (session.state.data) {
+    if (!session.data_hash_matches)
+      err << "morvex-fit: the data embedded in " << path
+          << " does not match the hash it was saved with: it was changed after saving\n";
+    if (CheckDataSource(session.state) == TSourceState::kChanged)
+      err << "morvex-fit: the data source " << session.state.data->source_path
+          << " changed since the session was saved; the embedded data is used\n";
+  }
+  return session;
 }
 
 }  // namespace
@@ -258,19 +296,61 @@ void CheckOutputOptions(const std::optional<std::string>& output_path,
   if (!IsTirPath(*template_path)) throw Exception("--template must name a .tir file, not " + *template_path);
 }
 
-int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& err) {
-  ConsoleHost host(err, options.show_progress);
+int RunFitTool(const TFitToolOptions& given, std::ostream& out, std::ostream& err) {
+  ConsoleHost host(err, given.show_progress);
+  TFitToolOptions options = given;
   TMemoryCoefficientSet set;
   TTireDataSet data;
   TFitOutcome outcome;
   double cost = 0;
   std::ostringstream report;
   try {
-    if (options.output_path)
-      RefuseOutputNamingInput(*options.output_path,
-                              {options.data_path, options.coefficients_path, options.settings_path,
-                               options.template_path, JoinPath(options.executable_dir, "configuration.ini"),
-                               JoinPath(options.executable_dir, "param_fm_ini.ini")});
+    // The session comes first: it may give the channel, the data and the
+    // optimizer that the checks below need.
+    std::optional<TSessionRead> session;
+    if (options.session_path) {
+      RequireFile(*options.session_path);
+      session = OpenSession(*options.session_path, err);
+      const TSessionState& state = session->state;
+      if (!options.channel_given)
+        options.channel = state.data && state.data->channel ? *state.data->channel : state.view.page;
+      if (!options.optimizer_given) {
+        const TSessionOptimizer o = state.fit.optimizer;
+        options.polish_with_trust_region = o == TSessionOptimizer::kSearchThenTrustRegion;
+        options.optimizer = o == TSessionOptimizer::kLevenbergMarquardt ? TOptimizerChoice::kLevenbergMarquardt
+                            : o == TSessionOptimizer::kTrustRegion     ? TOptimizerChoice::kTrustRegion
+                                                                       : TOptimizerChoice::kDifferentialEvolution;
+      }
+      if (!options.start_given) options.estimate_start = state.fit.estimate_start;
+      if (!state.fit.settings_path.empty() && !options.settings_path)
+        err << "morvex-fit: the session names the fit settings " << state.fit.settings_path
+            << "; they are not read (give --settings to use them)\n";
+      if (options.data_path.empty() && !state.data)
+        throw Exception("the session " + *options.session_path + " holds no data: give --data");
+    } else if (options.data_path.empty()) {
+      throw Exception("no data: give --data, or a --session that holds data");
+    }
+    const std::vector<std::optional<std::string>> inputs = {
+        options.data_path.empty() ? std::nullopt : std::optional(options.data_path), options.coefficients_path,
+        options.settings_path, options.template_path, JoinPath(options.executable_dir, "configuration.ini"),
+        JoinPath(options.executable_dir, "param_fm_ini.ini")};
+    if (options.output_path) {
+      std::vector<std::optional<std::string>> output_inputs = inputs;
+      output_inputs.push_back(options.session_path);
+      output_inputs.push_back(options.save_session_path);
+      RefuseOutputNamingInput(*options.output_path, output_inputs);
+    }
+    // The session written at the end may replace the session read (it was
+    // read whole), never another input; checked now, before any work.
+    std::vector<std::string> session_inputs;
+    for (const std::optional<std::string>& input : inputs)
+      if (input) session_inputs.push_back(*input);
+    if (options.output_path) session_inputs.push_back(*options.output_path);
+    TSessionState saved = session ? session->state : TSessionState();
+    if (options.save_session_path) {
+      RefuseOutputNamingInput(*options.save_session_path, inputs);
+      CheckSessionTarget(*options.save_session_path, TSessionState(), session_inputs);
+    }
     CheckOutputOptions(options.output_path, options.template_path);
     TCoefficientFileRead read;
     read.convention = options.convention;
@@ -278,10 +358,17 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     read.fz0 = options.fz0;
     read.r0 = options.r0;
     read.trail = options.trail_reading;
-    set = StartingSet(options.executable_dir, options.coefficients_path, read, err);
-    ApplyFreeList(set, options.free);
-    RequireFile(options.data_path);
-    data = ReadTireDataFile(options.data_path);
+    set = StartingSet(options.executable_dir, options.coefficients_path, read, err, nullptr,
+                      session ? &session->state : nullptr);
+    if (!session || options.free_given) ApplyFreeList(set, options.free);
+    std::string data_text;
+    if (!options.data_path.empty()) {
+      RequireFile(options.data_path);
+      data_text = ReadTireDataText(options.data_path);
+      data = ParseTireDataText(data_text, options.data_path);
+    } else {
+      data = ParseTireDataText(session->state.data->text, *options.session_path + " (its embedded data)");
+    }
     std::string settings = JoinPath(options.executable_dir, "configuration.ini");
     if (options.settings_path) {
       RequireFile(*options.settings_path);
@@ -313,10 +400,44 @@ int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& 
     cost = fit_report.cost;
     if (options.output_path) {
       TTirExportInfo info;
-      info.data_file = fs::absolute(options.data_path).string();
+      if (!options.data_path.empty())
+        info.data_file = fs::absolute(options.data_path).string();
+      else if (!session->state.data->source_path.empty())
+        info.data_file = session->state.data->source_path + " (embedded in " + *options.session_path + ")";
+      else
+        info.data_file = "the data embedded in " + *options.session_path;
       info.fits.push_back(FitSummaryLine(fit_report));
       AddDataRanges(info.ranges, data, options.channel != TFitChannel::kLongitudinal);
       ExportCoefficientFile(set, *options.output_path, options.template_path, options.convention, info, err);
+    }
+    if (options.save_session_path) {
+      saved.TakeCoefficients(set);
+      if (!options.data_path.empty()) {
+        TSessionData embedded;
+        embedded.text = data_text;
+        embedded.channel = options.channel;
+        embedded.label = fs::path(options.data_path).filename().string();
+        embedded.source_path = fs::absolute(options.data_path).string();
+        embedded.source_sha256 = Sha256Hex(data_text);
+        saved.data = std::move(embedded);
+      }
+      saved.fit.optimizer = SessionOptimizerOf(options.optimizer, options.polish_with_trust_region);
+      saved.fit.estimate_start = options.estimate_start;
+      saved.fit.settings_path = options.settings_path ? fs::absolute(*options.settings_path).string() : std::string();
+      TSessionChannel fitted;
+      fitted.poor = outcome.verdict.poor;
+      fitted.reasons = SessionReasons(outcome.verdict.reasons);
+      fitted.notes = SessionReasons(outcome.verdict.notes);
+      fitted.rms = fit_report.rms;
+      fitted.report = report.str();
+      fitted.fitted = saved.texts;
+      saved.Channel(options.channel) = std::move(fitted);
+      if (saved.view.page != options.channel) {
+        // Another page's camber, zoom and hidden curves mean nothing here.
+        saved.view = TSessionView();
+        saved.view.page = options.channel;
+      }
+      WriteSessionFile(*options.save_session_path, saved, session_inputs);
     }
   } catch (const std::exception& error) {
     host.EndProgressLine();

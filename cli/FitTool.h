@@ -59,6 +59,22 @@ struct TFitToolOptions {
   std::optional<double> fz0;
   std::optional<double> r0;
   TTrailReading trail_reading = TTrailReading::kBook;
+  // --session: start from a session's state instead of the start-up
+  // defaults: its embedded data (when data_path is empty), its coefficients
+  // and free flags, its optimizer and start.  What the command line gives
+  // wins: the flags below say which of channel, --free, --optimizer and
+  // --start were given.  Without --channel the channel is the data's, else
+  // the chart's page.  Paths the session names are never read.
+  std::optional<std::string> session_path;
+  bool channel_given = true;
+  bool free_given = true;
+  bool optimizer_given = true;
+  bool start_given = true;
+  // --save-session: the state after the fit (the set, the report and
+  // verdict, the data embedded) written as a session; an existing session
+  // (the --session itself included) is replaced in one step, any other
+  // file is refused.
+  std::optional<std::string> save_session_path;
 };
 
 struct TEvalToolOptions {

@@ -77,18 +77,21 @@ int main(int argc, char** argv) {
   std::string fit_coefficients, fit_settings, fit_output;
   CLI::App* fit_cmd = app.add_subcommand(
       "fit", "Fit the free coefficients of one channel to a tire data file and report the result.");
-  fit_cmd->add_option("--channel", fit_channel, "Channel to fit: lateral, aligning or longitudinal")
-      ->required()
-      ->check(CLI::IsMember(channels, CLI::ignore_case));
-  fit_cmd->add_option("--data", fit.data_path, "Tire data file (LOAD_CASE blocks)")->required();
+  // --channel and --data are required unless --session gives them.
+  CLI::Option* fit_channel_option =
+      fit_cmd->add_option("--channel", fit_channel,
+                          "Channel to fit: lateral, aligning or longitudinal (required without --session)")
+          ->check(CLI::IsMember(channels, CLI::ignore_case));
+  fit_cmd->add_option("--data", fit.data_path,
+                      "Tire data file (LOAD_CASE blocks); required without a --session that holds data");
   fit_cmd->add_option("--coefficients", fit_coefficients,
                       "Coefficient file whose values replace the start-up defaults");
-  fit_cmd->add_option("--free", fit.free,
+  CLI::Option* fit_free_option = fit_cmd->add_option("--free", fit.free,
                       "Coefficients the fit may change: 'all' or a comma-separated list of names "
                       "(any case), e.g. PCy1,PDy1,PKy1. 'all' never frees the rated load Fz0: it is "
                       "your choice (see --fz0); name Fz0 to free it")
       ->capture_default_str();
-  fit_cmd->add_option("--optimizer", fit_optimizer,
+  CLI::Option* fit_optimizer_option = fit_cmd->add_option("--optimizer", fit_optimizer,
                       "lm: Levenberg-Marquardt from the start values; de: differential evolution "
                       "within the bounds of the settings file; tr: trust-region least squares from "
                       "the start values; de+tr: differential evolution, then the trust region from "
@@ -101,7 +104,7 @@ int main(int argc, char** argv) {
                       "FNOMIN) takes it as it is")
       ->check(CLI::PositiveNumber);
   std::string fit_start = "files";
-  fit_cmd->add_option("--start", fit_start,
+  CLI::Option* fit_start_option = fit_cmd->add_option("--start", fit_start,
                       "files: start from param_fm_ini.ini and --coefficients; estimate: estimate "
                       "the free coefficients of the channel from the data first")
       ->check(CLI::IsMember({"files", "estimate"}, CLI::ignore_case))
@@ -122,6 +125,16 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(conventions, CLI::ignore_case));
   std::string fit_trail, convert_trail;
   add_tir_read_flags(fit_cmd, fit.r0, fit_trail);
+  std::string fit_session, fit_save_session;
+  fit_cmd->add_option("--session", fit_session,
+                      "Session file (.morvex) to fit from: its embedded data, its coefficients and free flags, "
+                      "its optimizer and start; --channel, --data, --coefficients (read over its values), --free, "
+                      "--optimizer and --start given here win. Without --channel: the channel of its data, else "
+                      "of its chart page. The paths it names are shown, never read");
+  fit_cmd->add_option("--save-session", fit_save_session,
+                      "Session file (.morvex) to write after the fit: the fitted set and free flags, the report "
+                      "and verdict, the data embedded with its source path and hash. May be the --session "
+                      "itself; an existing file that is no session is never overwritten");
   int fit_threads = 0;
   fit_cmd->add_option("--threads", fit_threads,
                       "Threads of the Levenberg-Marquardt fitter and the genetic search (default: "
@@ -300,7 +313,23 @@ int main(int argc, char** argv) {
       morvex::SetThreadCount(fit_threads);
     else if (const std::string problem = morvex::ThreadCountProblem(); !problem.empty())
       std::cerr << "morvex-fit: " << problem << '\n';
-    fit.channel = *morvex::ParseChannel(fit_channel);
+    if (fit_session.empty() && fit_channel.empty()) {
+      std::cerr << "morvex-fit: fit needs --channel (or a --session)\n";
+      return morvex::kExitError;
+    }
+    if (fit_session.empty() && fit.data_path.empty()) {
+      std::cerr << "morvex-fit: fit needs --data (or a --session that holds data)\n";
+      return morvex::kExitError;
+    }
+    if (!fit_session.empty()) {
+      fit.session_path = fit_session;
+      fit.channel_given = fit_channel_option->count() > 0;
+      fit.free_given = fit_free_option->count() > 0;
+      fit.optimizer_given = fit_optimizer_option->count() > 0;
+      fit.start_given = fit_start_option->count() > 0;
+    }
+    if (!fit_save_session.empty()) fit.save_session_path = fit_save_session;
+    if (!fit_channel.empty()) fit.channel = *morvex::ParseChannel(fit_channel);
     const std::string optimizer = morvex::AsciiLower(fit_optimizer);
     if (optimizer == "de" || optimizer == "de+tr")
       fit.optimizer = morvex::TOptimizerChoice::kDifferentialEvolution;

@@ -1,0 +1,66 @@
+#include "files/SessionOpening.h"
+
+#include "numerics/LxBasics.h"
+
+namespace morvex {
+
+namespace {
+
+std::string ChannelTitle(TFitChannel channel) {
+  switch (channel) {
+    case TFitChannel::kAligning: return "Aligning moment";
+    case TFitChannel::kLongitudinal: return "Longitudinal force";
+    default: return "Lateral force";
+  }
+}
+
+// "unchanged since the session was saved", or the warning it is.
+TSessionOpeningLine SourceLine(const std::string& what, const std::string& path, const std::string& sha256,
+                               bool check) {
+  const std::string head = what + ": " + path + " (not read when the session opens";
+  if (!check || sha256.empty()) return {false, head + ")"};
+  switch (CheckSourceFile(path, sha256)) {
+    case TSourceState::kUnchanged: return {false, head + "; unchanged since the session was saved)"};
+    case TSourceState::kChanged: return {true, head + "; the source changed since the session was saved)"};
+    case TSourceState::kMissing: return {true, head + "; the file is missing here)"};
+    case TSourceState::kUnreadable: return {true, head + "; it is not a readable file here)"};
+    default: return {false, head + ")"};
+  }
+}
+
+}  // namespace
+
+std::vector<TSessionOpeningLine> DescribeSessionOpening(const TSessionRead& read, bool check_sources) {
+  std::vector<TSessionOpeningLine> lines;
+  const TSessionState& state = read.state;
+  if (state.data) {
+    const TSessionData& data = *state.data;
+    lines.push_back({false, "Embedded data used: " + (data.label.empty() ? std::string("the session's data") : data.label) +
+                                " (" + std::to_string(data.text.size()) + " bytes" +
+                                (data.channel ? std::string(", ") + SessionChannelName(*data.channel) : std::string()) +
+                                ")"});
+    if (!read.data_hash_matches)
+      lines.push_back({true, "The embedded data was changed after the session was saved: it does not match its hash"});
+    if (!data.source_path.empty())
+      lines.push_back(SourceLine("Data source", data.source_path, data.source_sha256, check_sources));
+  } else {
+    lines.push_back({false, "No data: the session holds none"});
+  }
+  for (const TSessionRun& run : state.import.runs)
+    lines.push_back(SourceLine("Run imported", run.path, run.sha256, check_sources));
+  if (!state.fit.settings_path.empty())
+    lines.push_back({true, "Fit settings: " + state.fit.settings_path +
+                               " (read only if you confirm; until then the program's settings are used)"});
+  for (size_t c = 0; c < state.channels.size(); ++c) {
+    const std::optional<TSessionChannel>& channel = state.channels[c];
+    if (!channel) continue;
+    std::string text = ChannelTitle(static_cast<TFitChannel>(c)) + ": last fit " + (channel->poor ? "poor" : "good") +
+                       ", RMS " + FloatToStr(channel->rms);
+    for (const TSessionReason& reason : channel->reasons) text += "; " + reason.text;
+    lines.push_back({false, text});
+  }
+  lines.push_back({false, "Opening the session writes no file and runs nothing"});
+  return lines;
+}
+
+}  // namespace morvex
