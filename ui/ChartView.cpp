@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
+#include <QSettings>
 #include <QSvgGenerator>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -47,6 +48,13 @@ double RoundInterval(double span) {
 constexpr double kWheelStepFactor = 1.15;
 constexpr qreal kKeyPanPixels = 30;
 
+// The window's own settings (recent files and the like), in the user's
+// configuration folder.
+QSettings ChartSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Morvex"), QStringLiteral("morvex"));
+}
+const char* const kPairedColoursKey = "chart/pairedColours";
+
 QString WithSuffix(const QString& path, const char* suffix) {
   return QFileInfo(path).suffix().isEmpty() ? path + QLatin1Char('.') + QLatin1String(suffix) : path;
 }
@@ -59,7 +67,8 @@ TResultChartView::TResultChartView(QChart* chart, QWidget* parent) : QChartView(
   setToolTip(QStringLiteral(
       "Wheel: zoom. Drag: zoom to a rectangle. Shift+drag or middle button: pan.\n"
       "Double-click or Home: whole data. Click a legend entry: hide or show its curve.\n"
-      "Right-click: save as PNG or SVG, residuals."));
+      "Right-click: save as PNG or SVG, residuals, colours."));
+  paired_colours_ = ChartSettings().value(QLatin1String(kPairedColoursKey), false).toBool();
 }
 
 void TResultChartView::CurvesReplaced() {
@@ -174,6 +183,13 @@ void TResultChartView::SaveWithDialog(bool svg) {
 
 void TResultChartView::SetResidualsShown(bool shown) { residuals_shown_ = shown; }
 
+void TResultChartView::SetPairedColours(bool paired) {
+  if (paired == paired_colours_) return;
+  paired_colours_ = paired;
+  ChartSettings().setValue(QLatin1String(kPairedColoursKey), paired);
+  emit drawingOptionsChanged();
+}
+
 QMenu* TResultChartView::BuildContextMenu() {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("ChartMenu"));
@@ -188,6 +204,11 @@ QMenu* TResultChartView::BuildContextMenu() {
   residuals->setCheckable(true);
   residuals->setChecked(residuals_shown_);
   connect(residuals, &QAction::toggled, this, &TResultChartView::residualsRequested);
+  QAction* paired = menu->addAction(QStringLiteral("One colour per load (model and data)"));
+  paired->setObjectName(QStringLiteral("PairColours"));
+  paired->setCheckable(true);
+  paired->setChecked(paired_colours_);
+  connect(paired, &QAction::toggled, this, &TResultChartView::SetPairedColours);
   QAction* reset = menu->addAction(QStringLiteral("Show the whole data"), this, &TResultChartView::ResetZoom);
   reset->setObjectName(QStringLiteral("ResetZoom"));
   reset->setShortcut(QKeySequence(Qt::Key_Home));

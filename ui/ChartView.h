@@ -8,8 +8,10 @@
 // - Clicking an entry of the legend hides its curve or shows it again; the
 //   entry stays, greyed while its curve is hidden.
 // - The context menu saves the chart as a PNG or an SVG picture, switches
-//   between the curves and the residuals (measured - model), and resets the
-//   zoom.
+//   between the curves and the residuals (measured - model), pairs the
+//   colours of each load's model line and markers, and resets the zoom.
+//   The colour pairing is kept between sessions (off at first, so the
+//   chart starts with the red model and blue data shades).
 //
 // The window rebuilds the chart's series on every redraw (ShowCurves) and
 // then calls CurvesReplaced(), which connects the new legend entries and
@@ -54,12 +56,19 @@ class TResultChartView : public QChartView {
 
   // The context menu's residual switch follows the window's setting.
   void SetResidualsShown(bool shown);
+  // Each load's model line and markers in one colour of their own; the
+  // setting is saved for the next session.  Setting it emits
+  // drawingOptionsChanged when it changes.
+  bool PairedColours() const { return paired_colours_; }
+  void SetPairedColours(bool paired);
   // The context menu as it would pop up (for tests and the keyboard).
   QMenu* BuildContextMenu();
 
  signals:
   // The user asked for the residual view (true) or the curves (false).
   void residualsRequested(bool shown);
+  // An option of what the curves look like changed: redraw them.
+  void drawingOptionsChanged();
 
  protected:
   void wheelEvent(QWheelEvent* event) override;
@@ -84,6 +93,7 @@ class TResultChartView : public QChartView {
   bool panning_ = false;
   QPoint last_pan_pos_;
   bool residuals_shown_ = false;
+  bool paired_colours_ = false;
 };
 
 }  // namespace morvex

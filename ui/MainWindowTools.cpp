@@ -158,6 +158,12 @@ void TForm1::BuildTools() {
                  [this] { graph(); });
   });
   connect(Chart1, &TResultChartView::residualsRequested, CheckBox3, &QCheckBox::setChecked);
+  // The chart's own drawing options (its context menu) redraw it.
+  connect(Chart1, &TResultChartView::drawingOptionsChanged, this, [this] {
+    if (data_.CaseCount() == 0 || fit_running_) return;
+    GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+                 [this] { graph(); });
+  });
 
   // Fz0 as typed: a text the program writes (start-up, import, fit, undo)
   // is the settled value; the user's edit is judged when it is finished.

@@ -33,6 +33,12 @@ namespace {
 // The colour index runs through the green component and wraps at 256.
 int GreenOf(size_t index) { return static_cast<int>((30 * index) % 256); }
 
+// Ten hues far apart from each other, none of them pale on the chart's
+// light background.
+constexpr TPlotColor kPairedHues[] = {{31, 119, 180}, {255, 127, 14}, {44, 160, 44},  {214, 39, 40},
+                                      {148, 103, 189}, {140, 86, 75}, {227, 119, 194}, {127, 127, 127},
+                                      {188, 189, 34},  {23, 190, 207}};
+
 // About five intervals of 1, 2 or 5 times a power of ten over `span`.
 double RoundTickInterval(double span) {
   if (!(span > 0) || !std::isfinite(span)) return 1.0;
@@ -101,6 +107,15 @@ void PlaceLegend(QChart* chart) {
 
 }  // namespace
 
+TPlotColor PairedColor(size_t index) {
+  const size_t count = std::size(kPairedHues);
+  TPlotColor color = kPairedHues[index % count];
+  // Each further round of the hues is darker by a third.
+  for (size_t round = index / count; round > 0; --round)
+    color = {color.red * 2 / 3, color.green * 2 / 3, color.blue * 2 / 3};
+  return color;
+}
+
 void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
                        const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves) {
   if (load_case == nullptr) return;
@@ -110,7 +125,8 @@ void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
   size_t first_data_index = 0;
   if (request.draw_model) {
     for (size_t i = 0; i < loads; ++i) {
-      curves.push_back({"MF model " + FloatToStr(load_case->Loads[i]), {255, GreenOf(i), 0}, {}});
+      const TPlotColor color = request.paired_colours ? PairedColor(i) : TPlotColor{255, GreenOf(i), 0};
+      curves.push_back({"MF model " + FloatToStr(load_case->Loads[i]), color, {}});
       for (size_t r = 0; r < rows; ++r) {
         const double slip = load_case->Slips[r];
         const double value =
@@ -122,18 +138,21 @@ void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
   }
   if (request.draw_data) {
     for (size_t k = 0; k < loads; ++k) {
-      curves.push_back(
-          {"tire data " + FloatToStr(load_case->Loads[k]), {0, GreenOf(first_data_index + k), 255}, {}, true});
+      const TPlotColor color =
+          request.paired_colours ? PairedColor(k) : TPlotColor{0, GreenOf(first_data_index + k), 255};
+      curves.push_back({"tire data " + FloatToStr(load_case->Loads[k]), color, {}, true});
       for (size_t r = 0; r < rows; ++r) curves.back().points.emplace_back(load_case->Slips[r], load_case->Value(r, k));
     }
   }
 }
 
 void ComputeResidualCurves(const TLoadCase* load_case, TFitChannel channel,
-                           const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves) {
+                           const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves,
+                           bool paired_colours) {
   if (load_case == nullptr) return;
   for (size_t k = 0; k < load_case->LoadCount(); ++k) {
-    curves.push_back({"residual " + FloatToStr(load_case->Loads[k]), {0, GreenOf(k), 255}, {}, true, true});
+    const TPlotColor color = paired_colours ? PairedColor(k) : TPlotColor{0, GreenOf(k), 255};
+    curves.push_back({"residual " + FloatToStr(load_case->Loads[k]), color, {}, true, true});
     for (size_t r = 0; r < load_case->RowCount(); ++r) {
       const double slip = load_case->Slips[r];
       const double model = EvaluatePoint(channel, coefficients, load_case->Camber, load_case->Loads[k], slip);

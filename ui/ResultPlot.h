@@ -15,6 +15,9 @@
 //     and the load, colour (0, 30*s mod 256, 255) with s = k + L when model
 //     curves are drawn and s = k otherwise), with the measured values.
 // Model curves come first; the legend lists the curves in the same order.
+//
+// With "pair colours" on, model line and data markers of load i share one
+// colour instead, PairedColor(i): a hue of its own per load.
 #pragma once
 
 #include <optional>
@@ -57,7 +60,14 @@ struct TPlotRequest {
   TFitChannel channel = TFitChannel::kLateral;  // the model of the visible coefficient page
   bool draw_model = true;                       // "MF model"
   bool draw_data = true;                        // "Tire data"
+  // Each load's model line and data markers in one colour of its own
+  // (PairedColor) instead of the red model and blue data shades.
+  bool paired_colours = false;
 };
+
+// The colour of load `index` when model and data pair: ten hues far apart,
+// repeated darker from the eleventh load on.
+TPlotColor PairedColor(size_t index);
 
 // Appends the curves of `load_case` to `curves`, one point at a time.  The
 // coefficients are read from `coefficients` afresh for every model point, so
@@ -73,9 +83,11 @@ void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
 // Residual curves for judging a fit: for each load k of the case, one curve
 // "residual <load>" of measured - model at every row's slip, drawn as joined
 // markers in the colour a lone data curve of that load would have (0,
-// 30*k mod 256, 255).  Errors as for ComputePlotCurves.
+// 30*k mod 256, 255), or PairedColor(k) with `paired_colours`.  Errors as
+// for ComputePlotCurves.
 void ComputeResidualCurves(const TLoadCase* load_case, TFitChannel channel,
-                           const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves);
+                           const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves,
+                           bool paired_colours = false);
 
 // "slip angle [deg]" / "slip ratio [-]" against "Fy [N]", "Mz [N m]" or
 // "Fx [N]"; for residuals the vertical title reads "Fy measured - model [N]".

@@ -520,6 +520,7 @@ void TForm1::graph() {
   request.channel = VisibleChannel();
   request.draw_model = CheckBox1->isChecked();
   request.draw_data = CheckBox2->isChecked();
+  request.paired_colours = Chart1->PairedColours();
   const bool residuals = CheckBox3->isChecked();
   // The axes name what the data hold; the title what is shown and whence.
   const TAxisTitles titles = AxisTitlesFor(data_channel_.value_or(request.channel), residuals);
@@ -530,7 +531,8 @@ void TForm1::graph() {
                                                            data_source_, residuals)));
   std::vector<TPlotCurve> curves;
   try {
-    if (residuals) ComputeResidualCurves(CaseAt(data_, selected_case_), request.channel, *panel_, curves);
+    if (residuals)
+      ComputeResidualCurves(CaseAt(data_, selected_case_), request.channel, *panel_, curves, request.paired_colours);
     else ComputePlotCurves(CaseAt(data_, selected_case_), request, *panel_, curves);
   } catch (...) {
     ShowCurves(Chart1->chart(), curves, titles);

@@ -2,6 +2,8 @@
 // stays drawn when an evaluation fails.
 #include <cmath>
 #include <optional>
+#include <set>
+#include <tuple>
 
 #include <QAbstractAxis>
 #include <QChart>
@@ -107,6 +109,43 @@ class TestResultPlot : public QObject {
     curves.clear();
     ComputePlotCurves(&c, {TFitChannel::kLongitudinal, true, true}, set, curves);
     QCOMPARE(curves.size(), size_t{4});
+  }
+
+  // With the colours paired, model line and markers of a load share one
+  // colour, and no two loads of a case share one: twelve loads take the ten
+  // hues and then the first two again, darker.
+  void pairedColoursShareOneColourPerLoad() {
+    const TLoadCase c = MakeCase(12);
+    TMemoryCoefficientSet set;
+    std::vector<TPlotCurve> curves;
+    TPlotRequest request{TFitChannel::kLateral, true, true};
+    request.paired_colours = true;
+    ComputePlotCurves(&c, request, set, curves);
+    QCOMPARE(curves.size(), size_t{24});
+    std::set<std::tuple<int, int, int>> colours;
+    for (size_t load = 0; load < 12; ++load) {
+      QVERIFY(!curves[load].measured && curves[12 + load].measured);
+      QVERIFY(curves[load].color == curves[12 + load].color);
+      QVERIFY(curves[load].color == PairedColor(load));
+      colours.insert({curves[load].color.red, curves[load].color.green, curves[load].color.blue});
+    }
+    QCOMPARE(colours.size(), size_t{12});
+    const TPlotColor first = PairedColor(0);
+    QVERIFY((PairedColor(10) == TPlotColor{first.red * 2 / 3, first.green * 2 / 3, first.blue * 2 / 3}));
+
+    // Data alone keep the colours they have beside the model.
+    curves.clear();
+    request.draw_model = false;
+    ComputePlotCurves(&c, request, set, curves);
+    QVERIFY(curves[3].color == PairedColor(3));
+    // So do the residuals of each load.
+    curves.clear();
+    ComputeResidualCurves(&c, TFitChannel::kLateral, set, curves, true);
+    QCOMPARE(curves.size(), size_t{12});
+    QVERIFY(curves[5].color == PairedColor(5));
+    curves.clear();
+    ComputeResidualCurves(&c, TFitChannel::kLateral, set, curves);
+    QVERIFY((curves[5].color == TPlotColor{0, 150, 255}));
   }
 
   void pointsSortedBySlipKeepingEqualSlipsInOrder() {

@@ -1,0 +1,143 @@
+// The chart's drawing options in the window: each load's model and data in
+// one colour of its own (kept between sessions), every camber at once, and
+// the zoom reset from wherever the focus is.
+#include <QAction>
+#include <QChart>
+#include <QCheckBox>
+#include <QColor>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QMenu>
+#include <QScatterSeries>
+#include <QSet>
+#include <QSettings>
+#include <QTest>
+#include <QXYSeries>
+
+#include "ui/ChartView.h"
+#include "ui/tests/UiTests.h"
+#include "ui/tests/WindowFixture.h"
+
+namespace morvex::test {
+
+namespace {
+
+QColor ColorOf(QAbstractSeries* series) { return qobject_cast<QXYSeries*>(series)->color(); }
+
+}  // namespace
+
+class TestChartOptions : public QObject, TWindowFixture {
+  Q_OBJECT
+
+  ScriptedDialogs dialogs_;
+  void Load(const char* file) {
+    dialogs_.answers.push_back(DataFile(file));
+    Click("Button2");
+  }
+  // Triggers the context menu's item `name`, as a click on it does.
+  void TriggerMenuItem(const char* name) {
+    QMenu* menu = form_->ChartView()->BuildContextMenu();
+    QAction* action = menu->findChild<QAction*>(QLatin1String(name));
+    QVERIFY(action != nullptr && action->isCheckable());
+    action->trigger();
+    delete menu;
+  }
+  // Every test, here and in the other classes, starts from the user's
+  // first session.
+  static void ForgetChartSettings() {
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Morvex"), QStringLiteral("morvex"))
+        .remove(QStringLiteral("chart"));
+  }
+  // For looking at: the chart as shown, when a folder for pictures is named.
+  void Shoot(const char* name) {
+    const QString shots = qEnvironmentVariable("MORVEX_SCREENSHOT_DIR");
+    if (shots.isEmpty()) return;
+    QCoreApplication::processEvents();
+    QVERIFY(form_->ChartView()->grab().save(QDir(shots).filePath(QLatin1String(name))));
+  }
+  bool MenuItemChecked(const char* name) {
+    QMenu* menu = form_->ChartView()->BuildContextMenu();
+    const bool checked = menu->findChild<QAction*>(QLatin1String(name))->isChecked();
+    delete menu;
+    return checked;
+  }
+
+ private slots:
+  void init() {
+    ForgetChartSettings();
+    dialogs_ = ScriptedDialogs();
+    QVERIFY(OpenWindow(dialogs_));
+  }
+
+  void cleanup() {
+    CloseWindow();
+    ForgetChartSettings();
+  }
+
+  void pairedColoursGiveEachLoadOneHueAndAreKept() {
+    Load("lateral.plt");  // three loads
+    QChart* chart = form_->Chart();
+    // Off at first: the red model and blue data shades.
+    QVERIFY(!form_->ChartView()->PairedColours());
+    QVERIFY(!MenuItemChecked("PairColours"));
+    QCOMPARE(ColorOf(chart->series()[0]), QColor(255, 0, 0));
+    QCOMPARE(ColorOf(chart->series()[3]), QColor(0, 90, 255));
+
+    TriggerMenuItem("PairColours");  // redraws at once
+    QVERIFY(MenuItemChecked("PairColours"));
+    auto series = chart->series();
+    QCOMPARE(series.size(), 6);
+    QSet<QRgb> hues;
+    for (int load = 0; load < 3; ++load) {
+      QVERIFY(qobject_cast<QLineSeries*>(series[load]) != nullptr);
+      QVERIFY(qobject_cast<QScatterSeries*>(series[3 + load]) != nullptr);
+      QCOMPARE(ColorOf(series[3 + load]), ColorOf(series[load]));
+      hues.insert(ColorOf(series[load]).rgb());
+    }
+    QCOMPARE(hues.size(), 3);
+    Shoot("chart-paired-colours.png");
+    // The legend's marks follow.
+    QCOMPARE(chart->legend()->markers()[3]->brush().color(), ColorOf(series[0]));
+
+    // The residuals of each load keep the load's colour.
+    Find<QCheckBox>("CheckBox3")->setChecked(true);
+    series = chart->series();
+    QCOMPARE(series.size(), 3);
+    for (int load = 0; load < 3; ++load) QVERIFY(hues.contains(ColorOf(series[load]).rgb()));
+    QVERIFY(ColorOf(series[0]) != ColorOf(series[1]));
+    Find<QCheckBox>("CheckBox3")->setChecked(false);
+
+    // The next window (the next session) starts with the colours paired.
+    CloseWindow();
+    QVERIFY(OpenWindow(dialogs_));
+    QVERIFY(form_->ChartView()->PairedColours());
+    Load("lateral.plt");
+    chart = form_->Chart();
+    QCOMPARE(ColorOf(chart->series()[4]), ColorOf(chart->series()[1]));
+    TriggerMenuItem("PairColours");
+    QCOMPARE(ColorOf(chart->series()[0]), QColor(255, 0, 0));
+    QCOMPARE(ColorOf(chart->series()[4]), QColor(0, 120, 255));
+    CloseWindow();
+    QVERIFY(OpenWindow(dialogs_));
+    QVERIFY(!form_->ChartView()->PairedColours());
+  }
+
+  void optionsBeforeAnyDataDrawNothing() {
+    // No data: the option is kept, and the chart stays empty without error.
+    TriggerMenuItem("PairColours");
+    QVERIFY(form_->ChartView()->PairedColours());
+    QVERIFY(form_->Chart()->series().isEmpty());
+    QVERIFY(dialogs_.messages.empty());
+  }
+};
+
+namespace {
+RegisterUiTest<TestChartOptions> register_chart_options;
+}
+
+}  // namespace morvex::test
+
+#include "tst_chartoptions.moc"
