@@ -190,6 +190,12 @@ void TResultChartView::SetPairedColours(bool paired) {
   emit drawingOptionsChanged();
 }
 
+void TResultChartView::SetAllCambers(bool all) {
+  if (all == all_cambers_) return;
+  all_cambers_ = all;
+  emit drawingOptionsChanged();
+}
+
 QMenu* TResultChartView::BuildContextMenu() {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("ChartMenu"));
@@ -209,6 +215,11 @@ QMenu* TResultChartView::BuildContextMenu() {
   paired->setCheckable(true);
   paired->setChecked(paired_colours_);
   connect(paired, &QAction::toggled, this, &TResultChartView::SetPairedColours);
+  QAction* all = menu->addAction(QStringLiteral("Every camber at once"));
+  all->setObjectName(QStringLiteral("AllCambers"));
+  all->setCheckable(true);
+  all->setChecked(all_cambers_);
+  connect(all, &QAction::toggled, this, &TResultChartView::SetAllCambers);
   QAction* reset = menu->addAction(QStringLiteral("Show the whole data"), this, &TResultChartView::ResetZoom);
   reset->setObjectName(QStringLiteral("ResetZoom"));
   reset->setShortcut(QKeySequence(Qt::Key_Home));

@@ -9,7 +9,8 @@
 //   entry stays, greyed while its curve is hidden.
 // - The context menu saves the chart as a PNG or an SVG picture, switches
 //   between the curves and the residuals (measured - model), pairs the
-//   colours of each load's model line and markers, and resets the zoom.
+//   colours of each load's model line and markers, shows every camber at
+//   once, and resets the zoom.
 //   The colour pairing is kept between sessions (off at first, so the
 //   chart starts with the red model and blue data shades).
 //
@@ -61,6 +62,9 @@ class TResultChartView : public QChartView {
   // drawingOptionsChanged when it changes.
   bool PairedColours() const { return paired_colours_; }
   void SetPairedColours(bool paired);
+  // The curves of every camber at once instead of the selected camber's.
+  bool AllCambers() const { return all_cambers_; }
+  void SetAllCambers(bool all);
   // The context menu as it would pop up (for tests and the keyboard).
   QMenu* BuildContextMenu();
 
@@ -94,6 +98,7 @@ class TResultChartView : public QChartView {
   QPoint last_pan_pos_;
   bool residuals_shown_ = false;
   bool paired_colours_ = false;
+  bool all_cambers_ = false;
 };
 
 }  // namespace morvex

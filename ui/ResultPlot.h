@@ -48,6 +48,9 @@ struct TPlotCurve {
   std::vector<std::pair<double, double>> points;
   bool measured = false;  // a data curve: drawn as markers without lines
   bool joined = false;    // a measured curve whose markers are also joined by a line
+  // When every camber is drawn: the index of the curve's case, which picks
+  // the model line's style and the markers' shape; 0 otherwise.
+  int group = 0;
 };
 
 // Axis titles with quantity and unit; empty titles leave the axes bare.
@@ -63,6 +66,10 @@ struct TPlotRequest {
   // Each load's model line and data markers in one colour of its own
   // (PairedColor) instead of the red model and blue data shades.
   bool paired_colours = false;
+  // For ComputeChartCurves: measured - model instead of the curves, and
+  // every case of the data set at once instead of the selected one.
+  bool residuals = false;
+  bool all_cambers = false;
 };
 
 // The colour of load `index` when model and data pair: ten hues far apart,
@@ -89,6 +96,21 @@ void ComputeResidualCurves(const TLoadCase* load_case, TFitChannel channel,
                            const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves,
                            bool paired_colours = false);
 
+// What the chart draws: the curves (or with `request.residuals` the
+// residuals) of case `selected` of `data`; with `request.all_cambers` those
+// of every case in data-set order instead, each curve's title followed by
+// ", camber <camber>" and its `group` the index of its case.  The colours
+// within each case are those of a single case.  Errors as for
+// ComputePlotCurves.
+void ComputeChartCurves(const TTireDataSet& data, int selected, const TPlotRequest& request,
+                        const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves);
+
+// The title of what ComputeChartCurves draws for the same arguments: the
+// selected case's camber, or every case's with `request.all_cambers`; empty
+// when there is nothing to draw.
+std::string ChartTitleFor(const TTireDataSet& data, int selected, const TPlotRequest& request,
+                          std::optional<TFitChannel> data_channel, const std::string& source);
+
 // "slip angle [deg]" / "slip ratio [-]" against "Fy [N]", "Mz [N m]" or
 // "Fx [N]"; for residuals the vertical title reads "Fy measured - model [N]".
 TAxisTitles AxisTitlesFor(TFitChannel channel, bool residuals);
@@ -104,6 +126,11 @@ std::optional<TFitChannel> DataChannelOfHeader(std::string_view first_line);
 // An empty `source` leaves the file out; a NaN camber the camber.
 std::string ChartTitle(TFitChannel page, std::optional<TFitChannel> data, double camber, const std::string& source,
                        bool residuals);
+// The title when every camber is drawn: "Lateral force Fy, all cambers
+// (-2, 0, 2 deg), lateral.plt"; more than six different cambers are given
+// as their range ("all 9 cambers (-4 to 4 deg)").
+std::string ChartTitle(TFitChannel page, std::optional<TFitChannel> data, const std::vector<double>& cambers,
+                       const std::string& source, bool residuals);
 
 // The points of a curve in ascending order of slip; points of equal slip keep
 // their order of evaluation.
@@ -117,7 +144,11 @@ void StyleResultChart(QChart* chart);
 // Replaces every series of `chart` by one series per curve, in order, with
 // the curve's title, colour and points sorted by slip: a model curve as a
 // line (QLineSeries), a measured curve as small markers (QScatterSeries) or,
-// when joined, as a line with its points marked.  The legend keeps that
+// when joined, as a line with its points marked.  Curves of group g > 0
+// (every camber drawn) tell their case apart: model lines by their line
+// style (solid, dashed, dotted, ...), markers by their shape (circle,
+// square, triangle, diamond, star, pentagon), the legend showing each
+// series' own mark.  The legend keeps that
 // order, model curves first, while the model lines are drawn above the
 // markers so that a good fit stays visible.  Both axes span the points with
 // a margin of 4 % on each side, so no marker is cut at the plot's edge, and

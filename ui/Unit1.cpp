@@ -521,19 +521,15 @@ void TForm1::graph() {
   request.draw_model = CheckBox1->isChecked();
   request.draw_data = CheckBox2->isChecked();
   request.paired_colours = Chart1->PairedColours();
-  const bool residuals = CheckBox3->isChecked();
+  request.residuals = CheckBox3->isChecked();
+  request.all_cambers = Chart1->AllCambers();
   // The axes name what the data hold; the title what is shown and whence.
-  const TAxisTitles titles = AxisTitlesFor(data_channel_.value_or(request.channel), residuals);
-  const TLoadCase* shown = CaseAt(data_, selected_case_);
+  const TAxisTitles titles = AxisTitlesFor(data_channel_.value_or(request.channel), request.residuals);
   Chart1->chart()->setTitle(
-      shown == nullptr ? QString()
-                       : QString::fromStdString(ChartTitle(request.channel, data_channel_, shown->Camber,
-                                                           data_source_, residuals)));
+      QString::fromStdString(ChartTitleFor(data_, selected_case_, request, data_channel_, data_source_)));
   std::vector<TPlotCurve> curves;
   try {
-    if (residuals)
-      ComputeResidualCurves(CaseAt(data_, selected_case_), request.channel, *panel_, curves, request.paired_colours);
-    else ComputePlotCurves(CaseAt(data_, selected_case_), request, *panel_, curves);
+    ComputeChartCurves(data_, selected_case_, request, *panel_, curves);
   } catch (...) {
     ShowCurves(Chart1->chart(), curves, titles);
     Chart1->CurvesReplaced();

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QXYSeries>
 
+#include "fitting/ChannelModel.h"
 #include "ui/ChartView.h"
 #include "ui/tests/UiTests.h"
 #include "ui/tests/WindowFixture.h"
@@ -123,6 +124,49 @@ class TestChartOptions : public QObject, TWindowFixture {
     CloseWindow();
     QVERIFY(OpenWindow(dialogs_));
     QVERIFY(!form_->ChartView()->PairedColours());
+  }
+
+  void everyCamberAtOnceShowsEachCaseInItsOwnMarks() {
+    Load("lateral.plt");  // cambers 0 and 2, three loads each
+    QChart* chart = form_->Chart();
+    QCOMPARE(chart->series().size(), 6);
+    QVERIFY(!MenuItemChecked("AllCambers"));
+    TriggerMenuItem("AllCambers");
+    QVERIFY(form_->ChartView()->AllCambers() && MenuItemChecked("AllCambers"));
+    QCOMPARE(chart->title(), QStringLiteral("Lateral force Fy, all cambers (0, 2 deg), lateral.plt"));
+    Shoot("chart-all-cambers.png");
+    const auto series = chart->series();
+    QCOMPARE(series.size(), 12);
+    QCOMPARE(series[0]->name(), QStringLiteral("MF model 2000, camber 0"));
+    QCOMPARE(series[6]->name(), QStringLiteral("MF model 2000, camber 2"));
+    QCOMPARE(series[9]->name(), QStringLiteral("tire data 2000, camber 2"));
+    // Same load, same colour; the cambers differ in line style and marker shape.
+    QCOMPARE(ColorOf(series[6]), ColorOf(series[0]));
+    QVERIFY(qobject_cast<QLineSeries*>(series[6])->pen().style() !=
+            qobject_cast<QLineSeries*>(series[0])->pen().style());
+    QVERIFY(qobject_cast<QScatterSeries*>(series[9])->markerShape() !=
+            qobject_cast<QScatterSeries*>(series[3])->markerShape());
+    // The second case's model is evaluated at its own camber.
+    const TLoadCase& second = form_->DataSet().Cases[1];
+    QCOMPARE(qobject_cast<QXYSeries*>(series[6])->points().first().y(),
+             EvaluatePoint(TFitChannel::kLateral, form_->Coefficients(), second.Camber, second.Loads[0],
+                           second.Slips[0]));
+
+    // Picking a camber changes the grid only; the residuals of every camber.
+    Find<QCheckBox>("CheckBox3")->setChecked(true);
+    QCOMPARE(chart->series().size(), 6);
+    QCOMPARE(chart->series()[3]->name(), QStringLiteral("residual 2000, camber 2"));
+    QVERIFY(chart->title().contains(QStringLiteral("measured - model, all cambers")));
+    Find<QCheckBox>("CheckBox3")->setChecked(false);
+
+    TriggerMenuItem("PairColours");
+    Shoot("chart-all-cambers-paired.png");
+    TriggerMenuItem("PairColours");
+
+    // Off again: the selected camber alone, titled with it.
+    TriggerMenuItem("AllCambers");
+    QCOMPARE(chart->series().size(), 6);
+    QCOMPARE(chart->title(), QStringLiteral("Lateral force Fy, camber 0 deg, lateral.plt"));
   }
 
   void optionsBeforeAnyDataDrawNothing() {
