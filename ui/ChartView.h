@@ -4,7 +4,9 @@
 // - Wheel: zoom in or out around the mouse pointer.  Dragging a rectangle
 //   with the left button zooms to it.  Dragging with the middle button, or
 //   with Shift and the left button, pans; so do the arrow keys.  A
-//   double-click or the Home key goes back to the whole data.
+//   double-click, the Home key, Ctrl+0 (the window's shortcuts, see
+//   InstallResetShortcuts) or the "Whole data" button that shows in the
+//   corner while zoomed go back to the whole data.
 // - Clicking an entry of the legend hides its curve or shows it again; the
 //   entry stays, greyed while its curve is hidden.
 // - The context menu saves the chart as a PNG or an SVG picture, switches
@@ -24,6 +26,7 @@
 
 class QAction;
 class QMenu;
+class QToolButton;
 
 namespace morvex {
 
@@ -37,8 +40,10 @@ class TResultChartView : public QChartView {
   // round ticks for zoomed ranges.
   void CurvesReplaced();
 
-  // Back to the ranges the redraw gave the axes.
-  void ResetZoom();
+  // The window's keys for ResetZoom, wherever the focus is in `window`:
+  // Home (an edit box keeps Home for its cursor) and Ctrl+0 (everywhere).
+  void InstallResetShortcuts(QWidget* window);
+
   // Zooms by `factor` (> 1 zooms in) around the chart position `center`.
   void ZoomAround(double factor, const QPointF& center);
   // Moves the visible part of the plot by (dx, dy) pixels, as if the
@@ -68,6 +73,10 @@ class TResultChartView : public QChartView {
   // The context menu as it would pop up (for tests and the keyboard).
   QMenu* BuildContextMenu();
 
+ public slots:
+  // Back to the ranges the redraw gave the axes.
+  void ResetZoom();
+
  signals:
   // The user asked for the residual view (true) or the curves (false).
   void residualsRequested(bool shown);
@@ -82,10 +91,16 @@ class TResultChartView : public QChartView {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void SaveWithDialog(bool svg);
   void Retick();
+  // The "Whole data" button shows while the axes are zoomed or panned.
+  void UpdateResetButton();
+  void PlaceResetButton();
+  // Renders the view without the button onto `device`.
+  void RenderPicture(QPaintDevice* device) const;
 
   struct Range {
     double low = 0;
@@ -99,6 +114,7 @@ class TResultChartView : public QChartView {
   bool residuals_shown_ = false;
   bool paired_colours_ = false;
   bool all_cambers_ = false;
+  QToolButton* reset_button_ = nullptr;
 };
 
 }  // namespace morvex

@@ -309,6 +309,9 @@ void TForm1::BuildControls() {
   // draws black with its items unreadable.
   Chart1->setStyleSheet(QStringLiteral("#Chart1 { background: transparent }"));
 
+  // Chart zoom reset (Home, Ctrl+0) from wherever the focus is in the window.
+  Chart1->InstallResetShortcuts(this);
+
   // Status bar: contact text, loaded file, date.
   QStatusBar* status = statusBar();
   status->setObjectName(QStringLiteral("StatusBar1"));

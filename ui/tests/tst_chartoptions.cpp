@@ -2,6 +2,7 @@
 // one colour of its own (kept between sessions), every camber at once, and
 // the zoom reset from wherever the focus is.
 #include <QAction>
+#include <QApplication>
 #include <QChart>
 #include <QCheckBox>
 #include <QColor>
@@ -9,11 +10,14 @@
 #include <QDir>
 #include <QLegend>
 #include <QLegendMarker>
+#include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
 #include <QScatterSeries>
 #include <QSet>
 #include <QSettings>
+#include <QTableWidget>
+#include <QToolButton>
 #include <QTest>
 #include <QXYSeries>
 
@@ -167,6 +171,69 @@ class TestChartOptions : public QObject, TWindowFixture {
     TriggerMenuItem("AllCambers");
     QCOMPARE(chart->series().size(), 6);
     QCOMPARE(chart->title(), QStringLiteral("Lateral force Fy, camber 0 deg, lateral.plt"));
+  }
+
+  void resetWorksWhereverTheFocusIs() {
+    Load("lateral.plt");
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    TResultChartView* view = form_->ChartView();
+    auto zoom = [view] {
+      view->ZoomAround(2, view->chart()->plotArea().center());
+      return view->IsZoomed();
+    };
+
+    // In the grid: Home.
+    auto* grid = Find<QTableWidget>("SG1");
+    grid->setFocus();
+    grid->setCurrentCell(2, 2);
+    QVERIFY(zoom());
+    QTest::keyClick(grid, Qt::Key_Home);
+    QVERIFY(!view->IsZoomed());
+
+    // In a coefficient's edit box Home moves the cursor to the start, as in
+    // any edit box; Ctrl+0 resets the chart and leaves the text alone.
+    QLineEdit* edit = Edit("PCy1");
+    edit->setFocus();
+    edit->setCursorPosition(3);
+    QVERIFY(zoom());
+    QTest::keyClick(edit, Qt::Key_Home);
+    QCOMPARE(edit->cursorPosition(), 0);
+    QVERIFY(view->IsZoomed());
+    QTest::keyClick(edit, Qt::Key_0, Qt::ControlModifier);
+    QVERIFY(!view->IsZoomed());
+    QCOMPARE(edit->text(), QStringLiteral("1.30000"));
+
+    // In a grid cell being edited: Ctrl+0 too.
+    grid->setFocus();
+    grid->editItem(grid->item(2, 2));
+    auto* cell = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(cell != nullptr);
+    const QString cell_text = cell->text();
+    QVERIFY(zoom());
+    QTest::keyClick(cell, Qt::Key_0, Qt::ControlModifier);
+    QVERIFY(!view->IsZoomed());
+    QCOMPARE(cell->text(), cell_text);
+    QTest::keyClick(cell, Qt::Key_Escape);
+
+    // On a button, a free box, the chart itself: Home.
+    for (QWidget* focus : {Find("Button3"), static_cast<QWidget*>(Box("PCy1")), Find("Chart1")}) {
+      focus->setFocus();
+      QVERIFY(zoom());
+      QTest::keyClick(focus, Qt::Key_Home);
+      QVERIFY2(!view->IsZoomed(), qPrintable(focus->objectName()));
+    }
+
+    // The button in the chart's corner shows while zoomed.
+    auto* whole = view->findChild<QToolButton*>(QStringLiteral("ResetZoomButton"));
+    QVERIFY(whole != nullptr && !whole->isVisible());
+    edit->setFocus();
+    QVERIFY(zoom());
+    QVERIFY(whole->isVisible());
+    QVERIFY(view->rect().contains(whole->geometry()));
+    Shoot("chart-zoomed-with-reset-button.png");
+    QTest::mouseClick(whole, Qt::LeftButton);
+    QVERIFY(!view->IsZoomed());
+    QVERIFY(!whole->isVisible());
   }
 
   void optionsBeforeAnyDataDrawNothing() {
