@@ -14,12 +14,17 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
+#include <QResizeEvent>
+#include <QSettings>
+#include <QShortcut>
+#include <QToolButton>
 #include <QSvgGenerator>
 #include <QValueAxis>
 #include <QWheelEvent>
 #include <QXYSeries>
 
 #include <cmath>
+#include <utility>
 
 #include "numerics/LxTypes.h"
 #include "ui/Dialogs.h"
@@ -47,6 +52,13 @@ double RoundInterval(double span) {
 constexpr double kWheelStepFactor = 1.15;
 constexpr qreal kKeyPanPixels = 30;
 
+// The window's own settings (recent files and the like), in the user's
+// configuration folder.
+QSettings ChartSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Morvex"), QStringLiteral("morvex"));
+}
+const char* const kPairedColoursKey = "chart/pairedColours";
+
 QString WithSuffix(const QString& path, const char* suffix) {
   return QFileInfo(path).suffix().isEmpty() ? path + QLatin1Char('.') + QLatin1String(suffix) : path;
 }
@@ -58,8 +70,48 @@ TResultChartView::TResultChartView(QChart* chart, QWidget* parent) : QChartView(
   setFocusPolicy(Qt::StrongFocus);
   setToolTip(QStringLiteral(
       "Wheel: zoom. Drag: zoom to a rectangle. Shift+drag or middle button: pan.\n"
-      "Double-click or Home: whole data. Click a legend entry: hide or show its curve.\n"
-      "Right-click: save as PNG or SVG, residuals."));
+      "Double-click, Home or Ctrl+0: whole data. Click a legend entry: hide or show its curve.\n"
+      "Right-click: save as PNG or SVG, residuals, colours."));
+  paired_colours_ = ChartSettings().value(QLatin1String(kPairedColoursKey), false).toBool();
+
+  reset_button_ = new QToolButton(this);
+  reset_button_->setObjectName(QStringLiteral("ResetZoomButton"));
+  reset_button_->setText(QStringLiteral("Whole data"));
+  reset_button_->setToolTip(QStringLiteral("Show the whole data again (Home, Ctrl+0, double-click)"));
+  // A click on it focuses the chart, as a click anywhere on the chart does.
+  reset_button_->setFocusPolicy(Qt::NoFocus);
+  reset_button_->hide();
+  connect(reset_button_, &QToolButton::clicked, this, &TResultChartView::ResetZoom);
+}
+
+void TResultChartView::InstallResetShortcuts(QWidget* window) {
+  // Home: the focus widget's own Home comes first (an edit box moves its
+  // cursor), so the chart takes it from buttons, boxes, the grid and
+  // itself.  Ctrl+0, as "actual size" elsewhere, no control claims.
+  for (const auto& [keys, name] : {std::pair{QKeySequence(Qt::Key_Home), "ShortcutResetChart"},
+                                   std::pair{QKeySequence(Qt::CTRL | Qt::Key_0), "ShortcutResetChartAnywhere"}}) {
+    auto* shortcut = new QShortcut(keys, window);
+    shortcut->setObjectName(QLatin1String(name));
+    connect(shortcut, &QShortcut::activated, this, &TResultChartView::ResetZoom);
+  }
+}
+
+void TResultChartView::UpdateResetButton() {
+  const bool zoomed = IsZoomed();
+  if (zoomed == reset_button_->isVisible()) return;
+  reset_button_->setVisible(zoomed);
+  if (zoomed) PlaceResetButton();
+}
+
+void TResultChartView::PlaceResetButton() {
+  reset_button_->adjustSize();
+  reset_button_->move(width() - reset_button_->width() - 6, height() - reset_button_->height() - 6);
+  reset_button_->raise();
+}
+
+void TResultChartView::resizeEvent(QResizeEvent* event) {
+  QChartView::resizeEvent(event);
+  PlaceResetButton();
 }
 
 void TResultChartView::CurvesReplaced() {
@@ -80,6 +132,7 @@ void TResultChartView::CurvesReplaced() {
     connect(x, &QValueAxis::rangeChanged, this, &TResultChartView::Retick);
     connect(y, &QValueAxis::rangeChanged, this, &TResultChartView::Retick);
   }
+  UpdateResetButton();
 }
 
 void TResultChartView::Retick() {
@@ -88,6 +141,7 @@ void TResultChartView::Retick() {
     const double interval = RoundInterval(axis->max() - axis->min());
     if (axis->tickInterval() != interval) axis->setTickInterval(interval);
   }
+  UpdateResetButton();
 }
 
 void TResultChartView::ResetZoom() {
@@ -146,7 +200,7 @@ void TResultChartView::SavePng(const QString& path) const {
   QImage image(size() * kScale, QImage::Format_ARGB32_Premultiplied);
   image.setDevicePixelRatio(kScale);
   image.fill(Qt::white);
-  const_cast<TResultChartView*>(this)->QWidget::render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+  RenderPicture(&image);
   if (!image.save(path, "PNG")) throw EWriteError(path.toStdString());
 }
 
@@ -156,9 +210,17 @@ void TResultChartView::SaveSvg(const QString& path) const {
   generator.setSize(size());
   generator.setViewBox(QRect(QPoint(0, 0), size()));
   generator.setTitle(QStringLiteral("Morvex result chart"));
-  const_cast<TResultChartView*>(this)->QWidget::render(&generator, QPoint(), QRegion(), QWidget::DrawChildren);
+  RenderPicture(&generator);
   // QSvgGenerator reports no write error: check that the file is there.
   if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0) throw EWriteError(path.toStdString());
+}
+
+void TResultChartView::RenderPicture(QPaintDevice* device) const {
+  // The picture shows the chart, not the button over it.
+  const bool button = reset_button_->isVisible();
+  reset_button_->hide();
+  const_cast<TResultChartView*>(this)->QWidget::render(device, QPoint(), QRegion(), QWidget::DrawChildren);
+  reset_button_->setVisible(button);
 }
 
 void TResultChartView::SaveWithDialog(bool svg) {
@@ -174,6 +236,19 @@ void TResultChartView::SaveWithDialog(bool svg) {
 
 void TResultChartView::SetResidualsShown(bool shown) { residuals_shown_ = shown; }
 
+void TResultChartView::SetPairedColours(bool paired) {
+  if (paired == paired_colours_) return;
+  paired_colours_ = paired;
+  ChartSettings().setValue(QLatin1String(kPairedColoursKey), paired);
+  emit drawingOptionsChanged();
+}
+
+void TResultChartView::SetAllCambers(bool all) {
+  if (all == all_cambers_) return;
+  all_cambers_ = all;
+  emit drawingOptionsChanged();
+}
+
 QMenu* TResultChartView::BuildContextMenu() {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("ChartMenu"));
@@ -188,6 +263,16 @@ QMenu* TResultChartView::BuildContextMenu() {
   residuals->setCheckable(true);
   residuals->setChecked(residuals_shown_);
   connect(residuals, &QAction::toggled, this, &TResultChartView::residualsRequested);
+  QAction* paired = menu->addAction(QStringLiteral("One colour per load (model and data)"));
+  paired->setObjectName(QStringLiteral("PairColours"));
+  paired->setCheckable(true);
+  paired->setChecked(paired_colours_);
+  connect(paired, &QAction::toggled, this, &TResultChartView::SetPairedColours);
+  QAction* all = menu->addAction(QStringLiteral("Every camber at once"));
+  all->setObjectName(QStringLiteral("AllCambers"));
+  all->setCheckable(true);
+  all->setChecked(all_cambers_);
+  connect(all, &QAction::toggled, this, &TResultChartView::SetAllCambers);
   QAction* reset = menu->addAction(QStringLiteral("Show the whole data"), this, &TResultChartView::ResetZoom);
   reset->setObjectName(QStringLiteral("ResetZoom"));
   reset->setShortcut(QKeySequence(Qt::Key_Home));

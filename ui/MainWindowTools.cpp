@@ -91,7 +91,7 @@ QString Join(const std::vector<std::string>& names) {
 }  // namespace
 
 void TForm1::BuildTools() {
-  QWidget* client = centralWidget();
+  QWidget* client = Button7->parentWidget();
 
   Button10 = new QPushButton(QStringLiteral("Estimate start values"), client);
   Button10->setObjectName(QStringLiteral("Button10"));
@@ -158,6 +158,12 @@ void TForm1::BuildTools() {
                  [this] { graph(); });
   });
   connect(Chart1, &TResultChartView::residualsRequested, CheckBox3, &QCheckBox::setChecked);
+  // The chart's own drawing options (its context menu) redraw it.
+  connect(Chart1, &TResultChartView::drawingOptionsChanged, this, [this] {
+    if (data_.CaseCount() == 0 || fit_running_) return;
+    GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
+                 [this] { graph(); });
+  });
 
   // Fz0 as typed: a text the program writes (start-up, import, fit, undo)
   // is the settled value; the user's edit is judged when it is finished.
@@ -220,10 +226,12 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 
 void TForm1::LayOutForSize() {
   if (Chart1 == nullptr) return;
-  // Growth beyond the reference size goes to the chart (both ways) and to
-  // the grid (downwards); every other control keeps its place.
-  const int grow_x = std::max(0, width() - kReferenceWidth);
-  const int grow_y = std::max(0, height() - kReferenceHeight);
+  // Growth of the controls' client beyond the reference size goes to the
+  // chart (both ways) and to the grid (downwards); every other control
+  // keeps its place.  The client never gets smaller: the window scrolls it.
+  const QWidget* client = Chart1->parentWidget();
+  const int grow_x = std::max(0, client->width() - kReferenceWidth);
+  const int grow_y = std::max(0, client->height() - (kReferenceHeight - statusBar()->height()));
   Chart1->setGeometry(528, 214, 457 + grow_x, 465 + grow_y);
   GroupBox3->setGeometry(2, 464, 521, 217 + grow_y);
   SG1->setGeometry(4, 48, 513, 163 + grow_y);

@@ -15,6 +15,9 @@
 //     and the load, colour (0, 30*s mod 256, 255) with s = k + L when model
 //     curves are drawn and s = k otherwise), with the measured values.
 // Model curves come first; the legend lists the curves in the same order.
+//
+// With "pair colours" on, model line and data markers of load i share one
+// colour instead, PairedColor(i): a hue of its own per load.
 #pragma once
 
 #include <optional>
@@ -45,6 +48,9 @@ struct TPlotCurve {
   std::vector<std::pair<double, double>> points;
   bool measured = false;  // a data curve: drawn as markers without lines
   bool joined = false;    // a measured curve whose markers are also joined by a line
+  // When every camber is drawn: the index of the curve's case, which picks
+  // the model line's style and the markers' shape; 0 otherwise.
+  int group = 0;
 };
 
 // Axis titles with quantity and unit; empty titles leave the axes bare.
@@ -57,7 +63,18 @@ struct TPlotRequest {
   TFitChannel channel = TFitChannel::kLateral;  // the model of the visible coefficient page
   bool draw_model = true;                       // "MF model"
   bool draw_data = true;                        // "Tire data"
+  // Each load's model line and data markers in one colour of its own
+  // (PairedColor) instead of the red model and blue data shades.
+  bool paired_colours = false;
+  // For ComputeChartCurves: measured - model instead of the curves, and
+  // every case of the data set at once instead of the selected one.
+  bool residuals = false;
+  bool all_cambers = false;
 };
+
+// The colour of load `index` when model and data pair: ten hues far apart,
+// repeated darker from the eleventh load on.
+TPlotColor PairedColor(size_t index);
 
 // Appends the curves of `load_case` to `curves`, one point at a time.  The
 // coefficients are read from `coefficients` afresh for every model point, so
@@ -73,9 +90,26 @@ void ComputePlotCurves(const TLoadCase* load_case, const TPlotRequest& request,
 // Residual curves for judging a fit: for each load k of the case, one curve
 // "residual <load>" of measured - model at every row's slip, drawn as joined
 // markers in the colour a lone data curve of that load would have (0,
-// 30*k mod 256, 255).  Errors as for ComputePlotCurves.
+// 30*k mod 256, 255), or PairedColor(k) with `paired_colours`.  Errors as
+// for ComputePlotCurves.
 void ComputeResidualCurves(const TLoadCase* load_case, TFitChannel channel,
-                           const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves);
+                           const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves,
+                           bool paired_colours = false);
+
+// What the chart draws: the curves (or with `request.residuals` the
+// residuals) of case `selected` of `data`; with `request.all_cambers` those
+// of every case in data-set order instead, each curve's title followed by
+// ", camber <camber>" and its `group` the index of its case.  The colours
+// within each case are those of a single case.  Errors as for
+// ComputePlotCurves.
+void ComputeChartCurves(const TTireDataSet& data, int selected, const TPlotRequest& request,
+                        const TCoefficientSet& coefficients, std::vector<TPlotCurve>& curves);
+
+// The title of what ComputeChartCurves draws for the same arguments: the
+// selected case's camber, or every case's with `request.all_cambers`; empty
+// when there is nothing to draw.
+std::string ChartTitleFor(const TTireDataSet& data, int selected, const TPlotRequest& request,
+                          std::optional<TFitChannel> data_channel, const std::string& source);
 
 // "slip angle [deg]" / "slip ratio [-]" against "Fy [N]", "Mz [N m]" or
 // "Fx [N]"; for residuals the vertical title reads "Fy measured - model [N]".
@@ -92,6 +126,11 @@ std::optional<TFitChannel> DataChannelOfHeader(std::string_view first_line);
 // An empty `source` leaves the file out; a NaN camber the camber.
 std::string ChartTitle(TFitChannel page, std::optional<TFitChannel> data, double camber, const std::string& source,
                        bool residuals);
+// The title when every camber is drawn: "Lateral force Fy, all cambers
+// (-2, 0, 2 deg), lateral.plt"; more than six different cambers are given
+// as their range ("all 9 cambers (-4 to 4 deg)").
+std::string ChartTitle(TFitChannel page, std::optional<TFitChannel> data, const std::vector<double>& cambers,
+                       const std::string& source, bool residuals);
 
 // The points of a curve in ascending order of slip; points of equal slip keep
 // their order of evaluation.
@@ -105,7 +144,11 @@ void StyleResultChart(QChart* chart);
 // Replaces every series of `chart` by one series per curve, in order, with
 // the curve's title, colour and points sorted by slip: a model curve as a
 // line (QLineSeries), a measured curve as small markers (QScatterSeries) or,
-// when joined, as a line with its points marked.  The legend keeps that
+// when joined, as a line with its points marked.  Curves of group g > 0
+// (every camber drawn) tell their case apart: model lines by their line
+// style (solid, dashed, dotted, ...), markers by their shape (circle,
+// square, triangle, diamond, star, pentagon), the legend showing each
+// series' own mark.  The legend keeps that
 // order, model curves first, while the model lines are drawn above the
 // markers so that a good fit stays visible.  Both axes span the points with
 // a margin of 4 % on each side, so no marker is cut at the plot's edge, and

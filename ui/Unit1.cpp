@@ -49,6 +49,7 @@
 #include "ui/ResultPlot.h"
 #include "ui/ChartView.h"
 #include "ui/FitInputGuard.h"
+#include "ui/FormScrollArea.h"
 #include "ui/GridWidget.h"
 
 #include "ui/BitBtnWithColor.h"
@@ -63,6 +64,10 @@ namespace {
 constexpr int kClientWidth = 993;
 constexpr int kClientHeight = 704;
 constexpr int kStatusBarHeight = 19;
+// Below the reference size the controls scroll; the window may shrink to a
+// size that fits a small screen at a large scale factor.
+constexpr int kSmallestWidth = 320;
+constexpr int kSmallestHeight = 240;
 const QColor kFormColor(120, 188, 188);
 const QColor kHelpButtonColor(64, 128, 128);
 // How often, at most, progress text is repainted during a fit.
@@ -140,10 +145,10 @@ TForm1::~TForm1() {
 void TForm1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Morvex"));
-  // The reference size is also the smallest: the controls keep their
-  // places, and the chart and the grid take whatever the window grows by.
+  // The controls keep their places, and the chart and the grid take
+  // whatever the window grows by; a smaller window scrolls the controls.
   resize(kClientWidth, kClientHeight);
-  setMinimumSize(kClientWidth, kClientHeight);
+  setMinimumSize(kSmallestWidth, kSmallestHeight);
 
   QFont form_font = FormFont();
   setFont(form_font);
@@ -154,7 +159,9 @@ void TForm1::BuildControls() {
   QPalette form_palette = client->palette();
   form_palette.setColor(QPalette::Window, kFormColor);
   client->setPalette(form_palette);
-  setCentralWidget(client);
+  auto* scroll = new TFormScrollArea(client, QSize(kClientWidth, kClientHeight - kStatusBarHeight), this);
+  setCentralWidget(scroll);
+  connect(scroll, &TFormScrollArea::clientResized, this, &TForm1::LayOutForSize);
 
   // Coefficient panel.
   GroupBox1 = MakeGroupBox("GroupBox1", QStringLiteral("Pacejka coefficients"), client, 2, 0, 521, 462);
@@ -301,6 +308,9 @@ void TForm1::BuildControls() {
   // bare "background" rule would pass on to the context menu, which then
   // draws black with its items unreadable.
   Chart1->setStyleSheet(QStringLiteral("#Chart1 { background: transparent }"));
+
+  // Chart zoom reset (Home, Ctrl+0) from wherever the focus is in the window.
+  Chart1->InstallResetShortcuts(this);
 
   // Status bar: contact text, loaded file, date.
   QStatusBar* status = statusBar();
@@ -513,18 +523,16 @@ void TForm1::graph() {
   request.channel = VisibleChannel();
   request.draw_model = CheckBox1->isChecked();
   request.draw_data = CheckBox2->isChecked();
-  const bool residuals = CheckBox3->isChecked();
+  request.paired_colours = Chart1->PairedColours();
+  request.residuals = CheckBox3->isChecked();
+  request.all_cambers = Chart1->AllCambers();
   // The axes name what the data hold; the title what is shown and whence.
-  const TAxisTitles titles = AxisTitlesFor(data_channel_.value_or(request.channel), residuals);
-  const TLoadCase* shown = CaseAt(data_, selected_case_);
+  const TAxisTitles titles = AxisTitlesFor(data_channel_.value_or(request.channel), request.residuals);
   Chart1->chart()->setTitle(
-      shown == nullptr ? QString()
-                       : QString::fromStdString(ChartTitle(request.channel, data_channel_, shown->Camber,
-                                                           data_source_, residuals)));
+      QString::fromStdString(ChartTitleFor(data_, selected_case_, request, data_channel_, data_source_)));
   std::vector<TPlotCurve> curves;
   try {
-    if (residuals) ComputeResidualCurves(CaseAt(data_, selected_case_), request.channel, *panel_, curves);
-    else ComputePlotCurves(CaseAt(data_, selected_case_), request, *panel_, curves);
+    ComputeChartCurves(data_, selected_case_, request, *panel_, curves);
   } catch (...) {
     ShowCurves(Chart1->chart(), curves, titles);
     Chart1->CurvesReplaced();

@@ -32,6 +32,7 @@
 #include "ui/ChartView.h"
 #include "ui/CoreHooks.h"
 #include "ui/Dialogs.h"
+#include "ui/FormScrollArea.h"
 #include "ui/Unit1.h"
 
 #include "ui/HelpDiagnostics.h"
@@ -203,9 +204,10 @@ int main(int argc, char** argv) {
   }
 
   if (options.residuals) form1.SetResidualsShown(true);
-  // Centred on the screen.
+  // Centred on the screen and no larger than it (a small screen, or a large
+  // scale factor): the controls scroll in a smaller window.
+  morvex::PlaceOnScreen(&form1);
   QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen != nullptr) form1.move(screen->availableGeometry().center() - form1.rect().center());
   if (options.maximized) {
     // Without a window manager a maximised window keeps its size: take the
     // screen's then.

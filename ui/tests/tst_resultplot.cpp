@@ -2,8 +2,11 @@
 // stays drawn when an evaluation fails.
 #include <cmath>
 #include <optional>
+#include <set>
+#include <tuple>
 
 #include <QAbstractAxis>
+#include <QLegend>
 #include <QChart>
 #include <QLineSeries>
 #include <QScatterSeries>
@@ -107,6 +110,133 @@ class TestResultPlot : public QObject {
     curves.clear();
     ComputePlotCurves(&c, {TFitChannel::kLongitudinal, true, true}, set, curves);
     QCOMPARE(curves.size(), size_t{4});
+  }
+
+  // With the colours paired, model line and markers of a load share one
+  // colour, and no two loads of a case share one: twelve loads take the ten
+  // hues and then the first two again, darker.
+  void pairedColoursShareOneColourPerLoad() {
+    const TLoadCase c = MakeCase(12);
+    TMemoryCoefficientSet set;
+    std::vector<TPlotCurve> curves;
+    TPlotRequest request{TFitChannel::kLateral, true, true};
+    request.paired_colours = true;
+    ComputePlotCurves(&c, request, set, curves);
+    QCOMPARE(curves.size(), size_t{24});
+    std::set<std::tuple<int, int, int>> colours;
+    for (size_t load = 0; load < 12; ++load) {
+      QVERIFY(!curves[load].measured && curves[12 + load].measured);
+      QVERIFY(curves[load].color == curves[12 + load].color);
+      QVERIFY(curves[load].color == PairedColor(load));
+      colours.insert({curves[load].color.red, curves[load].color.green, curves[load].color.blue});
+    }
+    QCOMPARE(colours.size(), size_t{12});
+    const TPlotColor first = PairedColor(0);
+    QVERIFY((PairedColor(10) == TPlotColor{first.red * 2 / 3, first.green * 2 / 3, first.blue * 2 / 3}));
+
+    // Data alone keep the colours they have beside the model.
+    curves.clear();
+    request.draw_model = false;
+    ComputePlotCurves(&c, request, set, curves);
+    QVERIFY(curves[3].color == PairedColor(3));
+    // So do the residuals of each load.
+    curves.clear();
+    ComputeResidualCurves(&c, TFitChannel::kLateral, set, curves, true);
+    QCOMPARE(curves.size(), size_t{12});
+    QVERIFY(curves[5].color == PairedColor(5));
+    curves.clear();
+    ComputeResidualCurves(&c, TFitChannel::kLateral, set, curves);
+    QVERIFY((curves[5].color == TPlotColor{0, 150, 255}));
+  }
+
+  // Every camber at once: each case's curves in the colours of a single
+  // case, titled with their camber and grouped by case; the title lists the
+  // cambers.
+  void everyCamberAtOnceGroupsTheCurvesByCase() {
+    TTireDataSet data;
+    data.Cases = {MakeCase(2), MakeCase(2), MakeCase(2)};
+    data.Cases[1].Camber = -2.5;  // the third repeats camber 1
+    TMemoryCoefficientSet set;
+    TPlotRequest request{TFitChannel::kLateral, true, true};
+    request.all_cambers = true;
+    std::vector<TPlotCurve> curves;
+    ComputeChartCurves(data, 0, request, set, curves);
+    QCOMPARE(curves.size(), size_t{12});
+    QCOMPARE(curves[0].title, std::string("MF model 1000, camber 1"));
+    QCOMPARE(curves[4].title, std::string("MF model 1000, camber -2.5"));
+    QCOMPARE(curves[7].title, std::string("tire data 2000, camber -2.5"));
+    QCOMPARE(curves[4].group, 1);
+    QCOMPARE(curves[11].group, 2);
+    QVERIFY(curves[4].color == curves[0].color);
+    QCOMPARE(curves[4].points[1].second, EvaluatePoint(TFitChannel::kLateral, set, -2.5, 1000, 0));
+    QCOMPARE(ChartTitleFor(data, 0, request, std::nullopt, "a.plt"),
+             std::string("Lateral force Fy, all cambers (1, -2.5 deg), a.plt"));
+
+    // Without the option: the selected case alone, as ComputePlotCurves draws it.
+    request.all_cambers = false;
+    curves.clear();
+    ComputeChartCurves(data, 1, request, set, curves);
+    QCOMPARE(curves.size(), size_t{4});
+    QCOMPARE(curves[0].title, std::string("MF model 1000"));
+    QCOMPARE(curves[0].group, 0);
+    QCOMPARE(curves[0].points[1].second, EvaluatePoint(TFitChannel::kLateral, set, -2.5, 1000, 0));
+    QCOMPARE(ChartTitleFor(data, 1, request, std::nullopt, "a.plt"),
+             std::string("Lateral force Fy, camber -2.5 deg, a.plt"));
+    QVERIFY(ChartTitleFor(data, 5, request, std::nullopt, "a.plt").empty());
+
+    // Residuals of every camber; a failed evaluation keeps the titles of
+    // what was drawn.
+    request.all_cambers = request.residuals = true;
+    curves.clear();
+    ComputeChartCurves(data, 0, request, set, curves);
+    QCOMPARE(curves.size(), size_t{6});
+    QCOMPARE(curves[5].title, std::string("residual 2000, camber 1"));
+    set.SetText("PCy1", "abc");
+    curves.clear();
+    QVERIFY_THROWS_EXCEPTION(EConvertError, ComputeChartCurves(data, 0, request, set, curves));
+    QCOMPARE(curves.size(), size_t{1});
+    QCOMPARE(curves[0].title, std::string("residual 1000, camber 1"));
+
+    TTireDataSet many;
+    for (int camber = -4; camber <= 4; ++camber) {
+      many.Cases.push_back(MakeCase(1));
+      many.Cases.back().Camber = camber;
+    }
+    QCOMPARE(ChartTitleFor(many, 0, request, std::nullopt, ""),
+             std::string("Lateral force Fy, measured - model, all 9 cambers (-4 to 4 deg)"));
+    QVERIFY(ChartTitleFor(TTireDataSet{}, 0, request, std::nullopt, "").empty());
+  }
+
+  void everyCamberDrawnInItsOwnLineStyleAndMarkerShape() {
+    const std::vector<std::pair<double, double>> points{{-1, -1}, {0, 0}, {1, 1}};
+    std::vector<TPlotCurve> curves{{"m0", {255, 0, 0}, points, false}, {"d0", {0, 0, 255}, points, true},
+                                   {"m1", {255, 0, 0}, points, false, false, 1},
+                                   {"d1", {0, 0, 255}, points, true, false, 1}};
+    QChart chart;
+    StyleResultChart(&chart);
+    ShowCurves(&chart, curves);
+    auto series = chart.series();
+    QCOMPARE(qobject_cast<QLineSeries*>(series[0])->pen().style(), Qt::SolidLine);
+    QVERIFY(qobject_cast<QLineSeries*>(series[2])->pen().style() != Qt::SolidLine);
+    QCOMPARE(qobject_cast<QScatterSeries*>(series[1])->markerShape(), QScatterSeries::MarkerShapeCircle);
+    QVERIFY(qobject_cast<QScatterSeries*>(series[3])->markerShape() != QScatterSeries::MarkerShapeCircle);
+    QCOMPARE(chart.legend()->markerShape(), QLegend::MarkerShapeFromSeries);
+
+    // Residuals: each group counts its loads' line styles from the first,
+    // and marks its points in its own shape.
+    std::vector<TPlotCurve> residuals{{"r0", {0, 0, 255}, points, true, true},
+                                      {"r0b", {0, 30, 255}, points, true, true},
+                                      {"r1", {0, 0, 255}, points, true, true, 1}};
+    ShowCurves(&chart, residuals);
+    series = chart.series();
+    QCOMPARE(qobject_cast<QLineSeries*>(series[1])->pen().style(), Qt::DashLine);
+    QCOMPARE(qobject_cast<QLineSeries*>(series[2])->pen().style(), Qt::SolidLine);
+    QVERIFY(!qobject_cast<QLineSeries*>(series[2])->lightMarker().isNull());
+
+    // One camber: the plain look, legend marks by default.
+    ShowCurves(&chart, {curves[0], curves[1]});
+    QVERIFY(chart.legend()->markerShape() != QLegend::MarkerShapeFromSeries);
+    QVERIFY(qobject_cast<QLineSeries*>(chart.series()[0])->lightMarker().isNull());
   }
 
   void pointsSortedBySlipKeepingEqualSlipsInOrder() {
