@@ -182,7 +182,7 @@ TProgrammeResult ImportProgramme(const std::vector<std::string>& paths, const TP
         }
 
     size_t fed = 0;
-    std::vector<std::string> notes;
+    std::vector<std::string> notes, already;
     auto feed = [&](const char* stage, const std::optional<TRawImportResult>& r, std::optional<TTireDataSet>& into,
                     bool side_slip) {
       if (!r) return;
@@ -201,7 +201,10 @@ TProgrammeResult ImportProgramme(const std::vector<std::string>& paths, const TP
       size_t added = Points(r->data);
       if (!into) into = r->data;
       else added = Merge(*into, r->data, merge_notes);
-      if (added == 0) return;  // every load already came from a run read before
+      if (added == 0) {  // every load already came from a run read before
+        already.push_back(std::string(stage) + ": every load it holds came from a run read before");
+        return;
+      }
       std::string note;
       for (const std::string& n : merge_notes) note += (note.empty() ? "" : "; ") + n;
       result.feeds.push_back({path, stage, SetPoints(r->data), added, note});
@@ -264,6 +267,11 @@ TProgrammeResult ImportProgramme(const std::vector<std::string>& paths, const TP
       auto reason = [&](const char* what, const std::string& r) {
         if (!r.empty()) why += (why.empty() ? "" : "; ") + std::string(what) + ": " + r;
       };
+      for (const std::string& a : already) why += (why.empty() ? "" : "; ") + a;
+      if (!already.empty()) {
+        result.feeds.push_back({path, "nothing", {}, 0, why});
+        continue;
+      }
       if (lateral) reason("side slip", lateral->report.empty_reason);
       if (longitudinal) reason("longitudinal slip", longitudinal->report.empty_reason);
       if (combined) reason("combined slip", combined->report.run.empty_reason);

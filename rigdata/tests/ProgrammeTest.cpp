@@ -131,6 +131,21 @@ TEST(Programme, ACombinedRunAloneFeedsTheLongitudinalStageToo) {
   EXPECT_EQ(r.longitudinal->Cases.size(), 1u);
   EXPECT_NEAR(r.ranges.alpha_min, -4 * kDeg, 0.05 * kDeg) << shown;
   EXPECT_NEAR(r.ranges.alpha_max, 4 * kDeg, 0.05 * kDeg) << shown;
+
+  // A drive/brake run read after it, at the same loads, adds nothing, and
+  // its line says why instead of a refusal of another kind of import.
+  const std::string drive = Folder("alone") + "/drive-brake.dat";
+  {
+    std::ofstream out(drive);
+    out << examples::FormatProgrammeDelimited(
+        examples::RecordProgrammeRun(tire, examples::TProgrammeRun::kDriveBrake, o), "drive and brake");
+  }
+  const TProgrammeResult both = ImportProgramme({path, drive});
+  EXPECT_EQ(StagesOf(both, drive), (std::vector<std::string>{"nothing"})) << FormatProgramme(both);
+  EXPECT_NE(FormatProgramme(both).find("longitudinal: every load it holds came from a run read before"),
+            std::string::npos)
+      << FormatProgramme(both);
+  std::filesystem::remove(drive);
   std::filesystem::remove(path);
 }
 
