@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <numeric>
+#include <stdexcept>
 #include <utility>
 
 #include "fitting/FitVerdict.h"
@@ -704,7 +705,8 @@ std::vector<double> CombinedStageResiduals(TCombinedStage stage, const TCoeffici
 }
 
 TStageResult FitCombinedStage(TCombinedStage stage, const TCoefficientSet& pure, TCombinedCoefficients& combined,
-                              const TCombinedDataSet& data, double longvl, IFitHost& host) {
+                              const TCombinedDataSet& data, double longvl, IFitHost& host,
+                              const std::vector<std::pair<std::string, double>>* start) {
   SilenceSolverLog();
   TStageResult result;
   result.name = CombinedStageName(stage);
@@ -742,7 +744,7 @@ TStageResult FitCombinedStage(TCombinedStage stage, const TCoefficientSet& pure,
     return result;
   }
   std::vector<std::vector<double>> starts;
-  {
+  if (start == nullptr) {
     const StageResiduals all(stage, d, fixed, free, longvl);
     starts = StageStarts(stage, all, fitted);
   }
@@ -751,7 +753,23 @@ TStageResult FitCombinedStage(TCombinedStage stage, const TCoefficientSet& pure,
   // than three times what as many coefficients fitted to noise would.  A
   // tire without it (RVY6 = 0, say) leaves its six coefficients undetermined,
   // and the solver would wander along them at no gain.
-  if (stage == TCombinedStage::kFy && !starts.empty()) {
+  if (start != nullptr) {
+    const std::vector<std::string> own = CombinedStageCoefficients(stage);
+    free.clear();
+    fitted.clear();
+    result.held.clear();
+    std::vector<double> x;
+    for (const auto& [name, value] : *start) {
+      if (std::find(own.begin(), own.end(), name) == own.end())
+        throw std::invalid_argument(name + " is not a coefficient of the " + result.name + " stage");
+      free.push_back(CombinedIndex(name));
+      fitted.push_back(name);
+      x.push_back(value);
+    }
+    for (const std::string& name : own)
+      if (std::find(fitted.begin(), fitted.end(), name) == fitted.end()) *Fields(fixed)[CombinedIndex(name)] = 0.0;
+    starts.push_back(std::move(x));
+  } else if (stage == TCombinedStage::kFy && !starts.empty()) {
     const StageResiduals all(stage, d, fixed, free, longvl);
     std::vector<double> without = starts.front();
     for (size_t p : Positions(fitted, {"RVY1", "RVY2", "RVY3"})) without[p] = 0.0;

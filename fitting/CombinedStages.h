@@ -38,6 +38,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fitting/FitCommands.h"
@@ -84,9 +85,15 @@ struct TStageResult {
 // (CancelRequested): the coefficients then hold the best point so far and
 // the outcome says kCancelled.  A stage without usable points returns
 // fitted = false with the reason and leaves `combined` unchanged.
+//
+// `start`, when given, replaces the estimate: the solver's one start, by
+// coefficient name; exactly the named coefficients are free, the stage's
+// others are held at 0.  A name that is not the stage's is refused
+// (std::invalid_argument).  For comparing solvers from one start.
 TStageResult FitCombinedStage(TCombinedStage stage, const TCoefficientSet& pure,
                               TCombinedCoefficients& combined, const TCombinedDataSet& data, double longvl,
-                              IFitHost& host);
+                              IFitHost& host,
+                              const std::vector<std::pair<std::string, double>>* start = nullptr);
 
 // The residuals (measured - model) of a stage's points at `combined`, in
 // data order; what the tests and the benchmark compare against other

@@ -241,3 +241,32 @@ TEST(CombinedStages, CancelStopsTheStageAtItsBestPointSoFar) {
 
 }  // namespace
 }  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// A given start replaces the estimate: exactly its coefficients are free,
+// the stage's others held at 0; a name of another stage is refused.
+TEST(CombinedStages, GivenStartFreesExactlyItsCoefficients) {
+  const Tire t = LoadTire("military-37x12.5R16.5");
+  ProgrammeShape shape;
+  shape.seed = 29;
+  shape.kappa_steps = 15;
+  const TCombinedDataSet data = CombinedProgramme(t, shape);
+  const TMemoryCoefficientSet pure = PureSet(t);
+  TSilentFitHost host;
+  TCombinedCoefficients comb;
+  comb.REX2 = 0.4;
+  const std::vector<std::pair<std::string, double>> start = {{"RBX1", 8.0}, {"RCX1", 1.0}, {"RBX2", -5.0}};
+  const TStageResult fx = FitCombinedStage(TCombinedStage::kFx, pure, comb, data, t.longvl, host, &start);
+  EXPECT_EQ(fx.outcome.fitted, (std::vector<std::string>{"RBX1", "RCX1", "RBX2"}));
+  EXPECT_EQ(fx.start_values, (std::vector<double>{8.0, 1.0, -5.0}));
+  EXPECT_EQ(comb.REX2, 0.0);
+  EXPECT_NEAR(comb.RBX1, t.comb.RBX1, 0.15 * t.comb.RBX1);
+  const std::vector<std::pair<std::string, double>> foreign = {{"RBY1", 8.0}};
+  EXPECT_THROW(FitCombinedStage(TCombinedStage::kFx, pure, comb, data, t.longvl, host, &foreign),
+               std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace morvex
