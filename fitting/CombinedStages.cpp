@@ -483,12 +483,11 @@ std::vector<size_t> Positions(const std::vector<std::string>& fitted, std::initi
   return out;
 }
 
-double& At(std::vector<double>& x, const std::vector<std::string>& fitted, const char* name) {
-  static double sink;
+// Sets the named coefficient of `x` when it is free (a held one is not in
+// `fitted` and keeps its 0).
+void Put(std::vector<double>& x, const std::vector<std::string>& fitted, const char* name, double value) {
   for (size_t k = 0; k < fitted.size(); ++k)
-    if (fitted[k] == name) return x[k];
-  sink = 0;
-  return sink;
+    if (fitted[k] == name) x[k] = value;
 }
 
 // The starts of a weight's shape (slope B1, its slip dependence B2, shape
@@ -503,10 +502,10 @@ std::vector<std::vector<double>> WeightStarts(const StageResiduals& f, const std
       for (double vc : {0.9, 1.0, 1.1, 1.25})
         for (double ve : {-0.5, 0.0, 0.5}) {
           std::vector<double> x(fitted.size(), 0.0);
-          At(x, fitted, b1) = vb1;
-          At(x, fitted, b2) = vb2;
-          At(x, fitted, c) = vc;
-          At(x, fitted, e1) = ve;
+          Put(x, fitted, b1, vb1);
+          Put(x, fitted, b2, vb2);
+          Put(x, fitted, c, vc);
+          Put(x, fitted, e1, ve);
           const double cost = f.Cost(x);
           if (std::isfinite(cost)) ranked.emplace_back(cost, std::move(x));
         }
@@ -524,24 +523,24 @@ void SvykStart(const StageResiduals& f, const std::vector<std::string>& fitted, 
   const std::vector<size_t> linear = Positions(fitted, {"RVY1", "RVY2", "RVY3"});
   std::vector<double> best = x;
   double best_cost = f.Cost(x);
-  At(best, fitted, "RVY5") = 1.9;
-  At(best, fitted, "RVY6") = 1.0;
+  Put(best, fitted, "RVY5", 1.9);
+  Put(best, fitted, "RVY6", 1.0);
   // RVY4 = 0 is a saddle (cos(atan(RVY4*alpha)) is flat there), from which
   // no derivative leads away: the starts keep it off 0.
-  At(best, fitted, "RVY4") = 0.5;
+  Put(best, fitted, "RVY4", 0.5);
   for (double rvy4 : {0.5, 5.0, 12.0})
     for (double rvy6 : {1.0, 3.0, 8.0, 20.0}) {
-    std::vector<double> trial = x;
-    At(trial, fitted, "RVY4") = rvy4;
-    At(trial, fitted, "RVY5") = 1.9;
-    At(trial, fitted, "RVY6") = rvy6;
-    SolveLinearPart(f, trial, linear);
-    const double cost = f.Cost(trial);
-    if (std::isfinite(cost) && !(cost >= best_cost)) {
-      best_cost = cost;
-      best = trial;
+      std::vector<double> trial = x;
+      Put(trial, fitted, "RVY4", rvy4);
+      Put(trial, fitted, "RVY5", 1.9);
+      Put(trial, fitted, "RVY6", rvy6);
+      SolveLinearPart(f, trial, linear);
+      const double cost = f.Cost(trial);
+      if (std::isfinite(cost) && !(cost >= best_cost)) {
+        best_cost = cost;
+        best = trial;
+      }
     }
-  }
   x = best;
 }
 
