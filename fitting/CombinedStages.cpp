@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <numeric>
+#include <stdexcept>
 #include <utility>
 
 #include "fitting/FitVerdict.h"
@@ -409,7 +410,7 @@ SolveResult Solve(const StageResiduals& f, const StageData& d, std::vector<doubl
   solver.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
   solver.linear_solver_type = ceres::DENSE_QR;
   solver.initial_trust_region_radius = 1.0;
-  solver.max_num_iterations = 300;
+  solver.max_num_iterations = 200;
   solver.function_tolerance = 1e-12;
   solver.parameter_tolerance = 1e-12;
   solver.gradient_tolerance = 1e-14;
@@ -420,14 +421,18 @@ SolveResult Solve(const StageResiduals& f, const StageData& d, std::vector<doubl
   solver.callbacks.push_back(&callback);
 
   ceres::Solver::Summary summary;
-  for (int round = 0; round < 3; ++round) {
+  // A round at the cap is continued once if it still lowered the cost by
+  // more than a millionth: coefficients the data leave undetermined (SVyk's
+  // shape where the tire has almost none) let the solver creep along a
+  // valley floor for ever at no gain.
+  for (int round = 0; round < 2; ++round) {
     summary = ceres::Solver::Summary();
     ceres::Solve(solver, &problem, &summary);
     ClearFpFaults();
     out.iterations += std::max(static_cast<int>(summary.iterations.size()) - 1, 0);
     out.cancelled = callback.cancelled();
     const bool capped_while_falling = summary.termination_type == ceres::NO_CONVERGENCE &&
-                                      summary.final_cost < summary.initial_cost * (1.0 - 1e-12);
+                                      summary.final_cost < summary.initial_cost * (1.0 - 1e-6);
     out.iteration_limit = capped_while_falling;
     if (out.cancelled || !capped_while_falling) break;
   }
@@ -478,12 +483,11 @@ std::vector<size_t> Positions(const std::vector<std::string>& fitted, std::initi
   return out;
 }
 
-double& At(std::vector<double>& x, const std::vector<std::string>& fitted, const char* name) {
-  static double sink;
+// Sets the named coefficient of `x` when it is free (a held one is not in
+// `fitted` and keeps its 0).
+void Put(std::vector<double>& x, const std::vector<std::string>& fitted, const char* name, double value) {
   for (size_t k = 0; k < fitted.size(); ++k)
-    if (fitted[k] == name) return x[k];
-  sink = 0;
-  return sink;
+    if (fitted[k] == name) x[k] = value;
 }
 
 // The starts of a weight's shape (slope B1, its slip dependence B2, shape
@@ -498,10 +502,10 @@ std::vector<std::vector<double>> WeightStarts(const StageResiduals& f, const std
       for (double vc : {0.9, 1.0, 1.1, 1.25})
         for (double ve : {-0.5, 0.0, 0.5}) {
           std::vector<double> x(fitted.size(), 0.0);
-          At(x, fitted, b1) = vb1;
-          At(x, fitted, b2) = vb2;
-          At(x, fitted, c) = vc;
-          At(x, fitted, e1) = ve;
+          Put(x, fitted, b1, vb1);
+          Put(x, fitted, b2, vb2);
+          Put(x, fitted, c, vc);
+          Put(x, fitted, e1, ve);
           const double cost = f.Cost(x);
           if (std::isfinite(cost)) ranked.emplace_back(cost, std::move(x));
         }
@@ -513,24 +517,30 @@ std::vector<std::vector<double>> WeightStarts(const StageResiduals& f, const std
 
 // The slip-ratio induced force's start on top of a weight start: its peak
 // (RVY1-3) by linear least squares for each shape of sin(RVY5*atan(RVY6*k)),
-// RVY5 at 1.9 (the value published tires share), the best RVY6 kept.
+// RVY5 at 1.9 (the value published tires share), the best RVY4 and RVY6
+// kept.
 void SvykStart(const StageResiduals& f, const std::vector<std::string>& fitted, std::vector<double>& x) {
   const std::vector<size_t> linear = Positions(fitted, {"RVY1", "RVY2", "RVY3"});
   std::vector<double> best = x;
   double best_cost = f.Cost(x);
-  At(best, fitted, "RVY5") = 1.9;
-  At(best, fitted, "RVY6") = 1.0;
-  for (double rvy6 : {1.0, 3.0, 8.0, 20.0}) {
-    std::vector<double> trial = x;
-    At(trial, fitted, "RVY5") = 1.9;
-    At(trial, fitted, "RVY6") = rvy6;
-    SolveLinearPart(f, trial, linear);
-    const double cost = f.Cost(trial);
-    if (std::isfinite(cost) && !(cost >= best_cost)) {
-      best_cost = cost;
-      best = trial;
+  Put(best, fitted, "RVY5", 1.9);
+  Put(best, fitted, "RVY6", 1.0);
+  // RVY4 = 0 is a saddle (cos(atan(RVY4*alpha)) is flat there), from which
+  // no derivative leads away: the starts keep it off 0.
+  Put(best, fitted, "RVY4", 0.5);
+  for (double rvy4 : {0.5, 5.0, 12.0})
+    for (double rvy6 : {1.0, 3.0, 8.0, 20.0}) {
+      std::vector<double> trial = x;
+      Put(trial, fitted, "RVY4", rvy4);
+      Put(trial, fitted, "RVY5", 1.9);
+      Put(trial, fitted, "RVY6", rvy6);
+      SolveLinearPart(f, trial, linear);
+      const double cost = f.Cost(trial);
+      if (std::isfinite(cost) && !(cost >= best_cost)) {
+        best_cost = cost;
+        best = trial;
+      }
     }
-  }
   x = best;
 }
 
@@ -694,7 +704,8 @@ std::vector<double> CombinedStageResiduals(TCombinedStage stage, const TCoeffici
 }
 
 TStageResult FitCombinedStage(TCombinedStage stage, const TCoefficientSet& pure, TCombinedCoefficients& combined,
-                              const TCombinedDataSet& data, double longvl, IFitHost& host) {
+                              const TCombinedDataSet& data, double longvl, IFitHost& host,
+                              const std::vector<std::pair<std::string, double>>* start) {
   SilenceSolverLog();
   TStageResult result;
   result.name = CombinedStageName(stage);
@@ -731,13 +742,70 @@ TStageResult FitCombinedStage(TCombinedStage stage, const TCoefficientSet& pure,
                                std::to_string(fitted.size()) + " coefficients";
     return result;
   }
+  std::vector<std::vector<double>> starts;
+  if (start == nullptr) {
+    const StageResiduals all(stage, d, fixed, free, longvl);
+    starts = StageStarts(stage, all, fitted);
+  }
+  // The slip-ratio induced side force is kept only where the data show it:
+  // its peak (RVY1-3, linear) must lower the cost of the best start by more
+  // than three times what as many coefficients fitted to noise would.  A
+  // tire without it (RVY6 = 0, say) leaves its six coefficients undetermined,
+  // and the solver would wander along them at no gain.
+  if (start != nullptr) {
+    const std::vector<std::string> own = CombinedStageCoefficients(stage);
+    free.clear();
+    fitted.clear();
+    result.held.clear();
+    std::vector<double> x;
+    for (const auto& [name, value] : *start) {
+      if (std::find(own.begin(), own.end(), name) == own.end())
+        throw std::invalid_argument(name + " is not a coefficient of the " + result.name + " stage");
+      free.push_back(CombinedIndex(name));
+      fitted.push_back(name);
+      x.push_back(value);
+    }
+    for (const std::string& name : own)
+      if (std::find(fitted.begin(), fitted.end(), name) == fitted.end()) *Fields(fixed)[CombinedIndex(name)] = 0.0;
+    starts.push_back(std::move(x));
+  } else if (stage == TCombinedStage::kFy && !starts.empty()) {
+    const StageResiduals all(stage, d, fixed, free, longvl);
+    std::vector<double> without = starts.front();
+    for (size_t p : Positions(fitted, {"RVY1", "RVY2", "RVY3"})) without[p] = 0.0;
+    const double with_cost = all.Cost(starts.front()), without_cost = all.Cost(without);
+    const size_t peak_terms = Positions(fitted, {"RVY1", "RVY2", "RVY3"}).size();
+    const double variance = with_cost / static_cast<double>(d.points.size() - fitted.size());
+    if (std::isfinite(with_cost) && std::isfinite(without_cost) &&
+        without_cost - with_cost < 3.0 * static_cast<double>(peak_terms) * variance) {
+      std::vector<size_t> keep;
+      for (size_t k = 0; k < fitted.size(); ++k)
+        if (fitted[k].rfind("RVY", 0) != 0) keep.push_back(k);
+      for (size_t k = 0; k < fitted.size(); ++k)
+        if (fitted[k].rfind("RVY", 0) == 0) {
+          *Fields(fixed)[free[k]] = 0.0;
+          result.held.push_back(fitted[k] + " (no slip-ratio induced side force above the noise)");
+        }
+      std::vector<size_t> kept_free;
+      std::vector<std::string> kept_names;
+      for (size_t k : keep) {
+        kept_free.push_back(free[k]);
+        kept_names.push_back(fitted[k]);
+      }
+      for (auto& x : starts) {
+        std::vector<double> y;
+        for (size_t k : keep) y.push_back(x[k]);
+        x = std::move(y);
+      }
+      free = std::move(kept_free);
+      fitted = std::move(kept_names);
+    }
+  }
   const StageResiduals f(stage, d, fixed, free, longvl);
   TFitOutcome& o = result.outcome;
   o.fitted = fitted;
 
   // Start values from the data, then the trust region from each start;
   // the lowest cost wins.
-  const std::vector<std::vector<double>> starts = StageStarts(stage, f, fitted);
   if (starts.empty()) {
     result.not_fitted_reason = "the model cannot be evaluated at any start value";
     return result;
@@ -750,7 +818,10 @@ TStageResult FitCombinedStage(TCombinedStage stage, const TCoefficientSet& pure,
     IFitHost& h = k == 0 ? host : static_cast<IFitHost&>(quiet);
     SolveResult trial = Solve(f, d, starts[k], h, true);
     const bool better = trial.usable && std::isfinite(trial.cost) && !(trial.cost >= best.cost);
-    if (better || k == 0) best = std::move(trial);
+    if (better || k == 0) {
+      best = std::move(trial);
+      result.start_values = starts[k];
+    }
     if (best.cancelled) break;
   }
   result.fitted = true;

@@ -31,11 +31,14 @@
 // equations ignore them, and named in `held`: the load-change terms (REX2,
 // REY2, RHY2, RVY2, SSZ4) with one load, the camber terms (RVY3, SSZ3,
 // SSZ4, QSX2) with one camber, the speed terms of My with too few speeds
-// (QSY3 with one, QSY4 with fewer than three).
+// (QSY3 with one, QSY4 with fewer than three), and SVyk's six (RVY1-6)
+// when its peak lowers the cost of the best start by less than three times
+// what as many coefficients fitted to noise would.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fitting/FitCommands.h"
@@ -65,6 +68,9 @@ struct TStageResult {
   // My, kLateral for Fy and Mx, kAligning for Mz) and means nothing more.
   TFitOutcome outcome;
   double rms = 0;                 // RMS of the residuals at the result (NaN if not fitted)
+  // The estimated start values the winning solve ran from (order of
+  // outcome.fitted); empty for a stage not fitted.
+  std::vector<double> start_values;
   // Coefficients the data cannot determine, held at 0: "REX2 (one load)".
   std::vector<std::string> held;
   // A stage that fitted and whose verdict is not poor.
@@ -79,9 +85,15 @@ struct TStageResult {
 // (CancelRequested): the coefficients then hold the best point so far and
 // the outcome says kCancelled.  A stage without usable points returns
 // fitted = false with the reason and leaves `combined` unchanged.
+//
+// `start`, when given, replaces the estimate: the solver's one start, by
+// coefficient name; exactly the named coefficients are free, the stage's
+// others are held at 0.  A name that is not the stage's is refused
+// (std::invalid_argument).  For comparing solvers from one start.
 TStageResult FitCombinedStage(TCombinedStage stage, const TCoefficientSet& pure,
                               TCombinedCoefficients& combined, const TCombinedDataSet& data, double longvl,
-                              IFitHost& host);
+                              IFitHost& host,
+                              const std::vector<std::pair<std::string, double>>* start = nullptr);
 
 // The residuals (measured - model) of a stage's points at `combined`, in
 // data order; what the tests and the benchmark compare against other

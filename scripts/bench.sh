@@ -16,3 +16,5 @@ bash scripts/build.sh
 quick=()
 for arg in "$@"; do [ "$arg" = --quick ] && quick=(--quick); done
 /usr/bin/python3 bench/peer/published_tires.py --fit build/bin/morvex-fit ${quick[@]+"${quick[@]}"}
+# The combined-slip Fy stage against scipy least_squares on the same residuals.
+/usr/bin/python3 bench/peer/combined_fit_bench.py --bench build/bin/morvex-combined-bench

@@ -140,7 +140,11 @@ namespace morvex::test {
 
 // The pure-slip table of one quantity of the true tire (0 Fx against slip
 // ratio at zero slip angle, 1 Fy and 2 Mz against slip angle at zero slip
-// ratio), one case per camber, with noise.
+// ratio), one case per camber, with noise.  The slip angle runs to 24 deg:
+// under combined slip the aligning moment takes the pure-slip trail at the
+// equivalent slip angle sqrt(alpha^2 + (Kx/Ky*kappa)^2), some 20 deg at the
+// programme's largest slip ratios, and a cornering sweep that stops short
+// of it leaves the trail there extrapolated.
 inline TTireDataSet PureProgramme(const Tire& t, int quantity, const ProgrammeShape& shape, unsigned seed) {
   std::mt19937 rng(seed);
   std::normal_distribution<double> unit(0.0, 1.0);
@@ -149,7 +153,7 @@ inline TTireDataSet PureProgramme(const Tire& t, int quantity, const ProgrammeSh
     TLoadCase c;
     c.Camber = camber;
     for (double share : shape.load_shares) c.Loads.push_back(share * t.lat.Fz0);
-    for (int i = -15; i <= 15; ++i) c.Slips.push_back(quantity == 0 ? 0.02 * i : 1.2 * i);
+    for (int i = -15; i <= 15; ++i) c.Slips.push_back(quantity == 0 ? 0.02 * i : 1.6 * i);
     for (double slip : c.Slips)
       for (double fz : c.Loads) {
         const TCombinedPoint p =

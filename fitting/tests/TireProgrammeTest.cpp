@@ -33,10 +33,10 @@ TTireProgrammeInput Programme(const Tire& t, const ProgrammeShape& shape) {
 }
 
 // `mz_share`: the aligning moment under combined slip rests on the
-// pure-slip aligning fit, whose own error at these loads (a few per cent of
-// peak with the estimate-then-trust-region fit) it inherits; with the
-// published aligning coefficients the combined Mz is within 1 % (the
-// stage tests).  The bound states today's level, not the goal of 2 %.
+// pure-slip aligning fit and inherits its error (with the published
+// aligning coefficients the combined Mz is within 1 %, the stage tests;
+// with fitted ones about 2.3 % on these programmes).  The bound states
+// today's level, not the goal of 2 %.
 void ExpectTireWithinTwoPercent(const Tire& t, const ProgrammeShape& shape, double mz_share) {
   TSilentFitHost host;
   const TTireProgrammeResult result = FitTireProgramme(Programme(t, shape), host);
@@ -70,7 +70,7 @@ TEST(TireProgramme, MilitaryTireKeptOutOfTheTuning) {
   shape.seed = 83;
   shape.kappa_steps = 25;
   shape.force_noise = 0.008;
-  ExpectTireWithinTwoPercent(LoadTire("military-37x12.5R16.5"), shape, 0.07);
+  ExpectTireWithinTwoPercent(LoadTire("military-37x12.5R16.5"), shape, 0.03);
 }
 
 TEST(TireProgramme, ModeFollowsTheStagesFitted) {
