@@ -150,10 +150,10 @@ class TestWindowTools : public QObject, TWindowFixture {
   // ------------------------------------------------------------ fit report
 
   void reportButtonOnlyWithAReport() {
-    Click("Button1");  // no data: nothing to report
+    Fit("Button1");  // no data: nothing to report
     QVERIFY(!Find<QPushButton>("Button9")->isEnabled());
     Load("lateral_single.plt");
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(Find<QPushButton>("Button9")->isEnabled());
     Click("Button9");
     QVERIFY(form_->ReportWindow() != nullptr && form_->ReportWindow()->isVisible());
@@ -165,7 +165,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     Load("lateral_single.plt");
     const TCoefficientSnapshot start = Panel();
 
-    Click("Button1");  // Levenberg-Marquardt: values and camber boxes change
+    Fit("Button1");  // Levenberg-Marquardt: values and camber boxes change
     const TCoefficientSnapshot fitted = Panel();
     QVERIFY(!(fitted == start));
     QVERIFY(!Box("PHy3")->isChecked());
@@ -238,7 +238,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       return std::any_of(reasons.begin(), reasons.end(),
                          [](const TVerdictReason& r) { return r.code == "cost-not-lowered"; });
     };
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(!faults_cost());
     QVERIFY(form_->ValuesAreAFit(TFitChannel::kLateral));
     Edit("PKy1")->setText(QStringLiteral("18"));
@@ -247,7 +247,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(form_->ValuesAreAFit(TFitChannel::kLateral));
     form_->UseImportedData(form_->DataSet(), "run.dat");
     QVERIFY(!form_->ValuesAreAFit(TFitChannel::kLateral));
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(faults_cost());
   }
 
@@ -316,7 +316,7 @@ class TestWindowTools : public QObject, TWindowFixture {
 
   void singleCamberRuleIsToldAndUndoneByDataWithMoreCambers() {
     Load("lateral_single.plt");
-    Click("Button1");
+    Fit("Button1");
     // The whole message: a long one is elided in the bar, whole in its tooltip.
     const QString tip = form_->statusBar()->toolTip();
     const QString status = tip.isEmpty() ? form_->statusBar()->currentMessage() : tip;
@@ -376,7 +376,7 @@ class TestWindowTools : public QObject, TWindowFixture {
                         wait_->CancelButton()->geometry().center());
     });
     dialogs_.choices.push_back(true);
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(!other_command_ran);
     QCOMPARE(dialogs_.questions.size(), size_t{1});
     QCOMPARE(Edit("PCy1")->text(), QStringLiteral("1.55555"));
@@ -399,7 +399,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       other_command_ran = dialogs_.filters.size() != dialogs_before;
       QTest::keyClick(form_.get(), Qt::Key_Escape);
     });
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(!other_command_ran);
     QCOMPARE(dialogs_.questions.size(), size_t{2});
     QVERIFY(Panel() == start);
@@ -425,7 +425,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     });
     dialogs_.choices.push_back(true);
     clock.start();
-    Click("Button6");
+    Fit("Button6");
     QVERIFY(clock.elapsed() < 5000);
     QCOMPARE(dialogs_.questions.size(), size_t{1});
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")));
@@ -450,7 +450,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       outcome.verdict = verdict;
       return outcome;
     });
-    Click("Button1");
+    Fit("Button1");
     // The verdict names this fit's RMS, in the channel's unit.
     TFitOutcome lateral_poor;
     lateral_poor.channel = TFitChannel::kLateral;
@@ -474,7 +474,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     for (int k = 1; k <= 18; ++k)
       verdict.reasons.push_back({"at-bound", "coefficient " + std::to_string(k) + " ended at an edge of its interval",
                                  "widen interval " + std::to_string(k % 4)});
-    Click("Button1");
+    Fit("Button1");
     notice = form_->findChild<QMessageBox*>(QStringLiteral("VerdictNotice"));
     QVERIFY(notice != nullptr);
     QVERIFY(notice->text().contains(QStringLiteral("coefficient 3 ended")));
@@ -485,11 +485,11 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(notice->sizeHint().height() < form_->screen()->availableGeometry().height());
 
     verdict = TFitVerdict{};
-    Click("Button1");
+    Fit("Button1");
     QCOMPARE(form_->statusBar()->currentMessage(), QStringLiteral("Fit good (RMS %1 N)").arg(rms));
     Load("aligning.plt");
     Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
-    Click("Button6");
+    Fit("Button6");
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit good (RMS ")));
     QVERIFY(form_->statusBar()->currentMessage().endsWith(QStringLiteral(" N m)")));
   }
@@ -507,14 +507,14 @@ class TestWindowTools : public QObject, TWindowFixture {
       outcome.verdict = poor;
       return outcome;
     });
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit poor")));
     QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
     // ... which the next file takes away, loaded or imported.
     Load("lateral_single.plt");
     QCOMPARE(form_->statusBar()->currentMessage(), QString());
     QVERIFY(form_->statusBar()->styleSheet().isEmpty());
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
     form_->UseImportedData(form_->DataSet(), "run.dat");
     QCOMPARE(form_->statusBar()->currentMessage(), QString());
@@ -528,7 +528,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       outcome.verdict = poor;
       return outcome;
     });
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
     form_->Undo();
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Undone: lateral fit")));
@@ -685,7 +685,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       return outcome;
     });
     Box("Fz0")->setChecked(true);
-    Click("Button1");
+    Fit("Button1");
     Click("Button9");
     // Beside the verdict, with the window's other notes on the fit.
     QVERIFY(form_->ReportWindow()->findChild<QLabel*>(QStringLiteral("ReportVerdict"))->text().contains(
@@ -766,6 +766,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     QApplication::setActiveWindow(form_.get());
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     QTest::keyClick(form_.get(), Qt::Key_F5);
+    QVERIFY(WaitForFit());
     QVERIFY(!Box("Fz0")->isChecked());
     QApplication::setActiveWindow(form_.get());
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
