@@ -33,7 +33,10 @@
 #include <QTimer>
 #include <QValueAxis>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
@@ -52,6 +55,36 @@
 
 namespace morvex::test {
 
+namespace {
+
+// Spins on the fit's thread until the fit is asked to stop (true), or a
+// minute has passed (false): a guard against a hanging test, not a measure.
+bool SpinUntilCancelled(IFitHost& host) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < give_up) {
+    if (host.CancelRequested()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// Notes whether a widget was ever hidden while it is watched.
+class TVisibilityWatch : public QObject {
+ public:
+  TVisibilityWatch(QWidget* widget, bool* hidden) : hidden_(hidden) { widget->installEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Hide) *hidden_ = true;
+    return false;
+  }
+
+ private:
+  bool* hidden_;
+};
+
+}  // namespace
+
 class TestWindowTools : public QObject, TWindowFixture {
   Q_OBJECT
 
@@ -64,6 +97,16 @@ class TestWindowTools : public QObject, TWindowFixture {
   QTableWidget* Grid() const { return Find<QTableWidget>("SG1"); }
   QPoint CellCentre(int col, int row) const {
     return Grid()->visualItemRect(Grid()->item(row, col)).center();
+  }
+  // Starts the aligning fit and waits until it reports an iteration.
+  [[nodiscard]] bool StartAligningFitAndWaitForProgress() {
+    Click("Button6");
+    return QTest::qWaitFor(
+        [this] {
+          return form_->FitRunning() && wait_->isVisible() &&
+                 form_->statusBar()->currentMessage().startsWith(QStringLiteral("Iteration"));
+        },
+        120000);
   }
   QLineEdit* CellEditor(int col, int row) const {
     return qobject_cast<QLineEdit*>(Grid()->indexWidget(Grid()->model()->index(row, col)));
@@ -342,7 +385,7 @@ class TestWindowTools : public QObject, TWindowFixture {
   void cancelledFitKeepsBestPointOrReverts() {
     Load("lateral.plt");
     const TCoefficientSnapshot start = Panel();
-    bool other_command_ran = false;
+    std::atomic<bool> writing{false};
     // A fit that writes its best point, then runs until the user cancels.
     auto runner = [&](bool wait_screen) {
       return [&, wait_screen](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&, TOptimizerChoice,
@@ -350,11 +393,8 @@ class TestWindowTools : public QObject, TWindowFixture {
         if (wait_screen) host.ShowWaitScreen();
         set.SetText("PCy1", "1.55555");
         set.SetText("PDy1", "0.98765");
-        QElapsedTimer clock;
-        clock.start();
-        bool cancelled = false;
-        while (!(cancelled = host.CancelRequested()) && clock.elapsed() < 5000) {
-        }
+        writing = true;
+        const bool cancelled = SpinUntilCancelled(host);
         if (wait_screen) host.HideWaitScreen();
         TFitOutcome outcome;
         outcome.channel = channel;
@@ -363,44 +403,48 @@ class TestWindowTools : public QObject, TWindowFixture {
       };
     };
 
-    // Cancel on the wait screen; a click on another command meanwhile is
-    // swallowed.  The user keeps the best point.
+    // Cancel on the wait screen; the commands that would change the panel
+    // are locked meanwhile, and the panel shows the values before the fit.
     form_->SetFitRunner(runner(true));
-    QTimer::singleShot(100, [&] {
-      const size_t dialogs_before = dialogs_.filters.size();
-      QTest::mouseClick(Find<QPushButton>("Button5"), Qt::LeftButton);
-      other_command_ran = dialogs_.filters.size() != dialogs_before;
-      QVERIFY(wait_->CancelButton()->isVisible());
-      // Through the window system's path: the window, then the button.
-      QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {},
-                        wait_->CancelButton()->geometry().center());
-    });
     dialogs_.choices.push_back(true);
-    Fit("Button1");
-    QVERIFY(!other_command_ran);
+    Click("Button1");
+    QVERIFY(QTest::qWaitFor([&] { return writing.load() && wait_->isVisible(); }, 60000));
+    QVERIFY(form_->FitRunning());
+    QVERIFY(form_->isVisible());
+    const size_t dialogs_before = dialogs_.filters.size();
+    QTest::mouseClick(Find<QPushButton>("Button5"), Qt::LeftButton);
+    QCOMPARE(dialogs_.filters.size(), dialogs_before);
+    QCOMPARE(Edit("PCy1")->text(), QString::fromStdString(start.texts[static_cast<size_t>(ExactCoefficientIndex("PCy1"))]));
+    QVERIFY(Edit("PCy1")->isReadOnly());
+    QVERIFY(!Box("PCy1")->isEnabled());
+    QVERIFY(wait_->CancelButton()->isVisible());
+    // Through the window system's path: the window, then the button.
+    QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {}, wait_->CancelButton()->geometry().center());
+    QVERIFY(WaitForFit());
     QCOMPARE(dialogs_.questions.size(), size_t{1});
     QCOMPARE(Edit("PCy1")->text(), QStringLiteral("1.55555"));
     QCOMPARE(Edit("PDy1")->text(), QStringLiteral("0.98765"));
+    QVERIFY(!Edit("PCy1")->isReadOnly());
+    QVERIFY(Box("PCy1")->isEnabled());
     QVERIFY(form_->isVisible() && !wait_->isVisible());
     QVERIFY(!wait_->CancelButton()->isVisible());
-    QVERIFY(!form_->FitRunning());
     form_->Undo();
     QVERIFY(Panel() == start);
 
-    // Escape while the window stays (status-bar path); the user reverts.
+    // Escape while the window has the keyboard (status-bar path); "Load
+    // tire data" by its key waits for the fit.  The user reverts.
     form_->SetFitRunner(runner(false));
+    writing = false;
     QApplication::setActiveWindow(form_.get());
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    QTimer::singleShot(100, [&] {
-      QVERIFY(Find<QPushButton>("CancelFitButton")->isVisible());
-      // "Load tire data" by its key must wait for the fit.
-      const size_t dialogs_before = dialogs_.filters.size();
-      QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
-      other_command_ran = dialogs_.filters.size() != dialogs_before;
-      QTest::keyClick(form_.get(), Qt::Key_Escape);
-    });
-    Fit("Button1");
-    QVERIFY(!other_command_ran);
+    Click("Button1");
+    QVERIFY(QTest::qWaitFor([&] { return writing.load(); }, 60000));
+    QVERIFY(Find<QPushButton>("CancelFitButton")->isVisible());
+    const size_t filters_before = dialogs_.filters.size();
+    QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(dialogs_.filters.size(), filters_before);
+    QTest::keyClick(form_.get(), Qt::Key_Escape);
+    QVERIFY(WaitForFit());
     QCOMPARE(dialogs_.questions.size(), size_t{2});
     QVERIFY(Panel() == start);
     QVERIFY(!Find<QPushButton>("CancelFitButton")->isVisible());
@@ -408,25 +452,89 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(!form_->History().CanRedo() || form_->History().UndoName() != "lateral fit");
   }
 
-  // A real Levenberg-Marquardt fit of the aligning moment, cancelled on the
-  // wait screen: it stops at once at the best point it had evaluated, which
-  // the user keeps.
-  void realFitStopsAtItsBestPointWhenCancelled() {
+  // Escape cancels the fit wherever the keyboard is in the window: in a
+  // coefficient edit, in the data grid, on the chart.
+  void escapeCancelsTheFitWithTheFocusAnywhere() {
+    Load("lateral.plt");
+    const TCoefficientSnapshot start = Panel();
+    std::atomic<bool> running{false};
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost& host) {
+      set.SetText("PKy1", "21.5");
+      running = true;
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      outcome.cancelled = SpinUntilCancelled(host);
+      running = false;
+      return outcome;
+    });
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QWidget* const places[] = {Edit("PCy1"), Grid(), form_->ChartView()};
+    size_t asked = 0;
+    for (QWidget* place : places) {
+      const QByteArray where = place->objectName().toLatin1();
+      place->setFocus();
+      QVERIFY2(QTest::qWaitFor([place] { return place->hasFocus(); }, 10000), where.constData());
+      // F5 from the same place starts the fit of the page shown.
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+      QVERIFY2(QTest::qWaitFor([&] { return running.load(); }, 60000), where.constData());
+      // The focus stays where the user was while the fit runs.
+      QVERIFY2(place->hasFocus(), where.constData());
+      dialogs_.choices.push_back(false);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+      QVERIFY2(WaitForFit(), where.constData());
+      QVERIFY2(!running.load(), where.constData());
+      QCOMPARE(dialogs_.questions.size(), ++asked);
+      QVERIFY2(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")), where.constData());
+      QVERIFY2(Panel() == start, where.constData());
+    }
+    QVERIFY(dialogs_.messages.empty());
+  }
+
+  // A real Levenberg-Marquardt fit: the window stays visible and works
+  // (its pages redraw, progress shows in the status bar) while the wait
+  // screen shows beside it; Escape on the chart stops it at its best point.
+  void windowStaysVisibleAndWorksDuringALevenbergMarquardtFit() {
     Load("aligning.plt");
     // From the sample tire's own set: a fit of many seconds that converges.
     ImportCoefficients(form_->Coefficients(), DataFile("true-values.txt"));
-    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
+    auto* pages = Find<QTabWidget>("Pagecontrol1");
+    pages->setCurrentIndex(2);
     const double start_cost =
         static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet()));
-    QElapsedTimer clock;
-    QTimer::singleShot(300, [&] {
-      QVERIFY(wait_->CancelButton()->isVisible());
-      QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {}, wait_->CancelButton()->geometry().center());
-    });
+    const TCoefficientSnapshot start = Panel();
+    bool main_hidden = false;
+    TVisibilityWatch watch(form_.get(), &main_hidden);
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+
+    QVERIFY(StartAligningFitAndWaitForProgress());
+    QVERIFY(form_->isVisible());
+    QVERIFY(wait_->isVisible());
+    // The window still answers: another page redraws its chart from the
+    // values before the fit.
+    pages->setCurrentIndex(0);
+    QVERIFY(form_->Chart()->title().startsWith(QStringLiteral("Lateral force")));
+    pages->setCurrentIndex(2);
+    QVERIFY(form_->Chart()->title().startsWith(QStringLiteral("Aligning")));
+    QVERIFY(Panel() == start);
+    if (qEnvironmentVariableIsSet("MORVEX_UI_SHOTS")) {
+      const QDir shots(qEnvironmentVariable("MORVEX_UI_SHOTS"));
+      form_->grab().save(shots.filePath(QStringLiteral("window-during-fit.png")));
+      wait_->grab().save(shots.filePath(QStringLiteral("wait-screen-during-fit.png")));
+    }
+
     dialogs_.choices.push_back(true);
-    clock.start();
-    Fit("Button6");
-    QVERIFY(clock.elapsed() < 5000);
+    // The offscreen platform activates every window shown, the wait screen
+    // too; a desktop leaves the keyboard where it was.
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    form_->ChartView()->setFocus();
+    QVERIFY(QTest::qWaitFor([this] { return form_->ChartView()->hasFocus(); }, 10000));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(WaitForFit());
+    QVERIFY(!main_hidden);
     QCOMPARE(dialogs_.questions.size(), size_t{1});
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")));
     // The best point (the start was the exact solution of these data),
@@ -434,6 +542,54 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet())) <=
             start_cost + 1e-3);
     QVERIFY(form_->isVisible() && !wait_->isVisible());
+  }
+
+  // A real Levenberg-Marquardt fit of the aligning moment, cancelled on the
+  // wait screen: it stops at the best point it had evaluated, which the
+  // user keeps.
+  void realFitStopsAtItsBestPointWhenCancelled() {
+    Load("aligning.plt");
+    ImportCoefficients(form_->Coefficients(), DataFile("true-values.txt"));
+    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
+    const double start_cost =
+        static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet()));
+    QVERIFY(StartAligningFitAndWaitForProgress());
+    QVERIFY(wait_->CancelButton()->isVisible());
+    dialogs_.choices.push_back(true);
+    QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {}, wait_->CancelButton()->geometry().center());
+    QVERIFY(WaitForFit());
+    QCOMPARE(dialogs_.questions.size(), size_t{1});
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")));
+    QVERIFY(static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet())) <=
+            start_cost + 1e-3);
+    QVERIFY(form_->isVisible() && !wait_->isVisible());
+  }
+
+  // Home puts the chart back to the whole data wherever the keyboard is;
+  // in a coefficient edit it still moves the cursor to the start.
+  void homeResetsTheChartWithTheFocusAnywhere() {
+    Load("lateral.plt");
+    TResultChartView* view = form_->ChartView();
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QWidget* const places[] = {Grid(), Find<QWidget>("Button3"), Find<QWidget>("Pagecontrol1")};
+    for (QWidget* place : places) {
+      const QByteArray where = place->objectName().toLatin1();
+      view->ZoomAround(2.0, form_->Chart()->plotArea().center());
+      QVERIFY(view->IsZoomed());
+      place->setFocus();
+      QVERIFY2(QTest::qWaitFor([place] { return place->hasFocus(); }, 10000), where.constData());
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+      QVERIFY2(!view->IsZoomed(), where.constData());
+    }
+    QLineEdit* edit = Edit("PCy1");
+    edit->setFocus();
+    QVERIFY(QTest::qWaitFor([edit] { return edit->hasFocus(); }, 10000));
+    edit->setCursorPosition(2);
+    view->ZoomAround(2.0, form_->Chart()->plotArea().center());
+    QTest::keyClick(edit, Qt::Key_Home);
+    QCOMPARE(edit->cursorPosition(), 0);
+    QVERIFY(view->IsZoomed());
   }
 
   // --------------------------------------------------------------- verdict
