@@ -6,17 +6,14 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
-#include <QSettings>
 #include <QShortcut>
 #include <QAbstractItemView>
 #include <QStatusBar>
@@ -37,6 +34,8 @@
 #include "ui/Dialogs.h"
 #include "ui/FitReportWindow.h"
 #include "ui/GridWidget.h"
+#include "ui/Notices.h"
+#include "ui/RecentFiles.h"
 #include "ui/Popcalcul.h"
 #include "ui/TirChoices.h"
 #include "ui/Unit1.h"
@@ -47,17 +46,6 @@ namespace {
 
 constexpr int kReferenceWidth = 993;
 constexpr int kReferenceHeight = 704;
-constexpr int kRecentFileCount = 8;
-constexpr int kNoticeTimeoutMs = 60000;
-// Reasons and pieces of advice a poor-fit notice shows before its details.
-constexpr qsizetype kNoticeReasons = 3;
-const char* const kRecentKey = "recent/dataFiles";
-
-QSettings AppSettings() {
-  // The program's own list of recent files; the coefficient and settings
-  // files are never read or written through QSettings.
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Morvex"), QStringLiteral("morvex"));
-}
 
 std::string PageName(TCoefficientPage page) {
   switch (page) {
@@ -234,18 +222,10 @@ void TForm1::LayOutForSize() {
 // --------------------------------------------------------------- status bar
 
 void TForm1::ShowStatus(const QString& text, int timeout_ms) {
-  // A message longer than the bar ends in an ellipsis; the bar's tooltip
-  // holds the whole text.  A hidden window has no width yet: the text is
-  // kept whole.
-  QStatusBar* bar = statusBar();
-  QString shown = text;
-  if (bar->isVisible()) {
-    int room = bar->contentsRect().width() - 12;
-    if (cancel_button_ != nullptr && cancel_button_->isVisible()) room -= cancel_button_->width() + 6;
-    shown = bar->fontMetrics().elidedText(text, Qt::ElideRight, std::max(room, 40));
-  }
-  bar->showMessage(shown, timeout_ms);
-  bar->setToolTip(shown == text ? QString() : text);
+  // The Cancel button beside the message takes its share of the bar.
+  const int reserved =
+      cancel_button_ != nullptr && cancel_button_->isVisible() ? cancel_button_->width() + 6 : 0;
+  ShowStatusMessage(statusBar(), text, timeout_ms, reserved);
 }
 
 void TForm1::ForgetFitsOf(const std::vector<std::string>& changed) {
@@ -464,43 +444,9 @@ void TForm1::ShowVerdict(const TFitOutcome& outcome, const QString& status, cons
   statusBar()->setStyleSheet(poor ? QStringLiteral("QStatusBar { background: rgb(255, 226, 160); }") : QString());
   ShowStatus(status, kNoticeTimeoutMs);
   if (!poor) return;
-  // A fit that went far wrong can have a reason for every coefficient: the
-  // notice shows the first few reasons and the distinct advice, and keeps
-  // the whole list under its details, so that it always fits the screen.
-  const std::vector<TVerdictReason>& reasons = outcome.verdict.reasons;
-  QStringList shown, advice, details;
-  for (const TVerdictReason& reason : reasons) {
-    const QString text = QString::fromStdString(reason.text);
-    const QString try_this = QString::fromStdString(reason.advice);
-    if (shown.size() < kNoticeReasons) shown << QStringLiteral("• ") + text;
-    if (!try_this.isEmpty() && !advice.contains(try_this)) advice << try_this;
-    details << QStringLiteral("• ") + text + (try_this.isEmpty() ? QString() : QStringLiteral("\n  try: ") + try_this);
-  }
-  QString text = reasons.empty() ? VerdictInWords(outcome.verdict).insert(QStringLiteral("Fit poor").size(), rms)
-                                 : QStringLiteral("Fit poor") + rms + QStringLiteral(":\n") + shown.join(QLatin1Char('\n'));
-  if (static_cast<qsizetype>(reasons.size()) > shown.size())
-    text += QStringLiteral("\n… and %1 more (Show Details, or the fit report)").arg(static_cast<qsizetype>(reasons.size()) - shown.size());
-  if (!advice.isEmpty()) text += QStringLiteral("\nWhat to try:");
-  for (qsizetype k = 0; k < advice.size() && k < kNoticeReasons; ++k) text += QStringLiteral("\n– ") + advice[k];
-  const bool cut = static_cast<qsizetype>(reasons.size()) > shown.size() || advice.size() > kNoticeReasons;
-  ShowNotice(text, true, cut ? details.join(QLatin1Char('\n')) : QString());
-}
-
-void TForm1::ShowNotice(const QString& text, bool warning, const QString& details) {
-  // Never modal: the user reads it beside the chart and goes on working.
-  // The previous notice goes at once: closed, and no longer found by name.
-  if (auto* old = findChild<QMessageBox*>(QStringLiteral("VerdictNotice"))) {
-    old->setObjectName(QString());
-    old->close();
-  }
-  auto* box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("Morvex"),
-                              text, QMessageBox::Ok, this);
-  box->setObjectName(QStringLiteral("VerdictNotice"));
-  if (!details.isEmpty()) box->setDetailedText(details);
-  box->setWindowModality(Qt::NonModal);
-  box->setModal(false);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->show();
+  QString details;
+  const QString text = PoorFitNoticeText(outcome.verdict, rms, details);
+  ShowNotice(this, text, true, details);
 }
 
 void TForm1::RestoreCamberBoxes() {
@@ -519,40 +465,29 @@ void TForm1::RestoreCamberBoxes() {
 
 // -------------------------------------------------------------- recent files
 
-void TForm1::RememberDataFile(const QString& path) {
-  QSettings settings = AppSettings();
-  QStringList files = settings.value(QLatin1String(kRecentKey)).toStringList();
-  const QString absolute = QFileInfo(path).absoluteFilePath();
-  files.removeAll(absolute);
-  files.prepend(absolute);
-  while (files.size() > kRecentFileCount) files.removeLast();
-  settings.setValue(QLatin1String(kRecentKey), files);
+namespace {
+
+const TRecentFiles& RecentData() {
+  static const TRecentFiles files(QStringLiteral("recent/dataFiles"));
+  return files;
 }
 
-QStringList TForm1::RecentDataFiles() const {
-  return AppSettings().value(QLatin1String(kRecentKey)).toStringList();
-}
+}  // namespace
+
+void TForm1::RememberDataFile(const QString& path) { RecentData().Remember(path); }
+
+QStringList TForm1::RecentDataFiles() const { return RecentData().Files(); }
 
 QMenu* TForm1::BuildRecentFilesMenu() {
-  auto* menu = new QMenu(this);
-  menu->setObjectName(QStringLiteral("RecentFilesMenu"));
-  menu->setAttribute(Qt::WA_DeleteOnClose);
-  const QStringList files = RecentDataFiles();
-  if (files.isEmpty()) menu->addAction(QStringLiteral("No recent data files"))->setEnabled(false);
-  for (const QString& file : files) {
-    menu->addAction(file, this, [this, file] {
-      if (FitRunning()) return;
-      const std::string path = file.toStdString();
-      GuardedAbout(this, [this, path](const std::exception& error) { return FileSubject(path, error); },
-                   [this, path] { LoadDataFile(path); });
-    });
-  }
-  if (!files.isEmpty()) {
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("Clear the list"), this,
-                    [] { AppSettings().remove(QLatin1String(kRecentKey)); });
-  }
-  return menu;
+  return RecentData().BuildMenu(this, QStringLiteral("RecentFilesMenu"), QStringLiteral("No recent data files"),
+                                [this](const QString& file) {
+                                  if (FitRunning()) return;
+                                  const std::string path = file.toStdString();
+                                  GuardedAbout(
+                                      this,
+                                      [this, path](const std::exception& error) { return FileSubject(path, error); },
+                                      [this, path] { LoadDataFile(path); });
+                                });
 }
 
 // ---------------------------------------------------------------- residuals

@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -48,6 +47,7 @@
 #include "ui/RunImportDialog.h"
 #include "ui/ResultPlot.h"
 #include "ui/ChartView.h"
+#include "ui/FormStyle.h"
 #include "ui/GridWidget.h"
 
 #include "ui/BitBtnWithColor.h"
@@ -95,23 +95,6 @@ QTableWidgetItem* MakeGridItem(const std::string& text, bool fixed, const QPalet
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
   }
   return item;
-}
-
-// The reference font or, where it is missing (the font service would
-// substitute a wide face for it), a condensed sans serif that keeps the
-// captions inside their controls.
-QFont FormFont() {
-  for (const char* family : {"MS Sans Serif", "Microsoft Sans Serif"}) {
-    if (QFontDatabase::hasFamily(QLatin1String(family))) {
-      QFont font{QLatin1String(family)};
-      font.setPointSize(8);
-      return font;
-    }
-  }
-  QFont font(QStringLiteral("DejaVu Sans"));
-  font.setStretch(QFont::SemiCondensed);
-  font.setPointSize(8);
-  return font;
 }
 
 }  // namespace

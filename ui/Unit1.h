@@ -243,9 +243,8 @@ class TForm1 : public QMainWindow {
   void RecordStep(const std::string& what, const TCoefficientSnapshot& before);
   void AfterFit(TFitOutcome outcome, const TCoefficientSnapshot& before);
   void RestoreCamberBoxes();
-  void ShowNotice(const QString& text, bool warning, const QString& details = QString());
-  // Shows `text` in the status bar, elided to its width with the whole text
-  // in its tooltip; 0 keeps it until the next message.
+  // Shows `text` in the status bar (Notices.h), beside the Cancel button
+  // while a fit runs; 0 keeps it until the next message.
   void ShowStatus(const QString& text, int timeout_ms = 60000);
   // Forgets the recorded fits of the channels the coefficients `changed`
   // belong to; called after the step is recorded, so undo brings them back.
