@@ -120,9 +120,10 @@ bool TFitSession::StartFit(TFitChannel channel, const TCoefficientSet& start, TO
   }
   progress_clock_.invalidate();
 
-  worker_ = QThread::create([this] {
+  // The runner as it is now: a new one set meanwhile serves the next fit.
+  worker_ = QThread::create([this, runner = fit_runner_] {
     try {
-      outcome_ = fit_runner_(fit_channel_, fit_set_, fit_data_, fit_optimizer_, settings_path_, *this);
+      outcome_ = runner(fit_channel_, fit_set_, fit_data_, fit_optimizer_, settings_path_, *this);
     } catch (...) {
       fit_error_ = std::current_exception();
     }
