@@ -417,6 +417,13 @@ class TestWindowTools : public QObject, TWindowFixture {
     QCOMPARE(Edit("PCy1")->text(), QString::fromStdString(start.texts[static_cast<size_t>(ExactCoefficientIndex("PCy1"))]));
     QVERIFY(Edit("PCy1")->isReadOnly());
     QVERIFY(!Box("PCy1")->isEnabled());
+    const auto grid_triggers = Grid()->editTriggers();
+    QCOMPARE(grid_triggers, QAbstractItemView::EditTriggers(QAbstractItemView::NoEditTriggers));
+    // Undo waits, and the window does not close while the fit reads its data.
+    form_->Undo();
+    QVERIFY(form_->FitRunning());
+    QVERIFY(!form_->close());
+    QVERIFY(form_->isVisible());
     QVERIFY(wait_->CancelButton()->isVisible());
     // Through the window system's path: the window, then the button.
     QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {}, wait_->CancelButton()->geometry().center());
@@ -426,6 +433,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     QCOMPARE(Edit("PDy1")->text(), QStringLiteral("0.98765"));
     QVERIFY(!Edit("PCy1")->isReadOnly());
     QVERIFY(Box("PCy1")->isEnabled());
+    QVERIFY(Grid()->editTriggers() & QAbstractItemView::DoubleClicked);
     QVERIFY(form_->isVisible() && !wait_->isVisible());
     QVERIFY(!wait_->CancelButton()->isVisible());
     form_->Undo();
