@@ -24,9 +24,9 @@ struct TFitProgress {
 class IFitHost {
  public:
   virtual ~IFitHost() = default;
-  // Hide the main window and show the wait screen (Levenberg-Marquardt only).
+  // Show the wait screen (Levenberg-Marquardt only).
   virtual void ShowWaitScreen() = 0;
-  // Hide the wait screen and show the main window again.
+  // Hide the wait screen again.
   virtual void HideWaitScreen() = 0;
   virtual void SetBusyCursor(bool busy) = 0;
   virtual void ShowMessage(const std::string& text) = 0;
@@ -40,7 +40,8 @@ class IFitHost {
   // Polled between cost evaluations.  Once it returns true the fit stops as
   // soon as it can; the command then writes the best point found so far
   // into the set and returns with TFitOutcome::cancelled set.  It must not
-  // change anything the fit reads (a window processes its input queue here).
+  // change anything the fit reads.  The window's fits call every member on
+  // a worker thread (ui/FitSession.h): the host hands on what it shows.
   virtual bool CancelRequested() { return false; }
 };
 

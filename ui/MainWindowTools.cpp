@@ -5,19 +5,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QResizeEvent>
-#include <QSettings>
 #include <QShortcut>
+#include <QAbstractItemView>
 #include <QStatusBar>
 #include <QTabWidget>
 
@@ -34,9 +32,10 @@
 #include "ui/ChartView.h"
 #include "ui/CoefficientPanel.h"
 #include "ui/Dialogs.h"
-#include "ui/FitInputGuard.h"
 #include "ui/FitReportWindow.h"
 #include "ui/GridWidget.h"
+#include "ui/Notices.h"
+#include "ui/RecentFiles.h"
 #include "ui/Popcalcul.h"
 #include "ui/TirChoices.h"
 #include "ui/Unit1.h"
@@ -47,19 +46,6 @@ namespace {
 
 constexpr int kReferenceWidth = 993;
 constexpr int kReferenceHeight = 704;
-// How often, at most, a running fit looks at the window's input.
-constexpr qint64 kCancelPollMs = 50;
-constexpr int kRecentFileCount = 8;
-constexpr int kNoticeTimeoutMs = 60000;
-// Reasons and pieces of advice a poor-fit notice shows before its details.
-constexpr qsizetype kNoticeReasons = 3;
-const char* const kRecentKey = "recent/dataFiles";
-
-QSettings AppSettings() {
-  // The program's own list of recent files; the coefficient and settings
-  // files are never read or written through QSettings.
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Morvex"), QStringLiteral("morvex"));
-}
 
 std::string PageName(TCoefficientPage page) {
   switch (page) {
@@ -110,13 +96,16 @@ void TForm1::BuildTools() {
     if (text.isEmpty()) statusBar()->setToolTip(QString());
   });
 
-  // Keyboard shortcuts; each control's tooltip names its key.
+  // Keyboard shortcuts; each control's tooltip names its key.  They work
+  // wherever the focus is in the window; the commands that change the panel
+  // or the data do nothing while a fit runs.
   auto shortcut = [this](const QKeySequence& keys, const char* name, auto slot) {
     auto* sc = new QShortcut(keys, this);
     sc->setObjectName(QLatin1String(name));
     connect(sc, &QShortcut::activated, this, slot);
     return sc;
   };
+  shortcut(QKeySequence(Qt::Key_Escape), "ShortcutCancelFit", [this] { RequestCancel(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_O), "ShortcutLoad", [this] { Button2Click(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_I), "ShortcutImport", [this] { Button5Click(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), "ShortcutExport", [this] { Button4Click(); });
@@ -147,20 +136,20 @@ void TForm1::BuildTools() {
 
   // The chart follows the page shown and the residual switch at once.
   connect(Pagecontrol1, &QTabWidget::currentChanged, this, [this] {
-    if (data_.CaseCount() == 0 || fit_running_) return;
+    if (!session_->HasData()) return;
     GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
                  [this] { graph(); });
   });
   connect(CheckBox3, &QCheckBox::toggled, this, [this](bool shown) {
     Chart1->SetResidualsShown(shown);
-    if (data_.CaseCount() == 0) return;
+    if (!session_->HasData()) return;
     GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
                  [this] { graph(); });
   });
   connect(Chart1, &TResultChartView::residualsRequested, CheckBox3, &QCheckBox::setChecked);
   // The chart's own drawing options (its context menu) redraw it.
   connect(Chart1, &TResultChartView::drawingOptionsChanged, this, [this] {
-    if (data_.CaseCount() == 0 || fit_running_) return;
+    if (!session_->HasData() || FitRunning()) return;
     GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
                  [this] { graph(); });
   });
@@ -179,7 +168,7 @@ void TForm1::BuildTools() {
 
 void TForm1::RatedLoadEdited() {
   QLineEdit* edit = panel_->Edit("Fz0");
-  if (!edit->isModified() || fit_running_) return;
+  if (!edit->isModified() || FitRunning()) return;
   // Settled before anything is asked: the question takes the focus, which
   // finishes the edit once more.
   edit->setModified(false);
@@ -213,7 +202,7 @@ void TForm1::RatedLoadEdited() {
                                                         "curves changed (Ctrl+Z goes back)")
                                              .arg(edit->text()),
                              kNoticeTimeoutMs);
-    if (data_.CaseCount() > 0) graph();
+    if (session_->HasData()) graph();
   });
 }
 
@@ -240,18 +229,10 @@ void TForm1::LayOutForSize() {
 // --------------------------------------------------------------- status bar
 
 void TForm1::ShowStatus(const QString& text, int timeout_ms) {
-  // A message longer than the bar ends in an ellipsis; the bar's tooltip
-  // holds the whole text.  A hidden window has no width yet: the text is
-  // kept whole.
-  QStatusBar* bar = statusBar();
-  QString shown = text;
-  if (bar->isVisible()) {
-    int room = bar->contentsRect().width() - 12;
-    if (cancel_button_ != nullptr && cancel_button_->isVisible()) room -= cancel_button_->width() + 6;
-    shown = bar->fontMetrics().elidedText(text, Qt::ElideRight, std::max(room, 40));
-  }
-  bar->showMessage(shown, timeout_ms);
-  bar->setToolTip(shown == text ? QString() : text);
+  // The Cancel button beside the message takes its share of the bar.
+  const int reserved =
+      cancel_button_ != nullptr && cancel_button_->isVisible() ? cancel_button_->width() + 6 : 0;
+  ShowStatusMessage(statusBar(), text, timeout_ms, reserved);
 }
 
 void TForm1::ForgetFitsOf(const std::vector<std::string>& changed) {
@@ -278,42 +259,42 @@ void TForm1::ClearVerdict() {
 // ------------------------------------------------------------- undo history
 
 void TForm1::RecordStep(const std::string& what, const TCoefficientSnapshot& before) {
-  history_.Record(what, before, *panel_);
+  session_->History().Record(what, before, *panel_);
 }
 
 void TForm1::Undo() {
-  if (fit_running_) return;
-  const std::string what = history_.Undo(*panel_);
+  if (FitRunning()) return;
+  const std::string what = session_->History().Undo(*panel_);
   // The last verdict's background belongs to values no longer shown.
   if (!what.empty()) statusBar()->setStyleSheet(QString());
   ShowStatus(what.empty() ? QStringLiteral("Nothing to undo")
                                         : QStringLiteral("Undone: %1 (Ctrl+Shift+Z redoes it)").arg(QString::fromStdString(what)),
                            kNoticeTimeoutMs);
-  if (!what.empty() && data_.CaseCount() > 0)
+  if (!what.empty() && session_->HasData())
     GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
                  [this] { graph(); });
 }
 
 void TForm1::Redo() {
-  if (fit_running_) return;
-  const std::string what = history_.Redo(*panel_);
+  if (FitRunning()) return;
+  const std::string what = session_->History().Redo(*panel_);
   if (!what.empty()) statusBar()->setStyleSheet(QString());
   ShowStatus(what.empty() ? QStringLiteral("Nothing to redo")
                                         : QStringLiteral("Redone: %1").arg(QString::fromStdString(what)),
                            kNoticeTimeoutMs);
-  if (!what.empty() && data_.CaseCount() > 0)
+  if (!what.empty() && session_->HasData())
     GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
                  [this] { graph(); });
 }
 
 // ----------------------------------------------------------------- estimate
 
-void TForm1::SetEstimator(TEstimator estimator) { estimator_ = estimator ? std::move(estimator) : EstimateStartValues; }
+void TForm1::SetEstimator(TEstimator estimator) { session_->SetEstimator(std::move(estimator)); }
 
 void TForm1::Button10Click() {
-  if (fit_running_) return;
+  if (FitRunning()) return;
   GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); }, [this] {
-    if (data_.CaseCount() == 0) {
+    if (!session_->HasData()) {
       Dialogs().Message(this, "Load tire data first");
       return;
     }
@@ -321,7 +302,7 @@ void TForm1::Button10Click() {
     const TCoefficientSnapshot before = TakeSnapshot(*panel_);
     TStartEstimate estimate;
     try {
-      estimate = estimator_(channel, *panel_, data_);
+      estimate = session_->Estimate(channel, *panel_);
       FollowRatedLoad(*panel_, before.texts[static_cast<size_t>(ExactCoefficientIndex("Fz0"))], OtherChannels(channel));
     } catch (...) {
       RecordStep("start-value estimate", before);
@@ -346,7 +327,7 @@ void TForm1::Button10Click() {
 
 // ---------------------------------------------------------------------- fits
 
-void TForm1::SetFitRunner(TFitRunner runner) { fit_runner_ = runner ? std::move(runner) : RunFitCommand; }
+void TForm1::SetFitRunner(TFitRunner runner) { session_->SetFitRunner(std::move(runner)); }
 
 void TForm1::FitVisibleChannel() {
   switch (VisibleChannel()) {
@@ -366,43 +347,50 @@ std::string TForm1::FitName(TFitChannel channel) {
 }
 
 void TForm1::SetCancelAvailable(bool available) {
-  fit_running_ = available;
-  cancel_requested_ = false;
-  cancel_clock_.invalidate();
+  LockFitInput(available);
   if (available) {
-    input_guard_ = std::make_unique<TFitInputGuard>(this, [this] { RequestCancel(); });
-    input_guard_->Allow(cancel_button_);
-    input_guard_->Allow(WaitScreen()->CancelButton());
-    WaitScreen()->SetCancelHandler([this] { RequestCancel(); });
+    TPopcalcul* wait = WaitScreen();
+    wait->SetCancelHandler([this] { RequestCancel(); });
+    // Escape on the wait screen too, when the user has clicked it.
+    if (wait->findChild<QShortcut*>(QStringLiteral("WaitScreenEscape"), Qt::FindDirectChildrenOnly) == nullptr) {
+      auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), wait);
+      escape->setObjectName(QStringLiteral("WaitScreenEscape"));
+      connect(escape, &QShortcut::activated, this, &TForm1::RequestCancel);
+    }
     cancel_button_->show();
   } else {
-    input_guard_.reset();
     if (wait_screen_ != nullptr) wait_screen_->SetCancelHandler({});
     cancel_button_->hide();
   }
 }
 
-void TForm1::RequestCancel() {
-  if (!fit_running_ || cancel_requested_) return;
-  cancel_requested_ = true;
-  const QString text = QStringLiteral("Cancelling: the fit stops at its next step");
-  if (isVisible()) ShowStatus(text, 0);
-  else WaitScreen()->SetProgressText(text);
-}
-
-bool TForm1::CancelRequested() {
-  if (!fit_running_) return false;
-  if (cancel_requested_) return true;
-  // Cost evaluations come every few microseconds: look at the input only
-  // now and then.  The guard lets nothing but Cancel and Escape through.
-  if (!cancel_clock_.isValid() || cancel_clock_.elapsed() >= kCancelPollMs) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    cancel_clock_.start();
+void TForm1::LockFitInput(bool locked) {
+  // Edits stay focusable (read-only), so the keyboard stays where the user
+  // was; boxes and commands are disabled.
+  for (const TCoefficientInfo& info : morvex::Coefficients()) {
+    panel_->Edit(info.name)->setReadOnly(locked);
+    if (QCheckBox* box = panel_->CheckBox(info.name)) box->setEnabled(!locked);
   }
-  return cancel_requested_;
+  QWidget* const controls[] = {Button1,  Button2,         Button4,      Button5,      Button6,      Button7,
+                               Button8,  Button10,        ButtonImportRun, RadioButton1, RadioButton2, RadioButton3};
+  for (QWidget* control : controls)
+    control->setEnabled(!locked);
+  if (locked) {
+    grid_edit_triggers_ = static_cast<int>(SG1->editTriggers());
+    SG1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  } else {
+    SG1->setEditTriggers(QAbstractItemView::EditTriggers(grid_edit_triggers_));
+  }
 }
 
-void TForm1::AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& before) {
+void TForm1::RequestCancel() {
+  if (!session_->RequestCancel()) return;
+  const QString text = QStringLiteral("Cancelling: the fit stops at its next step");
+  ShowStatus(text, 0);
+  if (wait_screen_ != nullptr && wait_screen_->isVisible()) wait_screen_->SetProgressText(text);
+}
+
+void TForm1::AfterFit(TFitOutcome outcome, const TCoefficientSnapshot& before) {
   const std::string what = FitName(outcome.channel);
   QString status;
   if (outcome.cancelled) {
@@ -414,7 +402,7 @@ void TForm1::AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& be
     if (!keep) RestoreSnapshot(before, *panel_);
     status = keep ? QStringLiteral("Fit cancelled: the best values found so far were kept (Ctrl+Z goes back)")
                   : QStringLiteral("Fit cancelled: the values before the fit are back");
-    if (data_.CaseCount() > 0)
+    if (session_->HasData())
       GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); },
                    [this] { graph(); });
   }
@@ -430,9 +418,7 @@ void TForm1::AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& be
   }
   QStringList notes;
   if (!camber.empty()) {
-    for (const std::string& name : camber)
-      if (std::find(held_by_camber_rule_.begin(), held_by_camber_rule_.end(), name) == held_by_camber_rule_.end())
-        held_by_camber_rule_.push_back(name);
+    session_->HoldByCamberRule(camber);
     notes << QStringLiteral(
                  "The data hold one case at camber 0, so the fit held %1 fixed and cleared their boxes; "
                  "they are ticked again when data with more than one camber is loaded.")
@@ -443,13 +429,12 @@ void TForm1::AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& be
     notes << QString::fromUtf8(kRatedLoadFreedNote) + QLatin1Char('.');
   RecordStep(what, before);
 
-  last_notes_ = notes.join(QLatin1Char('\n'));
-  last_verdict_ = outcome.verdict;
+  session_->SetVerdict(outcome.verdict, notes.join(QLatin1Char('\n')));
   // The verdict names the RMS of this fit's report, never that of an earlier one.
   QString rms;
   if (UpdateReport(outcome))
     rms = QStringLiteral(" (RMS %1 %2)")
-              .arg(QString::fromStdString(FloatToStrF(last_report_->rms, TFloatFormat::kGeneral, 4, 0)),
+              .arg(QString::fromStdString(FloatToStrF(session_->LastReport()->rms, TFloatFormat::kGeneral, 4, 0)),
                    outcome.channel == TFitChannel::kAligning ? QStringLiteral("N m") : QStringLiteral("N"));
 
   if (status.isEmpty()) {
@@ -466,55 +451,17 @@ void TForm1::ShowVerdict(const TFitOutcome& outcome, const QString& status, cons
   statusBar()->setStyleSheet(poor ? QStringLiteral("QStatusBar { background: rgb(255, 226, 160); }") : QString());
   ShowStatus(status, kNoticeTimeoutMs);
   if (!poor) return;
-  // A fit that went far wrong can have a reason for every coefficient: the
-  // notice shows the first few reasons and the distinct advice, and keeps
-  // the whole list under its details, so that it always fits the screen.
-  const std::vector<TVerdictReason>& reasons = outcome.verdict.reasons;
-  QStringList shown, advice, details;
-  for (const TVerdictReason& reason : reasons) {
-    const QString text = QString::fromStdString(reason.text);
-    const QString try_this = QString::fromStdString(reason.advice);
-    if (shown.size() < kNoticeReasons) shown << QStringLiteral("• ") + text;
-    if (!try_this.isEmpty() && !advice.contains(try_this)) advice << try_this;
-    details << QStringLiteral("• ") + text + (try_this.isEmpty() ? QString() : QStringLiteral("\n  try: ") + try_this);
-  }
-  QString text = reasons.empty() ? VerdictInWords(outcome.verdict).insert(QStringLiteral("Fit poor").size(), rms)
-                                 : QStringLiteral("Fit poor") + rms + QStringLiteral(":\n") + shown.join(QLatin1Char('\n'));
-  if (static_cast<qsizetype>(reasons.size()) > shown.size())
-    text += QStringLiteral("\n… and %1 more (Show Details, or the fit report)").arg(static_cast<qsizetype>(reasons.size()) - shown.size());
-  if (!advice.isEmpty()) text += QStringLiteral("\nWhat to try:");
-  for (qsizetype k = 0; k < advice.size() && k < kNoticeReasons; ++k) text += QStringLiteral("\n– ") + advice[k];
-  const bool cut = static_cast<qsizetype>(reasons.size()) > shown.size() || advice.size() > kNoticeReasons;
-  ShowNotice(text, true, cut ? details.join(QLatin1Char('\n')) : QString());
-}
-
-void TForm1::ShowNotice(const QString& text, bool warning, const QString& details) {
-  // Never modal: the user reads it beside the chart and goes on working.
-  // The previous notice goes at once: closed, and no longer found by name.
-  if (auto* old = findChild<QMessageBox*>(QStringLiteral("VerdictNotice"))) {
-    old->setObjectName(QString());
-    old->close();
-  }
-  auto* box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("Morvex"),
-                              text, QMessageBox::Ok, this);
-  box->setObjectName(QStringLiteral("VerdictNotice"));
-  if (!details.isEmpty()) box->setDetailedText(details);
-  box->setWindowModality(Qt::NonModal);
-  box->setModal(false);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->show();
+  QString details;
+  const QString text = PoorFitNoticeText(outcome.verdict, rms, details);
+  ShowNotice(this, text, true, details);
 }
 
 void TForm1::RestoreCamberBoxes() {
-  if (held_by_camber_rule_.empty()) return;
-  std::vector<double> cambers;
-  for (const TLoadCase& c : data_.Cases)
-    if (std::find(cambers.begin(), cambers.end(), c.Camber) == cambers.end()) cambers.push_back(c.Camber);
-  if (cambers.size() < 2) return;
+  const std::vector<std::string> held = session_->ReleaseCamberHold();
+  if (held.empty()) return;
   const TCoefficientSnapshot before = TakeSnapshot(*panel_);
-  for (const std::string& name : held_by_camber_rule_) panel_->SetFree(name, true);
+  for (const std::string& name : held) panel_->SetFree(name, true);
   const std::vector<std::string> back = ChangedCoefficients(before, TakeSnapshot(*panel_));
-  held_by_camber_rule_.clear();
   RecordStep("camber boxes ticked again", before);
   if (!back.empty())
     ShowStatus(
@@ -525,40 +472,29 @@ void TForm1::RestoreCamberBoxes() {
 
 // -------------------------------------------------------------- recent files
 
-void TForm1::RememberDataFile(const QString& path) {
-  QSettings settings = AppSettings();
-  QStringList files = settings.value(QLatin1String(kRecentKey)).toStringList();
-  const QString absolute = QFileInfo(path).absoluteFilePath();
-  files.removeAll(absolute);
-  files.prepend(absolute);
-  while (files.size() > kRecentFileCount) files.removeLast();
-  settings.setValue(QLatin1String(kRecentKey), files);
+namespace {
+
+const TRecentFiles& RecentData() {
+  static const TRecentFiles files(QStringLiteral("recent/dataFiles"));
+  return files;
 }
 
-QStringList TForm1::RecentDataFiles() const {
-  return AppSettings().value(QLatin1String(kRecentKey)).toStringList();
-}
+}  // namespace
+
+void TForm1::RememberDataFile(const QString& path) { RecentData().Remember(path); }
+
+QStringList TForm1::RecentDataFiles() const { return RecentData().Files(); }
 
 QMenu* TForm1::BuildRecentFilesMenu() {
-  auto* menu = new QMenu(this);
-  menu->setObjectName(QStringLiteral("RecentFilesMenu"));
-  menu->setAttribute(Qt::WA_DeleteOnClose);
-  const QStringList files = RecentDataFiles();
-  if (files.isEmpty()) menu->addAction(QStringLiteral("No recent data files"))->setEnabled(false);
-  for (const QString& file : files) {
-    menu->addAction(file, this, [this, file] {
-      if (fit_running_) return;
-      const std::string path = file.toStdString();
-      GuardedAbout(this, [this, path](const std::exception& error) { return FileSubject(path, error); },
-                   [this, path] { LoadDataFile(path); });
-    });
-  }
-  if (!files.isEmpty()) {
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("Clear the list"), this,
-                    [] { AppSettings().remove(QLatin1String(kRecentKey)); });
-  }
-  return menu;
+  return RecentData().BuildMenu(this, QStringLiteral("RecentFilesMenu"), QStringLiteral("No recent data files"),
+                                [this](const QString& file) {
+                                  if (FitRunning()) return;
+                                  const std::string path = file.toStdString();
+                                  GuardedAbout(
+                                      this,
+                                      [this, path](const std::exception& error) { return FileSubject(path, error); },
+                                      [this, path] { LoadDataFile(path); });
+                                });
 }
 
 // ---------------------------------------------------------------- residuals
@@ -584,7 +520,7 @@ std::string TForm1::CoefficientSubject(const std::exception& error) const {
 }
 
 std::string TForm1::CellSubject(int col, int row) const {
-  const TLoadCase* c = CaseAt(data_, selected_case_);
+  const TLoadCase* c = CaseAt(DataSet(), selected_case_);
   const size_t load = static_cast<size_t>(col - 1);
   const size_t slip = static_cast<size_t>(row - 1);
   if (c == nullptr || col < 1 || row < 1 || load >= c->LoadCount() || slip >= c->RowCount())

@@ -8,11 +8,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QThread>
 #include <QWindow>
 #include <QtDebug>
 
+#include "ui/FormStyle.h"
 #include "ui/Jpeg.h"
 
 namespace morvex {
@@ -73,14 +73,9 @@ TPopcalcul::TPopcalcul(QWidget* parent)
   setObjectName(QStringLiteral("Popcalcul"));
   setWindowTitle(QStringLiteral("Popcalcul"));
   setFixedSize(kClientWidth, kClientHeight);
-  // The program's 8-point font; a condensed face keeps a progress line with
-  // a 15-digit cost on one line.
-  QFont font;
-  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                    QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans"),
-                    QStringLiteral("DejaVu Sans")});
-  font.setPointSize(8);
-  setFont(font);
+  // The program's 8-point font; its condensed face keeps a progress line
+  // with a 15-digit cost on one line.
+  setFont(FormFont());
   image1_ = new TImage(this);
   image1_->setGeometry(0, 0, kClientWidth, kClientHeight);
 
@@ -101,9 +96,7 @@ void TPopcalcul::SetCancelHandler(std::function<void()> handler) {
 
 void TPopcalcul::setVisible(bool visible) {
   if (visible && !isVisible()) {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-      move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
-    }
+    CentreOnScreen(this, QSize(kClientWidth, kClientHeight));
   }
   QWidget::setVisible(visible);
   if (visible) FormActivate();

@@ -1,17 +1,16 @@
 // The wait screen, `Popcalcul`.
 //
-// While a Levenberg-Marquardt fit runs, the main window is hidden and this
-// small frameless portrait window stands in for it.  The fit runs on the GUI
-// thread without processing window events, so everything this window shows
-// must be painted synchronously: the picture when the window is shown
-// (FormActivate) and the progress line whenever the fit reports one
-// (SetProgressText).  Both paint with repaint(), which draws at once and
-// dispatches no input events.
+// While a Levenberg-Marquardt fit runs, this small frameless portrait
+// window shows beside the main window, which stays visible and usable (the
+// fit runs on a thread of its own).  It is shown without taking the
+// keyboard from the main window.  It paints synchronously all the same: the
+// picture when the window is shown (FormActivate) and the progress line
+// whenever the fit reports one (SetProgressText), both with repaint().
 //
 // The window is created hidden at start-up and lives until exit.  Its one
 // control is a "Cancel" button above the progress line, shown only while
-// the fit that runs can be cancelled; the fit notices a click on it when it
-// next looks at the window's input (see TForm1's CancelRequested).
+// the fit that runs can be cancelled; Escape cancels too while the wait
+// screen has the keyboard.
 #pragma once
 
 #include <QImage>

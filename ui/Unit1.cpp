@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -48,8 +47,8 @@
 #include "ui/RunImportDialog.h"
 #include "ui/ResultPlot.h"
 #include "ui/ChartView.h"
-#include "ui/FitInputGuard.h"
 #include "ui/FormScrollArea.h"
+#include "ui/FormStyle.h"
 #include "ui/GridWidget.h"
 
 #include "ui/BitBtnWithColor.h"
@@ -70,8 +69,6 @@ constexpr int kSmallestWidth = 320;
 constexpr int kSmallestHeight = 240;
 const QColor kFormColor(120, 188, 188);
 const QColor kHelpButtonColor(64, 128, 128);
-// How often, at most, progress text is repainted during a fit.
-constexpr qint64 kProgressIntervalMs = 100;
 
 const char* const kSettingsFileName = "configuration.ini";
 const char* const kContactText = "Morvex - questions: see Help";
@@ -105,34 +102,16 @@ QTableWidgetItem* MakeGridItem(const std::string& text, bool fixed, const QPalet
   return item;
 }
 
-// The reference font or, where it is missing (the font service would
-// substitute a wide face for it), a condensed sans serif that keeps the
-// captions inside their controls.
-QFont FormFont() {
-  for (const char* family : {"MS Sans Serif", "Microsoft Sans Serif"}) {
-    if (QFontDatabase::hasFamily(QLatin1String(family))) {
-      QFont font{QLatin1String(family)};
-      font.setPointSize(8);
-      return font;
-    }
-  }
-  QFont font(QStringLiteral("DejaVu Sans"));
-  font.setStretch(QFont::SemiCondensed);
-  font.setPointSize(8);
-  return font;
-}
-
 }  // namespace
 
 TForm1::TForm1(const QString& settings_dir, QWidget* parent)
     : QMainWindow(parent),
-      settings_dir_(settings_dir.isEmpty() ? QCoreApplication::applicationDirPath() : settings_dir),
-      fit_runner_(RunFitCommand),
-      estimator_(EstimateStartValues) {
+      settings_dir_(settings_dir.isEmpty() ? QCoreApplication::applicationDirPath() : settings_dir) {
+  session_ = std::make_unique<TFitSession>(SettingsPath());
   BuildControls();
   ConnectHandlers();
   BuildTools();
-  history_.SetCompanion(SaveRecordedFits, RestoreRecordedFits);
+  session_->History().SetCompanion(SaveRecordedFits, RestoreRecordedFits);
   FormCreate();
 }
 
@@ -140,6 +119,9 @@ TForm1::~TForm1() {
   // Closing the window commits an open cell editor; the members that its
   // handler uses are about to go, so nothing may react any more.
   disconnect(SG1, nullptr, this, nullptr);
+  // A fit still running stops here; nothing it sends arrives any more.
+  disconnect(session_.get(), nullptr, this, nullptr);
+  session_.reset();
 }
 
 void TForm1::BuildControls() {
@@ -351,6 +333,13 @@ void TForm1::ConnectHandlers() {
   });
   connect(CBbx_camber->lineEdit(), &QLineEdit::textEdited, this, &TForm1::SelectCaseByText);
   connect(SG1, &QTableWidget::itemChanged, this, &TForm1::OnGridItemChanged);
+
+  // The running fit's requests, queued from its thread.
+  connect(session_.get(), &TFitSession::waitScreenRequested, this, &TForm1::ShowWaitScreen);
+  connect(session_.get(), &TFitSession::busyChanged, this, &TForm1::SetBusyCursor);
+  connect(session_.get(), &TFitSession::costTextChanged, Lbledt1, &QLineEdit::setText);
+  connect(session_.get(), &TFitSession::progressed, this, &TForm1::ShowProgress);
+  connect(session_.get(), &TFitSession::fitFinished, this, &TForm1::FitEnded);
 }
 
 void TForm1::FormCreate() {
@@ -362,11 +351,11 @@ void TForm1::FormCreate() {
   Guarded(this, [this] { LoadStartupDefaults(*panel_, StartupDefaultsPath(settings_dir_.toStdString())); });
 }
 
-void TForm1::FormClose() { data_ = TTireDataSet{}; }
+void TForm1::FormClose() { session_->ClearData(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // A running fit still reads the data set.
-  if (fit_running_) {
+  if (FitRunning()) {
     event->ignore();
     return;
   }
@@ -393,6 +382,7 @@ QChart* TForm1::Chart() const { return Chart1->chart(); }
 void TForm1::Button2Click() {
   std::string chosen;
   GuardedAbout(this, [&](const std::exception& error) { return FileSubject(chosen, error); }, [&] {
+    if (!Idle()) return;
     const auto path = Dialogs().OpenFile(this, "Load tire data", ".plt (*.plt)");
     if (!path) return;
     chosen = *path;
@@ -402,19 +392,18 @@ void TForm1::Button2Click() {
 
 void TForm1::LoadDataFile(const std::string& path) {
   TTireDataSet loaded = ReadTireDataFile(path);
-  data_ = std::move(loaded);
-  fitted_texts_ = {};
+  std::optional<TFitChannel> channel;
   {
     std::ifstream in(path, std::ios::binary);
     std::string first;
     std::getline(in, first);
-    data_channel_ = DataChannelOfHeader(first);
+    channel = DataChannelOfHeader(first);
   }
-  data_source_ = std::filesystem::path(path).filename().string();
+  session_->UseData(std::move(loaded), channel, std::filesystem::path(path).filename().string());
 
   CBbx_camber->clear();
-  for (const std::string& item : CamberItems(data_)) CBbx_camber->addItem(QString::fromStdString(item));
-  selected_case_ = data_.Empty() ? -1 : 0;
+  for (const std::string& item : CamberItems(DataSet())) CBbx_camber->addItem(QString::fromStdString(item));
+  selected_case_ = DataSet().Empty() ? -1 : 0;
   if (selected_case_ >= 0) CBbx_camber->setCurrentIndex(selected_case_);
 
   draw_grid();
@@ -426,14 +415,11 @@ void TForm1::LoadDataFile(const std::string& path) {
 }
 
 void TForm1::UseImportedData(TTireDataSet data, const std::string& label, std::optional<TFitChannel> channel) {
-  data_ = std::move(data);
-  fitted_texts_ = {};
-  data_channel_ = channel;
-  data_source_ = label;
+  session_->UseData(std::move(data), channel, label);
 
   CBbx_camber->clear();
-  for (const std::string& item : CamberItems(data_)) CBbx_camber->addItem(QString::fromStdString(item));
-  selected_case_ = data_.Empty() ? -1 : 0;
+  for (const std::string& item : CamberItems(DataSet())) CBbx_camber->addItem(QString::fromStdString(item));
+  selected_case_ = DataSet().Empty() ? -1 : 0;
   if (selected_case_ >= 0) CBbx_camber->setCurrentIndex(selected_case_);
 
   draw_grid();
@@ -444,6 +430,7 @@ void TForm1::UseImportedData(TTireDataSet data, const std::string& label, std::o
 
 void TForm1::ImportRunClick() {
   Guarded(this, [this] {
+    if (!Idle()) return;
     const auto path = Dialogs().OpenFile(this, "Import measured run",
                                          "Run files (*.dat *.txt *.csv *.asc *.tdx);;All files (*)");
     if (!path) return;
@@ -468,7 +455,7 @@ void TForm1::CBbx_camberChange() {
 }
 
 void TForm1::draw_grid() {
-  const TGridView view = BuildGridView(CaseAt(data_, selected_case_));
+  const TGridView view = BuildGridView(CaseAt(DataSet(), selected_case_));
   filling_grid_ = true;
   SG1->clearSelection();
   SG1->setColumnCount(view.col_count);
@@ -501,7 +488,9 @@ void TForm1::OnGridItemChanged(QTableWidgetItem* item) {
 }
 
 void TForm1::SG1SetEditText(int col, int row, const QString& text) {
-  StoreGridEdit(data_, selected_case_, col, row, text.toStdString());
+  // The grid is locked during a fit; the data set stays as the fit read it.
+  if (!Idle()) return;
+  StoreGridEdit(session_->MutableData(), selected_case_, col, row, text.toStdString());
   graph();
 }
 
@@ -527,12 +516,12 @@ void TForm1::graph() {
   request.residuals = CheckBox3->isChecked();
   request.all_cambers = Chart1->AllCambers();
   // The axes name what the data hold; the title what is shown and whence.
-  const TAxisTitles titles = AxisTitlesFor(data_channel_.value_or(request.channel), request.residuals);
-  Chart1->chart()->setTitle(
-      QString::fromStdString(ChartTitleFor(data_, selected_case_, request, data_channel_, data_source_)));
+  const TAxisTitles titles = AxisTitlesFor(DataChannel().value_or(request.channel), request.residuals);
+  Chart1->chart()->setTitle(QString::fromStdString(
+      ChartTitleFor(DataSet(), selected_case_, request, DataChannel(), session_->DataSource())));
   std::vector<TPlotCurve> curves;
   try {
-    ComputeChartCurves(data_, selected_case_, request, *panel_, curves);
+    ComputeChartCurves(DataSet(), selected_case_, request, *panel_, curves);
   } catch (...) {
     ShowCurves(Chart1->chart(), curves, titles);
     Chart1->CurvesReplaced();
@@ -544,7 +533,7 @@ void TForm1::graph() {
 
 void TForm1::Button3Click() {
   GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); }, [this] {
-    if (data_.CaseCount() == 0) {
+    if (!session_->HasData()) {
       Dialogs().Message(this, "Load tire data first");
       return;
     }
@@ -561,12 +550,15 @@ void TForm1::Button4Click() {
                  const std::string about = CoefficientSubject(error);
                  return about.empty() ? FileSubject(chosen, error) : about;
                },
-               [&] { ExportCoefficientsCommand(this, *panel_, &chosen); });
+               [&] {
+                 if (Idle()) ExportCoefficientsCommand(this, *panel_, &chosen);
+               });
 }
 
 void TForm1::Button5Click() {
   std::string chosen;
   GuardedAbout(this, [&](const std::exception& error) { return FileSubject(chosen, error); }, [&] {
+    if (!Idle()) return;
     const TCoefficientSnapshot before = TakeSnapshot(*panel_);
     try {
       ImportCoefficientsCommand(this, *panel_, &chosen);
@@ -582,7 +574,7 @@ void TForm1::Button5Click() {
                      .arg(QFileInfo(QString::fromStdString(chosen)).fileName())
                      .arg(changed.size()));
     // The chart shows the coefficients on screen.
-    if (data_.CaseCount() > 0) graph();
+    if (session_->HasData()) graph();
   });
 }
 
@@ -590,11 +582,12 @@ void TForm1::Button5Click() {
 
 void TForm1::Button8Click() {
   GuardedAbout(this, [this](const std::exception& error) { return CoefficientSubject(error); }, [this] {
+    if (!Idle()) return;
     if (calculator_ == nullptr) calculator_ = new TForm3(RadiusEdit(), this);
     const TCoefficientSnapshot before = TakeSnapshot(*panel_);
     calculator_->exec();
     RecordStep("tire size calculator", before);
-    if (data_.CaseCount() > 0 && VisibleChannel() == TFitChannel::kAligning) graph();
+    if (session_->HasData() && VisibleChannel() == TFitChannel::kAligning) graph();
   });
 }
 
@@ -632,81 +625,88 @@ std::string TForm1::SettingsPath() const {
 }
 
 void TForm1::RunFit(TFitChannel channel) {
-  if (fit_running_) return;
+  if (FitRunning()) return;
   TOptimizerChoice optimizer = TOptimizerChoice::kLevenbergMarquardt;
   if (RadioButton2->isChecked()) optimizer = TOptimizerChoice::kDifferentialEvolution;
   if (RadioButton3->isChecked()) optimizer = TOptimizerChoice::kTrustRegion;
-  progress_clock_.invalidate();
-  const TCoefficientSnapshot before = TakeSnapshot(*panel_);
-  TFitOutcome outcome;
-  {
-    // Whatever way the command ends, the window comes back with its normal
-    // cursor, without progress text and without the Cancel offers; what
-    // the fit wrote before an error is still one undo step.
-    struct Restore {
-      TForm1* form;
-      const TCoefficientSnapshot& before;
-      std::string what;
-      ~Restore() {
-        form->SetCancelAvailable(false);
-        form->EndFit();
-        if (std::uncaught_exceptions() > 0) form->RecordStep(what, before);
-      }
-    } restore{this, before, FitName(channel)};
-    SetCancelAvailable(true);
-    outcome = fit_runner_(channel, *panel_, data_, optimizer, SettingsPath(), *this);
-  }
-  const bool started_from_fit = ValuesAreAFit(channel, before);
-  if (!outcome.cancelled && !outcome.optimizer_failed) {
-    // Only the unchanged cost's reason depends on where the fit started.
-    const auto& reasons = outcome.verdict.reasons;
-    if (started_from_fit && std::any_of(reasons.begin(), reasons.end(), [](const TVerdictReason& r) {
-          return r.code == "cost-not-lowered";
-        }))
-      MarkStartAsFit(outcome, *panel_, data_);
-    RememberValuesAsFit(channel);
-  }
-  AfterFit(outcome, before);
+  // The fit works on a copy of the panel; the panel and the data are locked
+  // until FitEnded has applied what it wrote.
+  SetCancelAvailable(true);
+  if (!session_->StartFit(channel, *panel_, optimizer)) SetCancelAvailable(false);
 }
 
-bool TForm1::ValuesAreAFit(TFitChannel channel) const { return ValuesAreAFit(channel, TakeSnapshot(*panel_)); }
+void TForm1::FitEnded() {
+  const TCoefficientSnapshot before = session_->FitStart();
+  const TFitChannel channel = session_->FitChannel();
+  // The window comes back with its normal cursor, without progress text
+  // and without the Cancel offers, however the fit ended.
+  SetCancelAvailable(false);
+  EndFit();
 
-bool TForm1::ValuesAreAFit(TFitChannel channel, const TCoefficientSnapshot& shown) const {
-  const auto& fitted = fitted_texts_[static_cast<size_t>(channel)];
-  return fitted && *fitted == shown.texts;
+  // The values the fit wrote go onto the panel; only what changed is
+  // rewritten, so an edit keeps its text and cursor where nothing moved.
+  const TCoefficientSnapshot shown = TakeSnapshot(*panel_);
+  const TCoefficientSnapshot result = TakeSnapshot(session_->FitResult());
+  const auto table = morvex::Coefficients();
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (shown.texts[i] != result.texts[i]) panel_->SetText(table[i].name, result.texts[i]);
+    if (table[i].HasFreeFlag() && shown.free[i] != result.free[i]) panel_->SetFree(table[i].name, result.free[i]);
+  }
+  for (const std::string& text : session_->TakeMessages()) Dialogs().Message(this, text);
+
+  if (const std::exception_ptr error = session_->FitError()) {
+    // What the fit wrote before its error is still one undo step.
+    RecordStep(FitName(channel), before);
+    GuardedAbout(this, [this](const std::exception& e) { return CoefficientSubject(e); },
+                 [&] { std::rethrow_exception(error); });
+    emit fitFinished();
+    return;
+  }
+
+  TFitOutcome outcome = session_->Outcome();
+  session_->JudgeFinishedFit(outcome, *panel_);
+  GuardedAbout(this, [this](const std::exception& e) { return CoefficientSubject(e); }, [&] {
+    if (!outcome.cancelled) graph();
+  });
+  AfterFit(std::move(outcome), before);
+  emit fitFinished();
+}
+
+bool TForm1::ValuesAreAFit(TFitChannel channel) const {
+  return session_->ValuesAreAFit(channel, TakeSnapshot(*panel_));
 }
 
 void TForm1::RememberValuesAsFit(TFitChannel channel) {
-  fitted_texts_[static_cast<size_t>(channel)] = TakeSnapshot(*panel_).texts;
+  session_->RememberValuesAsFit(channel, TakeSnapshot(*panel_));
 }
 
 bool TForm1::UpdateReport(const TFitOutcome& outcome) {
   // The fit itself is done and shown; a model that cannot be evaluated
   // for the report leaves the report of the previous fit.
-  try {
-    last_report_ = BuildFitReport(outcome, *panel_, data_);
-  } catch (const std::exception&) {
-    return false;
+  switch (session_->UpdateReport(outcome, *panel_)) {
+    case TFitSession::TReportUpdate::kKept:
+      return false;
+    case TFitSession::TReportUpdate::kNone:
+      Button9->setEnabled(false);
+      if (report_window_ != nullptr) report_window_->hide();
+      return false;
+    case TFitSession::TReportUpdate::kNew:
+      break;
   }
-  // A fit without measured points has nothing to report.
-  if (last_report_->points == 0) {
-    last_report_.reset();
-    Button9->setEnabled(false);
-    if (report_window_ != nullptr) report_window_->hide();
-    return false;
-  }
-  RecordFitForExport(*last_report_, StatusText(1).toStdString(), data_);
+  const TFitReport& report = *session_->LastReport();
+  RecordFitForExport(report, StatusText(1).toStdString(), DataSet());
   Button9->setEnabled(true);
-  if (report_window_ != nullptr) report_window_->SetNotes(last_notes_, outcome.verdict);
-  if (report_window_ != nullptr && report_window_->isVisible()) report_window_->ShowReport(*last_report_);
+  if (report_window_ != nullptr) report_window_->SetNotes(session_->LastNotes(), outcome.verdict);
+  if (report_window_ != nullptr && report_window_->isVisible()) report_window_->ShowReport(report);
   return true;
 }
 
 void TForm1::Button9Click() {
-  if (!last_report_) return;
+  const std::optional<TFitReport>& report = session_->LastReport();
+  if (!report) return;
   if (report_window_ == nullptr) report_window_ = new TFitReportWindow(this);
-  report_window_->SetNotes(last_notes_, last_verdict_);
-  report_window_->ShowReport(*last_report_);
+  report_window_->SetNotes(session_->LastNotes(), session_->LastVerdict());
+  report_window_->ShowReport(*report);
   report_window_->show();
   report_window_->raise();
   report_window_->activateWindow();
@@ -715,28 +715,31 @@ void TForm1::Button9Click() {
 TFitReportWindow* TForm1::ReportWindow() const { return report_window_; }
 
 void TForm1::EndFit() {
-  if (wait_screen_ != nullptr && wait_screen_->isVisible()) HideWaitScreen();
+  if (wait_screen_ != nullptr && wait_screen_->isVisible()) wait_screen_->hide();
   SetBusyCursor(false);
   statusBar()->clearMessage();
   if (wait_screen_ != nullptr) wait_screen_->SetProgressText(QString());
 }
 
-void TForm1::ShowWaitScreen() {
-  hide();
-  // The wait screen paints itself at once when shown.
-  WaitScreen()->show();
-}
-
-void TForm1::HideWaitScreen() {
-  WaitScreen()->hide();
-  show();
+void TForm1::ShowWaitScreen(bool shown) {
+  // The wait screen shows beside the window, which stays usable: it must
+  // not take the keyboard from the control the user is in.
+  TPopcalcul* wait = WaitScreen();
+  if (!shown) {
+    wait->hide();
+    return;
+  }
+  if (!FitRunning()) return;
+  wait->setAttribute(Qt::WA_ShowWithoutActivating);
+  wait->show();
 }
 
 void TForm1::SetBusyCursor(bool busy) {
   // The cursor is a state, not a stack: setting it twice and restoring it
-  // once gives the normal cursor.
-  if (busy && !busy_cursor_) {
-    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  // once gives the normal cursor.  The window still works meanwhile: the
+  // busy cursor is the arrow with the hourglass.
+  if (busy && !busy_cursor_ && FitRunning()) {
+    QApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
     busy_cursor_ = true;
   } else if (!busy && busy_cursor_) {
     QApplication::restoreOverrideCursor();
@@ -744,42 +747,25 @@ void TForm1::SetBusyCursor(bool busy) {
   }
 }
 
-void TForm1::ShowMessage(const std::string& text) { Dialogs().Message(this, text); }
-
-void TForm1::Redraw() { graph(); }
-
-void TForm1::SetCostText(const std::string& text) { Lbledt1->setText(QString::fromStdString(text)); }
-
-void TForm1::Progress(const TFitProgress& progress) {
-  const bool last = progress.total_steps > 0 && progress.step + 1 >= progress.total_steps;
-  if (progress_clock_.isValid() && progress_clock_.elapsed() < kProgressIntervalMs && !last) return;
-  progress_clock_.start();
-
+void TForm1::ShowProgress(int optimizer, int step, int total_steps, double best_cost) {
+  // Once cancelling, the status bar says so until the fit has stopped.
+  if (!FitRunning() || session_->CancelPending()) return;
   // Six digits are plenty to watch a cost fall.
-  const QString cost =
-      QString::fromStdString(FloatToStrF(progress.best_cost, TFloatFormat::kGeneral, 6, 0));
+  const QString cost = QString::fromStdString(FloatToStrF(best_cost, TFloatFormat::kGeneral, 6, 0));
   QString text;
-  if (progress.optimizer != TOptimizerChoice::kDifferentialEvolution) {
-    text = QStringLiteral("Iteration %1, cost %2").arg(progress.step).arg(cost);
-  } else if (progress.total_steps > 0) {
-    text = QStringLiteral("Generation %1 of %2, best cost %3")
-               .arg(progress.step + 1)
-               .arg(progress.total_steps)
-               .arg(cost);
+  if (optimizer != static_cast<int>(TOptimizerChoice::kDifferentialEvolution)) {
+    text = QStringLiteral("Iteration %1, cost %2").arg(step).arg(cost);
+  } else if (total_steps > 0) {
+    text = QStringLiteral("Generation %1 of %2, best cost %3").arg(step + 1).arg(total_steps).arg(cost);
   } else {
-    text = QStringLiteral("Generation %1, best cost %2").arg(progress.step + 1).arg(cost);
+    text = QStringLiteral("Generation %1, best cost %2").arg(step + 1).arg(cost);
   }
   ShowProgressText(text);
 }
 
 void TForm1::ShowProgressText(const QString& text) {
-  if (isVisible()) {
-    statusBar()->showMessage(text);
-    statusBar()->repaint();
-    return;
-  }
-  // The main window is hidden on the Levenberg-Marquardt path.
-  WaitScreen()->SetProgressText(text);
+  statusBar()->showMessage(text);
+  if (wait_screen_ != nullptr && wait_screen_->isVisible()) wait_screen_->SetProgressText(text);
 }
 
 }  // namespace morvex

@@ -31,14 +31,22 @@
 //   right-click on "Load tire data": recently loaded files.
 // Every change that a fit, an import, an estimate, the single-camber rule
 // or the calculator makes to the panel is one step of the undo history.
-// A fit can be cancelled (Escape, or "Cancel" on the wait screen or in the
-// status bar); the user then keeps the best point found or reverts.
+// A fit can be cancelled (Escape wherever the focus is, or "Cancel" on the
+// wait screen or in the status bar); the user then keeps the best point
+// found or reverts.  Home puts the chart back to the whole data wherever
+// the focus is.
 //
-// A fit runs to completion on the GUI thread.  The window is the fit
-// command's host: on the Levenberg-Marquardt path it hides itself and shows
-// the wait screen, on both paths it sets the busy cursor, shows progress
-// (status bar, or the wait screen while the window is hidden) by repainting
-// only the progress text, and redraws the chart at the end.
+// The working state (data set, undo history, values that are a fit, last
+// report and verdict, the single-camber rule's memory, the fit runner)
+// belongs to the session, TFitSession; the window shows it and drives it.
+// A fit runs on the session's worker thread and the window stays visible
+// and responsive: on the Levenberg-Marquardt path the wait screen shows
+// beside it, on every path the busy cursor is set, progress goes to the
+// status bar (and the wait screen), and the controls that could change
+// what the fit reads (coefficients, data, the commands that write them) are
+// locked until it ends.  Then the window applies the values the fit wrote,
+// records them as one undo step and redraws.  Fit commands return at once;
+// FitRunning() and fitFinished() tell when the fit has ended.
 //
 // Data loads replace the data set only when the whole file was read: a
 // cancelled dialog or a file with an error leaves the previous data, grid,
@@ -48,7 +56,6 @@
 // stored when its cell editor closes.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -63,6 +70,7 @@
 #include "fitting/FitCommands.h"
 #include "fitting/FitReport.h"
 #include "fitting/StartEstimate.h"
+#include "ui/FitSession.h"
 #include "ui/PanelHistory.h"
 #include "tiredata/TireDataSet.h"
 
@@ -87,13 +95,12 @@ namespace morvex {
 
 class TCoefficientPanel;
 class TDataGrid;
-class TFitInputGuard;
 class TFitReportWindow;
 class TResultChartView;
 class TForm3;
 class TPopcalcul;
 
-class TForm1 : public QMainWindow, private IFitHost {
+class TForm1 : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -113,7 +120,8 @@ class TForm1 : public QMainWindow, private IFitHost {
   TCoefficientSet& Coefficients();
   // The edit of R0, which the tire size calculator fills.
   QLineEdit* RadiusEdit() const;
-  const TTireDataSet& DataSet() const { return data_; }
+  const TTireDataSet& DataSet() const { return session_->Data(); }
+  TFitSession& Session() { return *session_; }
   // Index of the case shown in the grid and the chart; -1 when none.
   int SelectedCase() const { return selected_case_; }
   // The text of status bar panel 0, 1 or 2.
@@ -133,7 +141,7 @@ class TForm1 : public QMainWindow, private IFitHost {
   void UseImportedData(TTireDataSet data, const std::string& label,
                        std::optional<TFitChannel> channel = std::nullopt);
   // The channel the data loaded hold, when the file or the import says so.
-  std::optional<TFitChannel> DataChannel() const { return data_channel_; }
+  std::optional<TFitChannel> DataChannel() const { return session_->DataChannel(); }
   // "Import measured run...": picks a raw run file and opens the import
   // dialog on it; the data set changes only when the dialog is accepted.
   void ImportRunClick();
@@ -168,16 +176,16 @@ class TForm1 : public QMainWindow, private IFitHost {
   // redraws; says in the status bar what was undone.
   void Undo();
   void Redo();
-  const TPanelHistory& History() const { return history_; }
+  const TPanelHistory& History() const { return session_->History(); }
 
   // Asks the running fit to stop (Escape, the Cancel buttons).
   void RequestCancel();
-  bool FitRunning() const { return fit_running_; }
+  // From the start of a fit until the window has taken its result.
+  bool FitRunning() const { return session_->Running(); }
 
   // The fit command and the estimate, replaceable by tests.
-  using TFitRunner = std::function<TFitOutcome(TFitChannel, TCoefficientSet&, const TTireDataSet&,
-                                               TOptimizerChoice, const std::string&, IFitHost&)>;
-  using TEstimator = std::function<TStartEstimate(TFitChannel, TCoefficientSet&, const TTireDataSet&)>;
+  using TFitRunner = TFitSession::TFitRunner;
+  using TEstimator = TFitSession::TEstimator;
   void SetFitRunner(TFitRunner runner);
   void SetEstimator(TEstimator estimator);
 
@@ -193,12 +201,12 @@ class TForm1 : public QMainWindow, private IFitHost {
 
   // The coefficients whose boxes the single-camber rule has cleared and
   // that come back with data of more than one camber.
-  const std::vector<std::string>& HeldByCamberRule() const { return held_by_camber_rule_; }
+  const std::vector<std::string>& HeldByCamberRule() const { return session_->HeldByCamberRule(); }
   // Whether the coefficients shown are, unchanged, the estimate or the fit
   // of `channel` on the data loaded: a fit from them that ends at their
   // cost is then no fault.
   bool ValuesAreAFit(TFitChannel channel) const;
-  const TFitVerdict& LastVerdict() const { return last_verdict_; }
+  const TFitVerdict& LastVerdict() const { return session_->LastVerdict(); }
 
   // Shows the selected case in the grid.
   void draw_grid();
@@ -207,20 +215,24 @@ class TForm1 : public QMainWindow, private IFitHost {
   // error; what was drawn before the error stays on the chart.
   void graph();
 
+ signals:
+  // A fit has ended and its result is on the panel (or was reverted).
+  void fitFinished();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  // IFitHost
-  void ShowWaitScreen() override;
-  void HideWaitScreen() override;
-  void SetBusyCursor(bool busy) override;
-  void ShowMessage(const std::string& text) override;
-  void Redraw() override;
-  void SetCostText(const std::string& text) override;
-  void Progress(const TFitProgress& progress) override;
-  bool CancelRequested() override;
+  // What the running fit asks for, on the interface thread.
+  void ShowWaitScreen(bool shown);
+  void SetBusyCursor(bool busy);
+  void ShowProgress(int optimizer, int step, int total_steps, double best_cost);
+  // The fit has ended: applies its result, then judges and records it.
+  void FitEnded();
+  // Locks (or unlocks) the controls whose input could change what a fit
+  // reads or writes.
+  void LockFitInput(bool locked);
 
   // MainWindowTools.cpp
   void BuildTools();
@@ -229,11 +241,10 @@ class TForm1 : public QMainWindow, private IFitHost {
   void RatedLoadEdited();
   void LayOutForSize();
   void RecordStep(const std::string& what, const TCoefficientSnapshot& before);
-  void AfterFit(const TFitOutcome& outcome, const TCoefficientSnapshot& before);
+  void AfterFit(TFitOutcome outcome, const TCoefficientSnapshot& before);
   void RestoreCamberBoxes();
-  void ShowNotice(const QString& text, bool warning, const QString& details = QString());
-  // Shows `text` in the status bar, elided to its width with the whole text
-  // in its tooltip; 0 keeps it until the next message.
+  // Shows `text` in the status bar (Notices.h), beside the Cancel button
+  // while a fit runs; 0 keeps it until the next message.
   void ShowStatus(const QString& text, int timeout_ms = 60000);
   // Forgets the recorded fits of the channels the coefficients `changed`
   // belong to; called after the step is recorded, so undo brings them back.
@@ -253,6 +264,8 @@ class TForm1 : public QMainWindow, private IFitHost {
   void RunFit(TFitChannel channel);
   // True when the last report is now this fit's.
   bool UpdateReport(const TFitOutcome& outcome);
+  // The commands that need the data and the panel to themselves.
+  bool Idle() const { return !FitRunning(); }
   void EndFit();
   TPopcalcul* WaitScreen();
   void ShowProgressText(const QString& text);
@@ -262,11 +275,10 @@ class TForm1 : public QMainWindow, private IFitHost {
   void SelectCaseByText(const QString& text);
 
   QString settings_dir_;
-  TTireDataSet data_;
+  std::unique_ptr<TFitSession> session_;
   int selected_case_ = -1;
   bool filling_grid_ = false;
   bool busy_cursor_ = false;
-  QElapsedTimer progress_clock_;
 
   std::unique_ptr<TCoefficientPanel> panel_;
   TPopcalcul* wait_screen_ = nullptr;
@@ -295,7 +307,6 @@ class TForm1 : public QMainWindow, private IFitHost {
   QRadioButton* RadioButton3 = nullptr;
   QPushButton* Button9 = nullptr;
   QPushButton* ButtonImportRun = nullptr;
-  std::optional<TFitReport> last_report_;
   TFitReportWindow* report_window_ = nullptr;
   QPushButton* Button2 = nullptr;
   QPushButton* Button1 = nullptr;
@@ -308,27 +319,11 @@ class TForm1 : public QMainWindow, private IFitHost {
   QCheckBox* CheckBox3 = nullptr;  // "Residuals"
   QPushButton* Button10 = nullptr;
   QPushButton* cancel_button_ = nullptr;  // in the status bar while a fit runs
-  TPanelHistory history_;
-  std::vector<std::string> held_by_camber_rule_;
-  // What the data are: their channel when known, and the file (or run) they
-  // came from, for the chart's axes and title.
-  std::optional<TFitChannel> data_channel_;
-  std::string data_source_;
-  // Per channel: every coefficient's text right after its last estimate or
-  // fit on the data loaded (none after a new load).
-  std::array<std::optional<std::array<std::string, kCoefficientCount>>, 3> fitted_texts_;
   void RememberValuesAsFit(TFitChannel channel);
-  bool ValuesAreAFit(TFitChannel channel, const TCoefficientSnapshot& shown) const;
-  TFitRunner fit_runner_;
-  TEstimator estimator_;
-  bool fit_running_ = false;
-  bool cancel_requested_ = false;
-  QElapsedTimer cancel_clock_;
-  std::unique_ptr<TFitInputGuard> input_guard_;
-  QString last_notes_;
+  // The grid's edit triggers while no fit runs.
+  int grid_edit_triggers_ = 0;
   // The Fz0 text before the user's edit began.
   QString settled_fz0_;
-  TFitVerdict last_verdict_;
   QLabel* status_panels_[3] = {nullptr, nullptr, nullptr};
 };
 

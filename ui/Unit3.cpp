@@ -1,16 +1,15 @@
 #include "ui/Unit3.h"
 
 #include <QFont>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
-#include <QScreen>
 #include <QtDebug>
 
 #include "numerics/LxBasics.h"
 #include "ui/Dialogs.h"
+#include "ui/FormStyle.h"
 #include "ui/Jpeg.h"
 #include "ui/TireSize.h"
 
@@ -32,12 +31,7 @@ TForm3::TForm3(QLineEdit* radius_edit, QWidget* parent) : QDialog(parent), radiu
 
   // The reference font, 8 points; where it is missing a narrow sans serif
   // keeps the captions inside their controls.
-  QFont form_font;
-  form_font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                         QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans"),
-                         QStringLiteral("DejaVu Sans")});
-  form_font.setPointSize(8);
-  setFont(form_font);
+  setFont(FormFont());
 
   image1_ = new QLabel(this);
   image1_->setObjectName(QStringLiteral("Image1"));
@@ -69,10 +63,7 @@ TForm3::TForm3(QLineEdit* radius_edit, QWidget* parent) : QDialog(parent), radiu
   connect(button1_, &QPushButton::clicked, this, &TForm3::Button1Click);
 
   // Centred on the screen, like every window of the program.
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
-  }
+  CentreOnScreen(this, QSize(kClientWidth, kClientHeight));
 }
 
 QLineEdit* TForm3::AddLabeledEdit(const char* name, const QString& caption, int left, int top) {

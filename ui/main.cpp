@@ -241,14 +241,25 @@ int main(int argc, char** argv) {
   };
   if (options.fit) {
     // Once the window is on screen, as if the user had pressed the button.
+    // The fit runs beside the window: the report and the chart follow its end.
     QMetaObject::invokeMethod(
         &form1,
-        [&form1, name = options.fit, report = options.report] {
+        [&form1, name = options.fit, report = options.report, finish_chart] {
+          const auto after_fit = [&form1, report, finish_chart] {
+            if (report) form1.Button9Click();
+            finish_chart();
+          };
+          const QMetaObject::Connection ended =
+              QObject::connect(&form1, &morvex::TForm1::fitFinished, &form1, after_fit, Qt::SingleShotConnection);
           if (auto* button = form1.findChild<QAbstractButton*>(QLatin1String(name))) button->click();
-          if (report) form1.Button9Click();
+          if (!form1.FitRunning()) {
+            QObject::disconnect(ended);
+            after_fit();
+          }
         },
         Qt::QueuedConnection);
+  } else {
+    QMetaObject::invokeMethod(&form1, finish_chart, Qt::QueuedConnection);
   }
-  QMetaObject::invokeMethod(&form1, finish_chart, Qt::QueuedConnection);
   return app.exec();
 }

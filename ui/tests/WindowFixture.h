@@ -67,6 +67,17 @@ class TWindowFixture {
     return Find<QCheckBox>(std::string(Coefficient(coefficient).check_box).c_str());
   }
   void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton); }
+  // Fits run on a thread of their own: waits (events flowing) until the
+  // window has taken the result of the fit started last.  False when it
+  // has not within two minutes.
+  [[nodiscard]] bool WaitForFit() const {
+    return QTest::qWaitFor([this] { return !form_->FitRunning(); }, 120000);
+  }
+  // Clicks a fit command and waits for its fit to end.
+  void Fit(const char* name) {
+    Click(name);
+    if (!WaitForFit()) qFatal("the fit started by %s did not end", name);
+  }
 
   std::unique_ptr<QTemporaryDir> dir_;
   std::unique_ptr<TForm1> form_;

@@ -157,7 +157,7 @@ class TestTirChoices : public QObject, TWindowFixture {
 
     // A run imported under its own label, fitted.
     form_->UseImportedData(ReadTireDataFile(DataFile("lateral_single.plt")), "run-a.dat (imported)");
-    Click("Button1");
+    Fit("Button1");
     const std::string first = provenance(exported("first.tir"));
     QVERIFY(first.find("data file: run-a.dat (imported)") != std::string::npos);
     QVERIFY(first.find("fit: lateral") != std::string::npos);
@@ -165,7 +165,7 @@ class TestTirChoices : public QObject, TWindowFixture {
     // Another file, fitted to other values.
     form_->LoadDataFile(DataFile("lateral.plt"));
     next_pcy1 = 1.6;
-    Click("Button1");
+    Fit("Button1");
     const std::string second = provenance(exported("second.tir"));
     QVERIFY(second.find("lateral.plt") != std::string::npos);
     QVERIFY(second.find("run-a.dat") == std::string::npos);

@@ -33,7 +33,10 @@
 #include <QTimer>
 #include <QValueAxis>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
@@ -52,6 +55,36 @@
 
 namespace morvex::test {
 
+namespace {
+
+// Spins on the fit's thread until the fit is asked to stop (true), or a
+// minute has passed (false): a guard against a hanging test, not a measure.
+bool SpinUntilCancelled(IFitHost& host) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < give_up) {
+    if (host.CancelRequested()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// Notes whether a widget was ever hidden while it is watched.
+class TVisibilityWatch : public QObject {
+ public:
+  TVisibilityWatch(QWidget* widget, bool* hidden) : hidden_(hidden) { widget->installEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Hide) *hidden_ = true;
+    return false;
+  }
+
+ private:
+  bool* hidden_;
+};
+
+}  // namespace
+
 class TestWindowTools : public QObject, TWindowFixture {
   Q_OBJECT
 
@@ -64,6 +97,16 @@ class TestWindowTools : public QObject, TWindowFixture {
   QTableWidget* Grid() const { return Find<QTableWidget>("SG1"); }
   QPoint CellCentre(int col, int row) const {
     return Grid()->visualItemRect(Grid()->item(row, col)).center();
+  }
+  // Starts the aligning fit and waits until it reports an iteration.
+  [[nodiscard]] bool StartAligningFitAndWaitForProgress() {
+    Click("Button6");
+    return QTest::qWaitFor(
+        [this] {
+          return form_->FitRunning() && wait_->isVisible() &&
+                 form_->statusBar()->currentMessage().startsWith(QStringLiteral("Iteration"));
+        },
+        120000);
   }
   QLineEdit* CellEditor(int col, int row) const {
     return qobject_cast<QLineEdit*>(Grid()->indexWidget(Grid()->model()->index(row, col)));
@@ -150,10 +193,10 @@ class TestWindowTools : public QObject, TWindowFixture {
   // ------------------------------------------------------------ fit report
 
   void reportButtonOnlyWithAReport() {
-    Click("Button1");  // no data: nothing to report
+    Fit("Button1");  // no data: nothing to report
     QVERIFY(!Find<QPushButton>("Button9")->isEnabled());
     Load("lateral_single.plt");
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(Find<QPushButton>("Button9")->isEnabled());
     Click("Button9");
     QVERIFY(form_->ReportWindow() != nullptr && form_->ReportWindow()->isVisible());
@@ -165,7 +208,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     Load("lateral_single.plt");
     const TCoefficientSnapshot start = Panel();
 
-    Click("Button1");  // Levenberg-Marquardt: values and camber boxes change
+    Fit("Button1");  // Levenberg-Marquardt: values and camber boxes change
     const TCoefficientSnapshot fitted = Panel();
     QVERIFY(!(fitted == start));
     QVERIFY(!Box("PHy3")->isChecked());
@@ -238,7 +281,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       return std::any_of(reasons.begin(), reasons.end(),
                          [](const TVerdictReason& r) { return r.code == "cost-not-lowered"; });
     };
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(!faults_cost());
     QVERIFY(form_->ValuesAreAFit(TFitChannel::kLateral));
     Edit("PKy1")->setText(QStringLiteral("18"));
@@ -247,7 +290,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(form_->ValuesAreAFit(TFitChannel::kLateral));
     form_->UseImportedData(form_->DataSet(), "run.dat");
     QVERIFY(!form_->ValuesAreAFit(TFitChannel::kLateral));
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(faults_cost());
   }
 
@@ -316,7 +359,7 @@ class TestWindowTools : public QObject, TWindowFixture {
 
   void singleCamberRuleIsToldAndUndoneByDataWithMoreCambers() {
     Load("lateral_single.plt");
-    Click("Button1");
+    Fit("Button1");
     // The whole message: a long one is elided in the bar, whole in its tooltip.
     const QString tip = form_->statusBar()->toolTip();
     const QString status = tip.isEmpty() ? form_->statusBar()->currentMessage() : tip;
@@ -342,7 +385,7 @@ class TestWindowTools : public QObject, TWindowFixture {
   void cancelledFitKeepsBestPointOrReverts() {
     Load("lateral.plt");
     const TCoefficientSnapshot start = Panel();
-    bool other_command_ran = false;
+    std::atomic<bool> writing{false};
     // A fit that writes its best point, then runs until the user cancels.
     auto runner = [&](bool wait_screen) {
       return [&, wait_screen](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&, TOptimizerChoice,
@@ -350,11 +393,8 @@ class TestWindowTools : public QObject, TWindowFixture {
         if (wait_screen) host.ShowWaitScreen();
         set.SetText("PCy1", "1.55555");
         set.SetText("PDy1", "0.98765");
-        QElapsedTimer clock;
-        clock.start();
-        bool cancelled = false;
-        while (!(cancelled = host.CancelRequested()) && clock.elapsed() < 5000) {
-        }
+        writing = true;
+        const bool cancelled = SpinUntilCancelled(host);
         if (wait_screen) host.HideWaitScreen();
         TFitOutcome outcome;
         outcome.channel = channel;
@@ -363,44 +403,56 @@ class TestWindowTools : public QObject, TWindowFixture {
       };
     };
 
-    // Cancel on the wait screen; a click on another command meanwhile is
-    // swallowed.  The user keeps the best point.
+    // Cancel on the wait screen; the commands that would change the panel
+    // are locked meanwhile, and the panel shows the values before the fit.
     form_->SetFitRunner(runner(true));
-    QTimer::singleShot(100, [&] {
-      const size_t dialogs_before = dialogs_.filters.size();
-      QTest::mouseClick(Find<QPushButton>("Button5"), Qt::LeftButton);
-      other_command_ran = dialogs_.filters.size() != dialogs_before;
-      QVERIFY(wait_->CancelButton()->isVisible());
-      // Through the window system's path: the window, then the button.
-      QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {},
-                        wait_->CancelButton()->geometry().center());
-    });
     dialogs_.choices.push_back(true);
     Click("Button1");
-    QVERIFY(!other_command_ran);
+    QVERIFY(QTest::qWaitFor([&] { return writing.load() && wait_->isVisible(); }, 60000));
+    QVERIFY(form_->FitRunning());
+    QVERIFY(form_->isVisible());
+    const size_t dialogs_before = dialogs_.filters.size();
+    QTest::mouseClick(Find<QPushButton>("Button5"), Qt::LeftButton);
+    QCOMPARE(dialogs_.filters.size(), dialogs_before);
+    QCOMPARE(Edit("PCy1")->text(), QString::fromStdString(start.texts[static_cast<size_t>(ExactCoefficientIndex("PCy1"))]));
+    QVERIFY(Edit("PCy1")->isReadOnly());
+    QVERIFY(!Box("PCy1")->isEnabled());
+    const auto grid_triggers = Grid()->editTriggers();
+    QCOMPARE(grid_triggers, QAbstractItemView::EditTriggers(QAbstractItemView::NoEditTriggers));
+    // Undo waits, and the window does not close while the fit reads its data.
+    form_->Undo();
+    QVERIFY(form_->FitRunning());
+    QVERIFY(!form_->close());
+    QVERIFY(form_->isVisible());
+    QVERIFY(wait_->CancelButton()->isVisible());
+    // Through the window system's path: the window, then the button.
+    QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {}, wait_->CancelButton()->geometry().center());
+    QVERIFY(WaitForFit());
     QCOMPARE(dialogs_.questions.size(), size_t{1});
     QCOMPARE(Edit("PCy1")->text(), QStringLiteral("1.55555"));
     QCOMPARE(Edit("PDy1")->text(), QStringLiteral("0.98765"));
+    QVERIFY(!Edit("PCy1")->isReadOnly());
+    QVERIFY(Box("PCy1")->isEnabled());
+    QVERIFY(Grid()->editTriggers() & QAbstractItemView::DoubleClicked);
     QVERIFY(form_->isVisible() && !wait_->isVisible());
     QVERIFY(!wait_->CancelButton()->isVisible());
-    QVERIFY(!form_->FitRunning());
     form_->Undo();
     QVERIFY(Panel() == start);
 
-    // Escape while the window stays (status-bar path); the user reverts.
+    // Escape while the window has the keyboard (status-bar path); "Load
+    // tire data" by its key waits for the fit.  The user reverts.
     form_->SetFitRunner(runner(false));
+    writing = false;
     QApplication::setActiveWindow(form_.get());
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    QTimer::singleShot(100, [&] {
-      QVERIFY(Find<QPushButton>("CancelFitButton")->isVisible());
-      // "Load tire data" by its key must wait for the fit.
-      const size_t dialogs_before = dialogs_.filters.size();
-      QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
-      other_command_ran = dialogs_.filters.size() != dialogs_before;
-      QTest::keyClick(form_.get(), Qt::Key_Escape);
-    });
     Click("Button1");
-    QVERIFY(!other_command_ran);
+    QVERIFY(QTest::qWaitFor([&] { return writing.load(); }, 60000));
+    QVERIFY(Find<QPushButton>("CancelFitButton")->isVisible());
+    const size_t filters_before = dialogs_.filters.size();
+    QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(dialogs_.filters.size(), filters_before);
+    QTest::keyClick(form_.get(), Qt::Key_Escape);
+    QVERIFY(WaitForFit());
     QCOMPARE(dialogs_.questions.size(), size_t{2});
     QVERIFY(Panel() == start);
     QVERIFY(!Find<QPushButton>("CancelFitButton")->isVisible());
@@ -408,25 +460,89 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(!form_->History().CanRedo() || form_->History().UndoName() != "lateral fit");
   }
 
-  // A real Levenberg-Marquardt fit of the aligning moment, cancelled on the
-  // wait screen: it stops at once at the best point it had evaluated, which
-  // the user keeps.
-  void realFitStopsAtItsBestPointWhenCancelled() {
+  // Escape cancels the fit wherever the keyboard is in the window: in a
+  // coefficient edit, in the data grid, on the chart.
+  void escapeCancelsTheFitWithTheFocusAnywhere() {
+    Load("lateral.plt");
+    const TCoefficientSnapshot start = Panel();
+    std::atomic<bool> running{false};
+    form_->SetFitRunner([&](TFitChannel channel, TCoefficientSet& set, const TTireDataSet&, TOptimizerChoice,
+                            const std::string&, IFitHost& host) {
+      set.SetText("PKy1", "21.5");
+      running = true;
+      TFitOutcome outcome;
+      outcome.channel = channel;
+      outcome.cancelled = SpinUntilCancelled(host);
+      running = false;
+      return outcome;
+    });
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QWidget* const places[] = {Edit("PCy1"), Grid(), form_->ChartView()};
+    size_t asked = 0;
+    for (QWidget* place : places) {
+      const QByteArray where = place->objectName().toLatin1();
+      place->setFocus();
+      QVERIFY2(QTest::qWaitFor([place] { return place->hasFocus(); }, 10000), where.constData());
+      // F5 from the same place starts the fit of the page shown.
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+      QVERIFY2(QTest::qWaitFor([&] { return running.load(); }, 60000), where.constData());
+      // The focus stays where the user was while the fit runs.
+      QVERIFY2(place->hasFocus(), where.constData());
+      dialogs_.choices.push_back(false);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+      QVERIFY2(WaitForFit(), where.constData());
+      QVERIFY2(!running.load(), where.constData());
+      QCOMPARE(dialogs_.questions.size(), ++asked);
+      QVERIFY2(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")), where.constData());
+      QVERIFY2(Panel() == start, where.constData());
+    }
+    QVERIFY(dialogs_.messages.empty());
+  }
+
+  // A real Levenberg-Marquardt fit: the window stays visible and works
+  // (its pages redraw, progress shows in the status bar) while the wait
+  // screen shows beside it; Escape on the chart stops it at its best point.
+  void windowStaysVisibleAndWorksDuringALevenbergMarquardtFit() {
     Load("aligning.plt");
     // From the sample tire's own set: a fit of many seconds that converges.
     ImportCoefficients(form_->Coefficients(), DataFile("true-values.txt"));
-    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
+    auto* pages = Find<QTabWidget>("Pagecontrol1");
+    pages->setCurrentIndex(2);
     const double start_cost =
         static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet()));
-    QElapsedTimer clock;
-    QTimer::singleShot(300, [&] {
-      QVERIFY(wait_->CancelButton()->isVisible());
-      QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {}, wait_->CancelButton()->geometry().center());
-    });
+    const TCoefficientSnapshot start = Panel();
+    bool main_hidden = false;
+    TVisibilityWatch watch(form_.get(), &main_hidden);
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+
+    QVERIFY(StartAligningFitAndWaitForProgress());
+    QVERIFY(form_->isVisible());
+    QVERIFY(wait_->isVisible());
+    // The window still answers: another page redraws its chart from the
+    // values before the fit.
+    pages->setCurrentIndex(0);
+    QVERIFY(form_->Chart()->title().startsWith(QStringLiteral("Lateral force")));
+    pages->setCurrentIndex(2);
+    QVERIFY(form_->Chart()->title().startsWith(QStringLiteral("Aligning")));
+    QVERIFY(Panel() == start);
+    if (qEnvironmentVariableIsSet("MORVEX_UI_SHOTS")) {
+      const QDir shots(qEnvironmentVariable("MORVEX_UI_SHOTS"));
+      form_->grab().save(shots.filePath(QStringLiteral("window-during-fit.png")));
+      wait_->grab().save(shots.filePath(QStringLiteral("wait-screen-during-fit.png")));
+    }
+
     dialogs_.choices.push_back(true);
-    clock.start();
-    Click("Button6");
-    QVERIFY(clock.elapsed() < 5000);
+    // The offscreen platform activates every window shown, the wait screen
+    // too; a desktop leaves the keyboard where it was.
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    form_->ChartView()->setFocus();
+    QVERIFY(QTest::qWaitFor([this] { return form_->ChartView()->hasFocus(); }, 10000));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(WaitForFit());
+    QVERIFY(!main_hidden);
     QCOMPARE(dialogs_.questions.size(), size_t{1});
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")));
     // The best point (the start was the exact solution of these data),
@@ -434,6 +550,54 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet())) <=
             start_cost + 1e-3);
     QVERIFY(form_->isVisible() && !wait_->isVisible());
+  }
+
+  // A real Levenberg-Marquardt fit of the aligning moment, cancelled on the
+  // wait screen: it stops at the best point it had evaluated, which the
+  // user keeps.
+  void realFitStopsAtItsBestPointWhenCancelled() {
+    Load("aligning.plt");
+    ImportCoefficients(form_->Coefficients(), DataFile("true-values.txt"));
+    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
+    const double start_cost =
+        static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet()));
+    QVERIFY(StartAligningFitAndWaitForProgress());
+    QVERIFY(wait_->CancelButton()->isVisible());
+    dialogs_.choices.push_back(true);
+    QTest::mouseClick(wait_->windowHandle(), Qt::LeftButton, {}, wait_->CancelButton()->geometry().center());
+    QVERIFY(WaitForFit());
+    QCOMPARE(dialogs_.questions.size(), size_t{1});
+    QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit cancelled")));
+    QVERIFY(static_cast<double>(ChannelCost(TFitChannel::kAligning, form_->Coefficients(), form_->DataSet())) <=
+            start_cost + 1e-3);
+    QVERIFY(form_->isVisible() && !wait_->isVisible());
+  }
+
+  // Home puts the chart back to the whole data wherever the keyboard is;
+  // in a coefficient edit it still moves the cursor to the start.
+  void homeResetsTheChartWithTheFocusAnywhere() {
+    Load("lateral.plt");
+    TResultChartView* view = form_->ChartView();
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QWidget* const places[] = {Grid(), Find<QWidget>("Button3"), Find<QWidget>("Pagecontrol1")};
+    for (QWidget* place : places) {
+      const QByteArray where = place->objectName().toLatin1();
+      view->ZoomAround(2.0, form_->Chart()->plotArea().center());
+      QVERIFY(view->IsZoomed());
+      place->setFocus();
+      QVERIFY2(QTest::qWaitFor([place] { return place->hasFocus(); }, 10000), where.constData());
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+      QVERIFY2(!view->IsZoomed(), where.constData());
+    }
+    QLineEdit* edit = Edit("PCy1");
+    edit->setFocus();
+    QVERIFY(QTest::qWaitFor([edit] { return edit->hasFocus(); }, 10000));
+    edit->setCursorPosition(2);
+    view->ZoomAround(2.0, form_->Chart()->plotArea().center());
+    QTest::keyClick(edit, Qt::Key_Home);
+    QCOMPARE(edit->cursorPosition(), 0);
+    QVERIFY(view->IsZoomed());
   }
 
   // --------------------------------------------------------------- verdict
@@ -450,7 +614,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       outcome.verdict = verdict;
       return outcome;
     });
-    Click("Button1");
+    Fit("Button1");
     // The verdict names this fit's RMS, in the channel's unit.
     TFitOutcome lateral_poor;
     lateral_poor.channel = TFitChannel::kLateral;
@@ -474,7 +638,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     for (int k = 1; k <= 18; ++k)
       verdict.reasons.push_back({"at-bound", "coefficient " + std::to_string(k) + " ended at an edge of its interval",
                                  "widen interval " + std::to_string(k % 4)});
-    Click("Button1");
+    Fit("Button1");
     notice = form_->findChild<QMessageBox*>(QStringLiteral("VerdictNotice"));
     QVERIFY(notice != nullptr);
     QVERIFY(notice->text().contains(QStringLiteral("coefficient 3 ended")));
@@ -485,11 +649,11 @@ class TestWindowTools : public QObject, TWindowFixture {
     QVERIFY(notice->sizeHint().height() < form_->screen()->availableGeometry().height());
 
     verdict = TFitVerdict{};
-    Click("Button1");
+    Fit("Button1");
     QCOMPARE(form_->statusBar()->currentMessage(), QStringLiteral("Fit good (RMS %1 N)").arg(rms));
     Load("aligning.plt");
     Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
-    Click("Button6");
+    Fit("Button6");
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit good (RMS ")));
     QVERIFY(form_->statusBar()->currentMessage().endsWith(QStringLiteral(" N m)")));
   }
@@ -507,14 +671,14 @@ class TestWindowTools : public QObject, TWindowFixture {
       outcome.verdict = poor;
       return outcome;
     });
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Fit poor")));
     QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
     // ... which the next file takes away, loaded or imported.
     Load("lateral_single.plt");
     QCOMPARE(form_->statusBar()->currentMessage(), QString());
     QVERIFY(form_->statusBar()->styleSheet().isEmpty());
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
     form_->UseImportedData(form_->DataSet(), "run.dat");
     QCOMPARE(form_->statusBar()->currentMessage(), QString());
@@ -528,7 +692,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       outcome.verdict = poor;
       return outcome;
     });
-    Click("Button1");
+    Fit("Button1");
     QVERIFY(!form_->statusBar()->styleSheet().isEmpty());
     form_->Undo();
     QVERIFY(form_->statusBar()->currentMessage().startsWith(QStringLiteral("Undone: lateral fit")));
@@ -685,7 +849,7 @@ class TestWindowTools : public QObject, TWindowFixture {
       return outcome;
     });
     Box("Fz0")->setChecked(true);
-    Click("Button1");
+    Fit("Button1");
     Click("Button9");
     // Beside the verdict, with the window's other notes on the fit.
     QVERIFY(form_->ReportWindow()->findChild<QLabel*>(QStringLiteral("ReportVerdict"))->text().contains(
@@ -766,6 +930,7 @@ class TestWindowTools : public QObject, TWindowFixture {
     QApplication::setActiveWindow(form_.get());
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     QTest::keyClick(form_.get(), Qt::Key_F5);
+    QVERIFY(WaitForFit());
     QVERIFY(!Box("Fz0")->isChecked());
     QApplication::setActiveWindow(form_.get());
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
