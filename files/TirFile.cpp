@@ -1124,20 +1124,13 @@ std::string ExportFullLayout(const std::map<std::pair<std::string, std::string>,
 }  // namespace
 
 std::string_view CombinedKeySection(std::string_view key) {
-  if (key.size() < 3) return "";
-  if (key.substr(0, 2) == "RB" || key.substr(0, 2) == "RC" || key.substr(0, 2) == "RE" || key.substr(0, 2) == "RH" ||
-      key.substr(0, 2) == "RV")
-    return key[2] == 'X' ? "LONGITUDINAL_COEFFICIENTS" : "LATERAL_COEFFICIENTS";
-  if (key.substr(0, 3) == "SSZ") return "ALIGNING_COEFFICIENTS";
-  if (key.substr(0, 3) == "QSX") return "OVERTURNING_COEFFICIENTS";
-  if (key.substr(0, 3) == "QSY") return "ROLLING_COEFFICIENTS";
-  return "";
+  const TCombinedCoefficientInfo* info = FindCombinedCoefficient(key);
+  return info ? info->tir_section : std::string_view();
 }
 
 double CombinedSignFactor(std::string_view key) {
-  for (std::string_view flipped : {"RVY1", "RVY2", "RVY3", "SSZ1", "SSZ3", "SSZ4", "QSX3"})
-    if (key == flipped) return -1.0;
-  return 1.0;
+  const TCombinedCoefficientInfo* info = FindCombinedCoefficient(key);
+  return info ? info->iso_sign : 1.0;
 }
 
 TTirExportResult ExportTir(const TCoefficientSet& set, const std::string& path, const TTirExportOptions& options) {

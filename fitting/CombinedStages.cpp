@@ -1,6 +1,7 @@
 // The second translation unit that includes the solver (TrustRegionFit.cpp
 // is the first): the combined stages' residuals are instantiated here only.
 #include "fitting/CombinedStages.h"
+#include "tiremodel/CoefficientTable.h"
 
 
 #include <ceres/ceres.h>
@@ -680,16 +681,12 @@ const char* CombinedStageName(TCombinedStage stage) {
 }
 
 std::vector<std::string> CombinedStageCoefficients(TCombinedStage stage) {
-  switch (stage) {
-    case TCombinedStage::kFx: return {"RBX1", "RBX2", "RCX1", "REX1", "REX2", "RHX1"};
-    case TCombinedStage::kFy:
-      return {"RBY1", "RBY2", "RBY3", "RCY1", "REY1", "REY2", "RHY1", "RHY2",
-              "RVY1", "RVY2", "RVY3", "RVY4", "RVY5", "RVY6"};
-    case TCombinedStage::kMz: return {"SSZ1", "SSZ2", "SSZ3", "SSZ4"};
-    case TCombinedStage::kMx: return {"QSX1", "QSX2", "QSX3"};
-    case TCombinedStage::kMy: return {"QSY1", "QSY2", "QSY3", "QSY4"};
-  }
-  return {};
+  // The stages and the pages of the coefficient table are listed alike.
+  const auto page = static_cast<TCombinedCoefficientPage>(static_cast<int>(stage));
+  std::vector<std::string> names;
+  for (const TCombinedCoefficientInfo& info : CombinedCoefficientTable())
+    if (info.page == page) names.emplace_back(info.name);
+  return names;
 }
 
 std::vector<double> CombinedStageResiduals(TCombinedStage stage, const TCoefficientSet& pure,

@@ -64,6 +64,12 @@ heavy+='|VerdictOnPublishedTires|DefaultImportOfRigRecordings|RealRecordings.Hel
 heavy+='|ReadmeChainEndsInThePropertyFileOfTheTrueTire|DefaultImportAndTheReadmeChainGiveTheTrueTire'
 heavy+='|RigData.ResidualsAboveTheNeighbourScatter|PeakSign.NegativePublishedPeakFactor|StartWasAFit'
 heavy+='|RatedLoadToolTest.AllLeavesFz0ToTheEngineer|RatedLoadToolTest.AnEstimateThatMovesAFreedFz0'
+# Whole test programmes of published tires (three runs of up to 85,000
+# rows, eight stages fitted): the smaller programme tests take the same paths.
+heavy+='|TirTool.DelimitedProgramme|TirTool.TydexProgramme|TirTool.HeldOutTire'
+heavy+='|CombinedStages.TunedTires|CombinedStages.MilitaryTire|CombinedStages.MomentsFitted'
+heavy+='|TireProgramme.TunedTire|TireProgramme.MilitaryTire|CombinedImportOfProgrammes|CombinedImport.HeldOut'
+heavy+='|Programme.RunsRoutedToTheirStages'
 # ctest starts the longest tests first when it knows their times from an
 # earlier run; a new folder borrows them from the normal build's run.
 costs=Testing/Temporary/CTestCostData.txt

@@ -193,4 +193,61 @@ std::span<const std::string_view> AligningFreeOrder() { return kAligningOrder; }
 std::span<const std::string_view> LongitudinalFreeOrder() { return kLongitudinalOrder; }
 std::span<const std::string_view> FileOrder() { return kFileOrder; }
 
+namespace {
+
+constexpr const char* kLongitudinalSection = "LONGITUDINAL_COEFFICIENTS";
+constexpr const char* kLateralSection = "LATERAL_COEFFICIENTS";
+constexpr const char* kAligningSection = "ALIGNING_COEFFICIENTS";
+constexpr const char* kOverturningSection = "OVERTURNING_COEFFICIENTS";
+constexpr const char* kRollingSection = "ROLLING_COEFFICIENTS";
+
+constexpr std::array<TCombinedCoefficientInfo, kCombinedCoefficientCount> kCombinedTable{{
+    {"RBX1", TCombinedCoefficientPage::kFx, kLongitudinalSection, 1},
+    {"RBX2", TCombinedCoefficientPage::kFx, kLongitudinalSection, 1},
+    {"RCX1", TCombinedCoefficientPage::kFx, kLongitudinalSection, 1},
+    {"REX1", TCombinedCoefficientPage::kFx, kLongitudinalSection, 1},
+    {"REX2", TCombinedCoefficientPage::kFx, kLongitudinalSection, 1},
+    {"RHX1", TCombinedCoefficientPage::kFx, kLongitudinalSection, 1},
+    {"RBY1", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"RBY2", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"RBY3", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"RCY1", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"REY1", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"REY2", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"RHY1", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"RHY2", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    // The induced side force SVyk turns with Fy.
+    {"RVY1", TCombinedCoefficientPage::kFy, kLateralSection, -1},
+    {"RVY2", TCombinedCoefficientPage::kFy, kLateralSection, -1},
+    {"RVY3", TCombinedCoefficientPage::kFy, kLateralSection, -1},
+    {"RVY4", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"RVY5", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    {"RVY6", TCombinedCoefficientPage::kFy, kLateralSection, 1},
+    // The arm s of Fx turns with Mz, except its share of Fy, which turns with both.
+    {"SSZ1", TCombinedCoefficientPage::kMz, kAligningSection, -1},
+    {"SSZ2", TCombinedCoefficientPage::kMz, kAligningSection, 1},
+    {"SSZ3", TCombinedCoefficientPage::kMz, kAligningSection, -1},
+    {"SSZ4", TCombinedCoefficientPage::kMz, kAligningSection, -1},
+    // Mx keeps its sign; its share of Fy turns with Fy.
+    {"QSX1", TCombinedCoefficientPage::kMx, kOverturningSection, 1},
+    {"QSX2", TCombinedCoefficientPage::kMx, kOverturningSection, 1},
+    {"QSX3", TCombinedCoefficientPage::kMx, kOverturningSection, -1},
+    {"QSY1", TCombinedCoefficientPage::kMy, kRollingSection, 1},
+    {"QSY2", TCombinedCoefficientPage::kMy, kRollingSection, 1},
+    {"QSY3", TCombinedCoefficientPage::kMy, kRollingSection, 1},
+    {"QSY4", TCombinedCoefficientPage::kMy, kRollingSection, 1},
+}};
+
+}  // namespace
+
+std::span<const TCombinedCoefficientInfo, kCombinedCoefficientCount> CombinedCoefficientTable() {
+  return kCombinedTable;
+}
+
+const TCombinedCoefficientInfo* FindCombinedCoefficient(std::string_view name) {
+  for (const TCombinedCoefficientInfo& info : kCombinedTable)
+    if (info.name == name) return &info;
+  return nullptr;
+}
+
 }  // namespace morvex

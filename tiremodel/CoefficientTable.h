@@ -56,6 +56,29 @@ std::span<const std::string_view> LateralFreeOrder();       // 19: Fz0, PCy1, PD
 std::span<const std::string_view> AligningFreeOrder();      // 25: QBz1..5, QBz9, QBz10, QDz1..4, QDz6..9, QEz1..5, QHz1..4, QCz1
 std::span<const std::string_view> LongitudinalFreeOrder();  // 16: Fz0, PCx1, PDx1..3, PEx1..4, PKx1..3, PHx1, PHx2, PVx1, PVx2
 
+// The combined-slip, overturning and rolling-resistance coefficients, which
+// the staged fit of a whole tire gives after the pure-slip channels and
+// property files hold (the coefficient panel and INI coefficient files keep
+// the 60 above).  Each belongs to one stage of that fit; the property file
+// stores it under its section with its own name; `iso_sign` is -1 where the
+// value turns sign between the ISO convention of property files and the
+// positive-stiffness one (the terms that turn with Fy and Mz).
+enum class TCombinedCoefficientPage { kFx, kFy, kMz, kMx, kMy };
+
+struct TCombinedCoefficientInfo {
+  std::string_view name;         // "RBX1", as property files spell it
+  TCombinedCoefficientPage page;            // the stage that fits it
+  std::string_view tir_section;  // "LONGITUDINAL_COEFFICIENTS"
+  int iso_sign;                  // +1 or -1
+};
+
+constexpr int kCombinedCoefficientCount = 31;
+
+// In the order of the stages: Fx, Fy, Mz, Mx, My.
+std::span<const TCombinedCoefficientInfo, kCombinedCoefficientCount> CombinedCoefficientTable();
+// The entry of `name` (exact spelling); nullptr if none.
+const TCombinedCoefficientInfo* FindCombinedCoefficient(std::string_view name);
+
 // The 60 names in the order in which coefficient files are written and the
 // start-up defaults are read: R0, Fz0, the lateral group, the longitudinal
 // group, the aligning group.

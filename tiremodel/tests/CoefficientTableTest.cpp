@@ -5,8 +5,10 @@
 #include <cctype>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "numerics/LxTypes.h"
+#include "tiremodel/CombinedSlipKernels.h"
 #include "tiremodel/MagicFormula.h"
 
 namespace morvex {
@@ -57,6 +59,35 @@ TEST(CoefficientTable, EveryEntryNamesItsControls) {
   EXPECT_EQ(Coefficient("PCy1").check_box, "CBpcy1");
   EXPECT_EQ(Coefficient("PCx1").check_box, "CBPCx1");
   EXPECT_EQ(Coefficient("QBz10").check_box, "CBqbz10");
+}
+
+// The combined-slip part of the table holds every coefficient of the
+// model once, in the model's order, each on the page of its stage and in
+// its property-file section (its prefix tells both).
+TEST(CoefficientTable, CombinedEntriesFollowTheModel) {
+  std::vector<std::string> model;
+#define MORVEX_NAME(name) model.push_back(#name);
+  MORVEX_COMBINED_COEFFICIENTS(MORVEX_NAME)
+#undef MORVEX_NAME
+  const auto table = CombinedCoefficientTable();
+  ASSERT_EQ(model.size(), table.size());
+  for (size_t i = 0; i < table.size(); ++i) {
+    const TCombinedCoefficientInfo& info = table[i];
+    EXPECT_EQ(std::string(info.name), model[i]);
+    EXPECT_NE(CombinedMember(info.name), nullptr) << info.name;
+    EXPECT_EQ(FindCombinedCoefficient(info.name), &info);
+    const std::string prefix(info.name.substr(0, 3));
+    const char axis = info.name[2];
+    const TCombinedCoefficientPage page = prefix == "SSZ"   ? TCombinedCoefficientPage::kMz
+                               : prefix == "QSX" ? TCombinedCoefficientPage::kMx
+                               : prefix == "QSY" ? TCombinedCoefficientPage::kMy
+                               : axis == 'X'     ? TCombinedCoefficientPage::kFx
+                                                 : TCombinedCoefficientPage::kFy;
+    EXPECT_EQ(info.page, page) << info.name;
+    EXPECT_TRUE(info.iso_sign == 1 || info.iso_sign == -1) << info.name;
+  }
+  EXPECT_EQ(FindCombinedCoefficient("rbx1"), nullptr);
+  EXPECT_EQ(FindCombinedCoefficient("PCy1"), nullptr);
 }
 
 TEST(TMemoryCoefficientSet, DefaultsTextsAndFlags) {
