@@ -309,6 +309,37 @@ class TestBuildTire : public QObject, TWindowFixture {
     dialog.reset();
   }
 
+  // Delimited runs carry no radius: the dialog asks for R0 and fits nothing
+  // until it is typed.  A run that cannot be read leaves no programme and
+  // says which file.
+  void missingRadiusAndUnreadableRunsStopBeforeTheFit() {
+    QTemporaryDir dir;
+    examples::TProgrammeOptions o;
+    o.rate_hz = 20;
+    o.inclinations = {0};
+    o.load_factors = {0.7, 1.3};
+    o.held_slip_angles = {-5, 5};
+    o.slip_angle_period = 12;
+    o.slip_ratio_period = 12;
+    o.warmup_seconds = 0;
+    const auto delimited = examples::WriteProgramme(tire_, dir.path().toStdString(), o);
+    TBuildTireDialog dialog;
+    dialog.SetRuns(delimited);
+    QVERIFY2(dialog.Programme() && !dialog.Programme()->Empty(), qPrintable(dialog.StatusText()));
+    QSignalSpy finished(&dialog, &TBuildTireDialog::ProgrammeFinished);
+    dialog.RunProgramme();
+    QVERIFY(!dialog.Running());
+    QVERIFY2(dialog.StatusText().contains(QStringLiteral("type R0")), qPrintable(dialog.StatusText()));
+    QCOMPARE(finished.count(), 0);
+
+    const std::string missing = QDir(dir.path()).filePath(QStringLiteral("missing.dat")).toStdString();
+    dialog.SetRuns({delimited[0], missing});
+    QVERIFY(dialog.Programme() == nullptr);
+    QVERIFY2(dialog.StatusText().contains(QStringLiteral("missing.dat")), qPrintable(dialog.StatusText()));
+    QVERIFY(!dialog.findChild<QPushButton*>(QStringLiteral("RunProgramme"))->isEnabled());
+    QCOMPARE(dialog.FeedTable()->rowCount(), 0);
+  }
+
   // The main window's entry opens the one dialog and keeps it.
   void mainWindowButtonOpensTheDialog() {
     QVERIFY(OpenWindow(dialogs_, false));
