@@ -45,6 +45,7 @@
 #include "ui/TirChoices.h"
 #include "ui/Dialogs.h"
 #include "ui/RunImportDialog.h"
+#include "ui/BuildTireDialog.h"
 #include "ui/ResultPlot.h"
 #include "ui/ChartView.h"
 #include "ui/FormScrollArea.h"
@@ -264,6 +265,8 @@ void TForm1::BuildControls() {
   // above "Load tire data", the other way to bring in measurements.
   ButtonImportRun = MakeButton("ButtonImportRun", QStringLiteral("Import measured run\u2026"), client,
                                Button2->x(), 1, Button2->width(), 21);
+  // A whole tire from a test programme's runs, left of the single-run import.
+  AddBuildTireButton(this, client, QRect(ButtonImportRun->x() - 150, 1, 146, 21));
 
   // The cost of the last Levenberg-Marquardt fit is kept here, out of sight.
   Lbledt1 = new QLineEdit(client);

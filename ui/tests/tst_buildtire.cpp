@@ -1,0 +1,371 @@
+// "Build tire from runs" in the window: a small test programme recorded from
+// a published tire with combined-slip coefficients (warm-up, load wobble,
+// noise; TYDEX files carrying the rated load and radius), imported, fitted
+// on the worker thread, cancelled, exported, and the "Combined" page drawn
+// from the result.
+#include <QAbstractSeries>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "examples/RunRecorderProgramme.h"
+#include "files/TirFile.h"
+#include "ui/BuildTireDialog.h"
+#include "ui/CombinedPage.h"
+#include "ui/tests/UiTests.h"
+#include "ui/tests/WindowFixture.h"
+
+namespace morvex::test {
+
+namespace {
+
+constexpr int kFitTimeoutMs = 300000;  // generous: the sanitizer build is slow
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The value of "KEY = value" in a property file's text; empty if absent.
+std::string TirValue(const std::string& text, const std::string& key) {
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line.compare(start, key.size(), key) != 0) continue;
+    const size_t eq = line.find('=', start + key.size());
+    if (eq == std::string::npos || line.find_first_not_of(" \t", start + key.size()) != eq) continue;
+    std::istringstream value(line.substr(eq + 1));
+    std::string word;
+    value >> word;
+    return word;
+  }
+  return {};
+}
+
+}  // namespace
+
+class TestBuildTire : public QObject, TWindowFixture {
+  Q_OBJECT
+
+  ScriptedDialogs dialogs_;
+  QTemporaryDir runs_dir_;
+  std::vector<std::string> runs_;
+  examples::TCombinedTire tire_;
+
+  std::unique_ptr<TBuildTireDialog> NewDialog() {
+    auto dialog = std::make_unique<TBuildTireDialog>();
+    dialog->SetRuns(runs_);
+    return dialog;
+  }
+
+  static QString Cell(QTableWidget* table, int row, int column) {
+    QTableWidgetItem* item = table->item(row, column);
+    return item ? item->text() : QString();
+  }
+
+  static int RowOf(QTableWidget* table, const QString& stage) {
+    for (int row = 0; row < table->rowCount(); ++row)
+      if (Cell(table, row, 0) == stage) return row;
+    return -1;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(runs_dir_.isValid());
+    tire_ = examples::ReadCombinedTire(std::string(MORVEX_COMBINED_TIRES_DIR) + "/car-185-80R14.txt");
+    // Small, so that the whole programme fits in seconds: two inclinations,
+    // three loads, four held slip angles, short sweeps.
+    examples::TProgrammeOptions o;
+    o.rate_hz = 25;
+    o.inclinations = {0, 3};
+    o.load_factors = {0.6, 1.0, 1.4};
+    o.held_slip_angles = {-6, -3, 3, 6};
+    o.slip_angle_period = 16;
+    o.slip_ratio_period = 16;
+    o.warmup_seconds = 20;
+    o.seed = 5;
+    o.tydex = true;
+    runs_ = examples::WriteProgramme(tire_, runs_dir_.path().toStdString(), o);
+    QCOMPARE(runs_.size(), size_t{3});
+  }
+
+  void init() {
+    dialogs_ = ScriptedDialogs();
+    SetDialogs(&dialogs_);
+  }
+
+  void cleanup() { SetDialogs(nullptr); }
+
+  // The programme is shown before any fit: every run with the stage it
+  // feeds, its set-points and points; the fit then gives a verdict and RMS
+  // per stage, USE_MODE 4, and the charts of the stages and the Combined page.
+  void programmeFitsEveryStageOnTheWorker() {
+    auto dialog = NewDialog();
+    QVERIFY2(dialog->Programme() && !dialog->Programme()->Empty(), qPrintable(dialog->StatusText()));
+    QTableWidget* feeds = dialog->FeedTable();
+    QVERIFY(feeds->rowCount() >= 3);
+    QStringList stages;
+    for (int row = 0; row < feeds->rowCount(); ++row) {
+      stages << Cell(feeds, row, 1);
+      QVERIFY2(Cell(feeds, row, 3).toInt() > 0 || Cell(feeds, row, 1) == "nothing", qPrintable(Cell(feeds, row, 0)));
+    }
+    for (const char* stage : {"lateral", "aligning", "longitudinal", "combined"})
+      QVERIFY2(stages.contains(QLatin1String(stage)), qPrintable(stages.join(", ")));
+    const int combined_row = static_cast<int>(stages.indexOf(QStringLiteral("combined")));
+    QCOMPARE(Cell(feeds, combined_row, 0), QStringLiteral("combined.tdx"));
+    QVERIFY2(Cell(feeds, combined_row, 2).contains(QStringLiteral("slip angles")), qPrintable(Cell(feeds, combined_row, 2)));
+    QVERIFY(dialog->ProgrammeText().contains(QStringLiteral("combined.tdx")));
+    QVERIFY(!dialog->findChild<QPushButton*>(QStringLiteral("ExportProgrammeTir"))->isEnabled());
+
+    QSignalSpy finished(dialog.get(), &TBuildTireDialog::ProgrammeFinished);
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("RunProgramme")), Qt::LeftButton);
+    QVERIFY(dialog->Running());
+    // While the worker fits, the dialog answers: the run buttons are off,
+    // Cancel is on.
+    QVERIFY(dialog->findChild<QPushButton*>(QStringLiteral("CancelProgramme"))->isEnabled());
+    QVERIFY(!dialog->findChild<QPushButton*>(QStringLiteral("RunProgramme"))->isEnabled());
+    QVERIFY(finished.wait(kFitTimeoutMs));
+    QVERIFY(!dialog->Running());
+    const TTireProgrammeResult* result = dialog->Result();
+    QVERIFY2(result, qPrintable(dialog->StatusText()));
+    QVERIFY(!result->cancelled);
+    QCOMPARE(result->use_mode, 4);
+
+    QTableWidget* table = dialog->StageTable();
+    QCOMPARE(table->rowCount(), 8);
+    for (const char* stage : {"lateral", "aligning", "longitudinal", "Fx combined", "Fy combined"}) {
+      const int row = RowOf(table, QLatin1String(stage));
+      QVERIFY2(row >= 0, stage);
+      QVERIFY2(!Cell(table, row, 2).startsWith(QStringLiteral("not fitted")), qPrintable(Cell(table, row, 2)));
+      bool number = false;
+      QVERIFY(Cell(table, row, 3).toDouble(&number) > 0 && number);
+      QVERIFY(Cell(table, row, 1).toInt() > 0);
+    }
+    for (int row = 0; row < table->rowCount(); ++row)
+      QVERIFY2(!Cell(table, row, 2).isEmpty(), qPrintable(Cell(table, row, 0)));
+    QVERIFY(dialog->StatusText().contains(QStringLiteral("USE_MODE 4")));
+
+    // The selected stage's chart: the data and the model of the Fy stage,
+    // per held slip angle; of the lateral stage, per load.
+    dialog->StageTable()->setCurrentCell(RowOf(table, "Fy combined"), 0);
+    QChart* chart = dialog->StageChart()->chart();
+    QCOMPARE(chart->series().size(), qsizetype{8});
+    QVERIFY(chart->title().startsWith(QStringLiteral("Fy combined")));
+    dialog->StageTable()->setCurrentCell(RowOf(table, "lateral"), 0);
+    QCOMPARE(chart->series().size(), qsizetype{6});
+
+    // The Combined page: Fx and Fy against slip ratio per held slip angle
+    // (model and data each), the ellipse per load.
+    TCombinedPage* page = dialog->CombinedPage();
+    QVERIFY(page->HasResult());
+    QCOMPARE(page->CamberSelector()->count(), 2);
+    QCOMPARE(page->LoadSelector()->count(), 3);
+    QCOMPARE(page->FxChart()->series().size(), qsizetype{8});
+    QCOMPARE(page->FyChart()->series().size(), qsizetype{8});
+    // Per load: one marker series and one line per held slip angle.
+    QCOMPARE(page->EllipseChart()->series().size(), qsizetype{3 * (1 + 4)});
+    page->CamberSelector()->setCurrentIndex(1);
+    QVERIFY2(page->FxChart()->title().contains(QStringLiteral("inclination 3 deg")), qPrintable(page->FxChart()->title()));
+
+    // Pictures of the dialog for a person to look at, when asked for.
+    const QString shots = qEnvironmentVariable("MORVEX_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+      page->CamberSelector()->setCurrentIndex(0);
+      dialog->show();
+      QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+      for (int row = 0; row < table->rowCount(); ++row)
+        qInfo("%s | %s | %s | %s", qPrintable(Cell(table, row, 0)), qPrintable(Cell(table, row, 1)),
+              qPrintable(Cell(table, row, 2)), qPrintable(Cell(table, row, 3)));
+      dialog->Pages()->setCurrentIndex(0);
+      QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("build-tire-programme.png"))));
+      dialog->Pages()->setCurrentIndex(1);
+      dialog->StageTable()->setCurrentCell(RowOf(table, "Fx combined"), 0);
+      QTest::qWait(50);  // the chart's scene repaints from the event loop
+      QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("build-tire-stages.png"))));
+      dialog->Pages()->setCurrentIndex(2);
+      QTest::qWait(50);
+      QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("build-tire-combined.png"))));
+    }
+  }
+
+  // The curves of the page against the model evaluated here: at the fitted
+  // coefficients the model lines go through CombinedPointAt, and with the
+  // true tire's coefficients the measured points lie near them.
+  void combinedCurvesFollowTheModel() {
+    TCombinedDataSet data;
+    for (double angle : {-4.0, 4.0})
+      for (int k = -10; k <= 10; ++k) {
+        TCombinedSample s;
+        s.camber = 0, s.load = tire_.lateral.Fz0, s.slip_angle = angle, s.slip_ratio = 0.02 * k;
+        const TCombinedPoint p = CombinedPointAt(tire_.lateral, tire_.aligning, tire_.longitudinal, tire_.combined,
+                                                 tire_.r0, 0, s.load, angle, s.slip_ratio, tire_.longvl, tire_.longvl);
+        s.fx = p.Fx, s.fy = p.Fy;
+        data.samples.push_back(s);
+      }
+    TCombinedModel model;
+    model.lateral = tire_.lateral, model.aligning = tire_.aligning, model.longitudinal = tire_.longitudinal;
+    model.combined = tire_.combined, model.r0 = tire_.r0, model.longvl = tire_.longvl;
+    const auto curves = CombinedSlipCurves(data, model, TCombinedStage::kFy, 0, tire_.lateral.Fz0);
+    QCOMPARE(curves.size(), size_t{4});
+    QCOMPARE(curves[0].title, std::string("-4 deg"));
+    QVERIFY(curves[0].in_legend && !curves[1].in_legend);
+    QVERIFY(curves[1].measured);
+    QCOMPARE(curves[1].points.size(), size_t{21});
+    QCOMPARE(curves[0].points.front().first, -0.2);
+    QCOMPARE(curves[0].points.back().first, 0.2);
+    // Model points every 0.01 of slip ratio: every second one is a data point.
+    for (size_t i = 0; i < curves[1].points.size(); ++i)
+      QVERIFY(std::fabs(curves[0].points[2 * i].second - curves[1].points[i].second) <=
+              1e-9 * std::fabs(curves[1].points[i].second) + 1e-9);
+    // Combined slip lowers Fy as the slip ratio grows: the weight is below 1.
+    const double fy_free = std::fabs(curves[0].points[20].second), fy_braking = std::fabs(curves[0].points[0].second);
+    QVERIFY(fy_braking < fy_free);
+    const auto ellipse = FrictionEllipseCurves(data, model, 0);
+    QCOMPARE(ellipse.size(), size_t{3});  // two lines, one set of markers
+    QVERIFY(ellipse[0].in_legend && !ellipse[1].in_legend && ellipse[2].measured && !ellipse[2].in_legend);
+    QCOMPARE(ellipse[2].points.size(), size_t{42});
+  }
+
+  // The export writes a .tir that the strict reader reads, with USE_MODE 4,
+  // the data's ranges and the stage header; a run file is never the output.
+  void exportWritesAUseMode4TirAndNeverARun() {
+    auto dialog = NewDialog();
+    QSignalSpy finished(dialog.get(), &TBuildTireDialog::ProgrammeFinished);
+    dialog->RunProgramme();
+    QVERIFY(finished.wait(kFitTimeoutMs));
+    QVERIFY(dialog->Result());
+
+    // A run file as the output: refused, the run unchanged.
+    const std::string run_before = ReadAll(runs_[2]);
+    dialogs_.answers.push_back(runs_[2]);
+    QVERIFY(!dialog->ExportTir());
+    QCOMPARE(ReadAll(runs_[2]), run_before);
+    QVERIFY(dialog->StatusText().contains(QStringLiteral("no property file")));
+    // A new .tir: written.
+    QTemporaryDir out_dir;
+    const std::string tir = QDir(out_dir.path()).filePath(QStringLiteral("tire.tir")).toStdString();
+    dialogs_.answers.push_back(tir);
+    QCOMPARE(dialog->ExportTir(), std::optional<std::string>(tir));
+    const std::string text = ReadAll(tir);
+    QCOMPARE(TirValue(text, "USE_MODE"), std::string("4"));
+    QVERIFY(text.find("stage Fy combined") != std::string::npos);
+    QVERIFY(text.find("combined.tdx") != std::string::npos);
+    QVERIFY(std::stod(TirValue(text, "FZMAX")) < 1.6 * tire_.lateral.Fz0);
+    QVERIFY(std::stod(TirValue(text, "CAMMAX")) > 0.04 && std::stod(TirValue(text, "CAMMAX")) < 0.06);
+    QVERIFY(std::stod(TirValue(text, "RBX1")) != 0);
+    TMemoryCoefficientSet set;
+    ImportTir(set, tir, TSignConvention::kIso);
+    QVERIFY(std::fabs(set.Value("R0") - tire_.r0) < 1e-4 * tire_.r0);
+    // Written in ISO, as the published file is: the cornering stiffness
+    // keeps the published sign.
+    QVERIFY(std::stod(TirValue(text, "PKY1")) * tire_.lateral.PKy1 > 0);
+    // A name without an extension gets .tir.
+    const std::string bare = QDir(out_dir.path()).filePath(QStringLiteral("bare")).toStdString();
+    dialogs_.answers.push_back(bare);
+    QCOMPARE(dialog->ExportTir(), std::optional<std::string>(bare + ".tir"));
+  }
+
+  // Cancel: the running stage stops at its best point, later stages are not
+  // fitted, and the dialog says so; Fz0 and R0 typed wrong stop before any fit.
+  void cancelEndsTheProgrammeAndBadFieldsStopIt() {
+    auto dialog = NewDialog();
+    dialog->SetOverrides(std::nullopt, std::nullopt);
+    dialog->findChild<QLineEdit*>(QStringLiteral("ProgrammeR0"))->setText(QStringLiteral("-0.3"));
+    QSignalSpy finished(dialog.get(), &TBuildTireDialog::ProgrammeFinished);
+    dialog->RunProgramme();
+    QVERIFY(!dialog->Running());
+    QVERIFY2(dialog->StatusText().contains(QStringLiteral("not a positive number")), qPrintable(dialog->StatusText()));
+    QCOMPARE(finished.count(), 0);
+
+    dialog->SetOverrides(std::nullopt, tire_.r0);
+    dialog->RunProgramme();
+    QVERIFY(dialog->Running());
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("CancelProgramme")), Qt::LeftButton);
+    QVERIFY(finished.wait(kFitTimeoutMs));
+    const TTireProgrammeResult* result = dialog->Result();
+    QVERIFY(result && result->cancelled);
+    QVERIFY(dialog->StatusText().startsWith(QStringLiteral("Cancelled")));
+    const int last = dialog->StageTable()->rowCount() - 1;
+    QVERIFY(Cell(dialog->StageTable(), last, 2).contains(QStringLiteral("cancelled")));
+    QVERIFY(dialog->findChild<QPushButton*>(QStringLiteral("RunProgramme"))->isEnabled());
+
+    // Closing while a fit runs: the dialog stops the worker and goes.
+    dialog->RunProgramme();
+    QVERIFY(dialog->Running());
+    dialog.reset();
+  }
+
+  // Delimited runs carry no radius: the dialog asks for R0 and fits nothing
+  // until it is typed.  A run that cannot be read leaves no programme and
+  // says which file.
+  void missingRadiusAndUnreadableRunsStopBeforeTheFit() {
+    QTemporaryDir dir;
+    examples::TProgrammeOptions o;
+    o.rate_hz = 20;
+    o.inclinations = {0};
+    o.load_factors = {0.7, 1.3};
+    o.held_slip_angles = {-5, 5};
+    o.slip_angle_period = 12;
+    o.slip_ratio_period = 12;
+    o.warmup_seconds = 0;
+    const auto delimited = examples::WriteProgramme(tire_, dir.path().toStdString(), o);
+    TBuildTireDialog dialog;
+    dialog.SetRuns(delimited);
+    QVERIFY2(dialog.Programme() && !dialog.Programme()->Empty(), qPrintable(dialog.StatusText()));
+    QSignalSpy finished(&dialog, &TBuildTireDialog::ProgrammeFinished);
+    dialog.RunProgramme();
+    QVERIFY(!dialog.Running());
+    QVERIFY2(dialog.StatusText().contains(QStringLiteral("type R0")), qPrintable(dialog.StatusText()));
+    QCOMPARE(finished.count(), 0);
+
+    const std::string missing = QDir(dir.path()).filePath(QStringLiteral("missing.dat")).toStdString();
+    dialog.SetRuns({delimited[0], missing});
+    QVERIFY(dialog.Programme() == nullptr);
+    QVERIFY2(dialog.StatusText().contains(QStringLiteral("missing.dat")), qPrintable(dialog.StatusText()));
+    QVERIFY(!dialog.findChild<QPushButton*>(QStringLiteral("RunProgramme"))->isEnabled());
+    QCOMPARE(dialog.FeedTable()->rowCount(), 0);
+  }
+
+  // The main window's entry opens the one dialog and keeps it.
+  void mainWindowButtonOpensTheDialog() {
+    QVERIFY(OpenWindow(dialogs_, false));
+    auto* button = Find<QPushButton>("BuildTireFromRuns");
+    QCOMPARE(button->text(), QStringLiteral("Build tire from runs\u2026"));
+    const QString shots = qEnvironmentVariable("MORVEX_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) QVERIFY(form_->grab().save(QDir(shots).filePath(QStringLiteral("main-window.png"))));
+    QVERIFY(BuildTireDialogOf(form_.get()) == nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+    TBuildTireDialog* dialog = BuildTireDialogOf(form_.get());
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->Pages()->tabText(2), QStringLiteral("Combined"));
+    dialog->close();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(BuildTireDialogOf(form_.get()), dialog);
+    CloseWindow();
+  }
+};
+
+namespace {
+RegisterUiTest<TestBuildTire> register_build_tire;
+}
+
+}  // namespace morvex::test
+
+#include "tst_buildtire.moc"
