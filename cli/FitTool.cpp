@@ -159,6 +159,8 @@ std::vector<TSessionReason> SessionReasons(const std::vector<TVerdictReason>& re
   return out;
 }
 
+}  // namespace
+
 // Reads --session and says on `err` what the user should know about it:
 // every path it names is left unread, and whether its data is still what
 // was saved.
@@ -174,8 +176,6 @@ TSessionRead OpenSession(const std::string& path, std::ostream& err) {
   }
   return session;
 }
-
-}  // namespace
 
 void NominalValueFlags(const TCoefficientFileRead& read, const std::optional<std::string>& path,
                        const TTirImportResult* tir) {

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "files/SignConvention.h"
+#include "files/SessionFile.h"
 #include "files/TirFile.h"
 #include "fitting/FitCommands.h"
 
@@ -163,6 +164,11 @@ void ExportCoefficientFile(const TCoefficientSet& set, const std::string& path,
 // Refuses a template without a .tir output, or one that is no .tir.
 void CheckOutputOptions(const std::optional<std::string>& output_path,
                         const std::optional<std::string>& template_path);
+
+// Reads the session file at `path` for a command and says on `err` what the
+// user should know about it: its embedded data changed after saving, or its
+// source file changed since.  Every path it names is left unread.
+TSessionRead OpenSession(const std::string& path, std::ostream& err);
 
 int RunFitTool(const TFitToolOptions& options, std::ostream& out, std::ostream& err);
 int RunEvalTool(const TEvalToolOptions& options, std::ostream& out, std::ostream& err);

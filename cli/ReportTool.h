@@ -25,7 +25,12 @@ namespace morvex {
 
 struct TReportToolOptions {
   TFitChannel channel = TFitChannel::kLateral;
-  std::string data_path;
+  bool channel_given = true;                       // false: the session's data tells
+  std::string data_path;                           // empty with a session: its embedded data
+  // A session (.morvex) to report from: its embedded data, its coefficients
+  // and free boxes, and the channel's last verdict; --coefficients is read
+  // over its values.  The paths it names are never read.
+  std::optional<std::string> session_path;
   std::optional<std::string> coefficients_path;    // values replacing the start-up defaults
   std::string free = "all";                        // "all" or a comma-separated list of names
   bool fit = false;                                // trust-region fit before the report

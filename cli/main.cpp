@@ -272,10 +272,15 @@ int main(int argc, char** argv) {
       "model, the residuals, the per-curve RMS, largest error and R2, the coefficient table with standard errors, "
       "the verdict with its notes, the data advice and the validity ranges a .tir would carry. The output is a PDF "
       "(.pdf) or a single self-contained HTML file (.html); no display is needed.");
-  report_cmd->add_option("--channel", report_channel, "lateral, aligning or longitudinal")
-      ->required()
+  report_cmd->add_option("--channel", report_channel,
+                         "lateral, aligning or longitudinal (with --session, default: the channel of its data)")
       ->check(CLI::IsMember(channels, CLI::ignore_case));
-  report_cmd->add_option("--data", report.data_path, "Tire data file (LOAD_CASE blocks)")->required();
+  report_cmd->add_option("--data", report.data_path,
+                         "Tire data file (LOAD_CASE blocks); with --session, default: its embedded data");
+  std::string report_session;
+  report_cmd->add_option("--session", report_session,
+                         "Session file (.morvex) to report from: its embedded data, coefficients, free boxes and "
+                         "the channel's last verdict; the paths it names are never read");
   report_cmd->add_option("--coefficients", report_coefficients,
                          "Coefficient file (INI or .tir) whose values replace the start-up defaults");
   report_cmd->add_option("--output", report.output_path, "Report to write: a .pdf or an .html file")->required();
@@ -364,7 +369,9 @@ int main(int argc, char** argv) {
     return morvex::RunImportTool(import, std::cout, std::cerr);
   }
   if (report_cmd->parsed()) {
-    report.channel = *morvex::ParseChannel(report_channel);
+    report.channel_given = !report_channel.empty();
+    if (report.channel_given) report.channel = *morvex::ParseChannel(report_channel);
+    if (!report_session.empty()) report.session_path = report_session;
     report.executable_dir = exe_dir;
     if (!report_coefficients.empty()) report.coefficients_path = report_coefficients;
     if (!report_settings.empty()) report.settings_path = report_settings;

@@ -173,3 +173,59 @@ TEST_F(ReportTool, TheCommandLineWritesTheReport) {
 
 }  // namespace
 }  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// A session written by a fit gives the report alone: its embedded data (the
+// data file is gone), its coefficients and free boxes, its channel and its
+// verdict; the session itself is left as it was.
+TEST_F(ReportTool, ASessionAloneGivesTheReportOfItsFit) {
+  MORVEX_SKIP_WITHOUT_PDFTOTEXT();
+  TFitToolOptions fit;
+  fit.channel = TFitChannel::kAligning;
+  fit.data_path = Path("aligning.plt");
+  fit.coefficients_path = Path("suv.txt");
+  fit.free = "QBz1,QBz2,QCz1,QDz1,QDz2,QEz1,QHz1";
+  fit.optimizer = TOptimizerChoice::kTrustRegion;
+  fit.executable_dir = std::string(MORVEX_BINARY_DIR) + "/bin";
+  fit.save_session_path = Path("suv.morvex");
+  std::ostringstream fit_out, fit_err;
+  ASSERT_EQ(RunFitTool(fit, fit_out, fit_err), kExitOk) << fit_err.str();
+  fs::remove(Path("aligning.plt"));
+  const std::string session_before = test::ReadAll(Path("suv.morvex"));
+
+  TReportToolOptions options;
+  options.channel_given = false;
+  options.session_path = Path("suv.morvex");
+  options.free = "all";
+  options.output_path = Path("from session.pdf");
+  options.executable_dir = fit.executable_dir;
+  ASSERT_EQ(Run(options), kExitOk) << err_.str();
+  const std::string text = test::PdfText(options.output_path, true);
+  EXPECT_NE(text.find("Aligning moment Mz (channel aligning)"), std::string::npos);
+  EXPECT_NE(text.find("Verdict: good"), std::string::npos);
+  EXPECT_NE(text.find("session: " + Path("suv.morvex")), std::string::npos);
+  EXPECT_NE(text.find("(embedded in the session)"), std::string::npos);
+  for (const char* name : {"QBz1", "QDz1", "QHz1"}) {
+    const size_t at = text.find("\n" + std::string(name) + " ");
+    ASSERT_NE(at, std::string::npos) << name;
+    EXPECT_NE(text.substr(at, text.find('\n', at + 1) - at).find("free"), std::string::npos) << name;
+  }
+  EXPECT_EQ(test::ReadAll(Path("suv.morvex")), session_before);
+
+  // Without a session, the channel and the data are needed; the report
+  // never replaces the session.
+  TReportToolOptions bare;
+  bare.channel_given = false;
+  bare.data_path = Path("x.plt");
+  bare.output_path = Path("bare.pdf");
+  EXPECT_EQ(Run(bare), kExitError);
+  EXPECT_NE(err_.str().find("--channel"), std::string::npos) << err_.str();
+  options.output_path = Path("suv.morvex");
+  EXPECT_EQ(Run(options), kExitError);
+  EXPECT_EQ(test::ReadAll(Path("suv.morvex")), session_before);
+}
+
+}  // namespace
+}  // namespace morvex
