@@ -1,6 +1,7 @@
 #include "cli/TirProgramme.h"
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "numerics/LxBasics.h"
@@ -15,11 +16,20 @@ std::string Join(const std::vector<std::string>& items, const char* separator) {
   return text;
 }
 
-std::string Number(double value, int digits = 4) {
+}  // namespace
+
+std::string ShortNumber(double value, int digits) {
   return std::isfinite(value) ? FloatToStrF(value, TFloatFormat::kGeneral, digits, 0) : std::string("-");
 }
 
-}  // namespace
+std::string StageSummaryLine(const TStageResult& stage) {
+  char head[64];
+  std::snprintf(head, sizeof head, "%-13s %7zu points  ", stage.name.c_str(), stage.points);
+  std::string line = head + StageVerdictText(stage);
+  if (stage.fitted) line += "  RMS " + ShortNumber(stage.rms);
+  if (!stage.held.empty()) line += "  held at 0: " + Join(stage.held, ", ");
+  return line;
+}
 
 bool FeedsStage(const TProgrammeFeed& feed, const TStageResult& stage) {
   if (feed.stage == stage.name) return true;
@@ -71,7 +81,7 @@ TTirExportOptions ProgrammeTirOptions(const TProgrammeResult& programme, const T
     std::string line = "stage " + stage.name + ": " + std::to_string(stage.points) + " points";
     if (!fed_by.empty()) line += " from " + Join(fed_by, "; ");
     line += ", " + StageVerdictText(stage);
-    if (stage.fitted) line += ", RMS " + Number(stage.rms);
+    if (stage.fitted) line += ", RMS " + ShortNumber(stage.rms);
     tir.info.fits.push_back(line);
   }
   for (const std::string& reason : result.mode_reasons) tir.info.fits.push_back("USE_MODE: " + reason);

@@ -19,6 +19,13 @@ namespace morvex {
 // "good", "cancelled", "poor (<reasons>)" or "not fitted: <reason>".
 std::string StageVerdictText(const TStageResult& stage);
 
+// One line of a stage for a terminal: name, points, verdict, RMS and the
+// coefficients held at 0.
+std::string StageSummaryLine(const TStageResult& stage);
+
+// `value` with `digits` significant digits, "-" when it is not finite.
+std::string ShortNumber(double value, int digits = 4);
+
 // Whether a run's feed (rigdata's stage names: "lateral", ..., "combined")
 // went into the fit stage `stage` (every combined stage takes "combined").
 bool FeedsStage(const TProgrammeFeed& feed, const TStageResult& stage);

@@ -17,26 +17,6 @@
 namespace morvex {
 namespace {
 
-std::string Join(const std::vector<std::string>& items, const char* separator) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-  return text;
-}
-
-std::string Number(double value, int digits = 4) {
-  return std::isfinite(value) ? FloatToStrF(value, TFloatFormat::kGeneral, digits, 0) : std::string("-");
-}
-
-// One line per stage on the terminal: name, points, verdict, RMS.
-std::string StageLine(const TStageResult& stage) {
-  char head[64];
-  std::snprintf(head, sizeof head, "%-13s %7zu points  ", stage.name.c_str(), stage.points);
-  std::string line = head + StageVerdictText(stage);
-  if (stage.fitted) line += "  RMS " + Number(stage.rms);
-  if (!stage.held.empty()) line += "  held at 0: " + Join(stage.held, ", ");
-  return line;
-}
-
 class TProgressHost : public TSilentFitHost {
  public:
   explicit TProgressHost(std::ostream* err) : err_(err) {}
@@ -94,13 +74,13 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
       return kExitError;
     }
     if (std::isfinite(programme.longvl) && programme.longvl > 0) input.longvl = programme.longvl;
-    out << "Fz0 " << Number(input.fz0, 6) << " N ("
-        << (options.fz0 ? std::string("--fz0") : programme.fz0_source) << "), R0 " << Number(input.r0, 6) << " m ("
+    out << "Fz0 " << ShortNumber(input.fz0, 6) << " N ("
+        << (options.fz0 ? std::string("--fz0") : programme.fz0_source) << "), R0 " << ShortNumber(input.r0, 6) << " m ("
         << (options.r0 ? std::string("--r0") : programme.r0_source) << ")\n";
 
     TProgressHost host(options.show_progress ? &err : nullptr);
     const TTireProgrammeResult result = FitTireProgramme(input, host);
-    for (const TStageResult& stage : result.stages) out << StageLine(stage) << '\n';
+    for (const TStageResult& stage : result.stages) out << StageSummaryLine(stage) << '\n';
 
     const TTirExportOptions tir = ProgrammeTirOptions(programme, result, options.run_paths, options.template_path);
     const TTirExportResult written = ExportTir(result.coefficients, options.output_path, tir);
