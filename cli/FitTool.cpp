@@ -82,32 +82,6 @@ void RequireFile(const std::string& path) {
   if (!fs::is_regular_file(path, ec)) throw EFOpenError(path);
 }
 
-// Sets the free flags from "all" or a comma-separated list of names.
-void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
-  std::string trimmed = list;
-  trimmed.erase(std::remove_if(trimmed.begin(), trimmed.end(),
-                               [](char c) { return c == ' ' || c == '\t'; }),
-                trimmed.end());
-  const bool all = AsciiUpper(trimmed) == "ALL";
-  // "all" leaves out the engineer's choices, Fz0 and R0: naming them frees them.
-  std::vector<bool> chosen(kCoefficientCount, false);
-  for (size_t i = 0; all && i < chosen.size(); ++i) chosen[i] = FreedByAll(Coefficients()[i]);
-  if (!all) {
-    std::stringstream names(trimmed);
-    std::string name;
-    while (std::getline(names, name, ',')) {
-      if (name.empty()) continue;
-      const int index = FindCoefficient(name);
-      if (index < 0) throw Exception("Unknown coefficient '" + name + "' in --free");
-      if (!Coefficients()[static_cast<size_t>(index)].HasFreeFlag())
-        throw Exception("Coefficient '" + name + "' has no free flag and cannot be fitted");
-      chosen[static_cast<size_t>(index)] = true;
-    }
-  }
-  for (size_t i = 0; i < Coefficients().size(); ++i)
-    set.SetFree(Coefficients()[i].name, chosen[i]);
-}
-
 // The speed of the points of `eval` (m/s) when the file names no LONGVL: the
 // reference speed property files usually state; it enters only My.
 constexpr double kDefaultLongvl = 16.7;
@@ -160,6 +134,32 @@ std::vector<TSessionReason> SessionReasons(const std::vector<TVerdictReason>& re
 }
 
 }  // namespace
+
+// Sets the free flags from "all" or a comma-separated list of names.
+void ApplyFreeList(TCoefficientSet& set, const std::string& list) {
+  std::string trimmed = list;
+  trimmed.erase(std::remove_if(trimmed.begin(), trimmed.end(),
+                               [](char c) { return c == ' ' || c == '\t'; }),
+                trimmed.end());
+  const bool all = AsciiUpper(trimmed) == "ALL";
+  // "all" leaves out the engineer's choices, Fz0 and R0: naming them frees them.
+  std::vector<bool> chosen(kCoefficientCount, false);
+  for (size_t i = 0; all && i < chosen.size(); ++i) chosen[i] = FreedByAll(Coefficients()[i]);
+  if (!all) {
+    std::stringstream names(trimmed);
+    std::string name;
+    while (std::getline(names, name, ',')) {
+      if (name.empty()) continue;
+      const int index = FindCoefficient(name);
+      if (index < 0) throw Exception("Unknown coefficient '" + name + "' in --free");
+      if (!Coefficients()[static_cast<size_t>(index)].HasFreeFlag())
+        throw Exception("Coefficient '" + name + "' has no free flag and cannot be fitted");
+      chosen[static_cast<size_t>(index)] = true;
+    }
+  }
+  for (size_t i = 0; i < Coefficients().size(); ++i)
+    set.SetFree(Coefficients()[i].name, chosen[i]);
+}
 
 // Reads --session and says on `err` what the user should know about it:
 // every path it names is left unread, and whether its data is still what

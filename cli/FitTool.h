@@ -165,6 +165,12 @@ void ExportCoefficientFile(const TCoefficientSet& set, const std::string& path,
 void CheckOutputOptions(const std::optional<std::string>& output_path,
                         const std::optional<std::string>& template_path);
 
+// Sets the free flags from --free: "all" (every flag but Fz0's, the
+// engineer's choice) or a comma-separated list of names in any case.
+// Raises Exception for an unknown name or one without a free flag, before
+// any flag changes.
+void ApplyFreeList(TCoefficientSet& set, const std::string& list);
+
 // Reads the session file at `path` for a command and says on `err` what the
 // user should know about it: its embedded data changed after saving, or its
 // source file changed since.  Every path it names is left unread.

@@ -32,25 +32,6 @@ std::string Beside(const std::string& dir, const char* name) {
   return dir.empty() ? std::string(name) : (fs::path(dir) / name).string();
 }
 
-// The free boxes from "all" or a list of names, as `fit --free` sets them.
-void SetFreeList(TCoefficientSet& set, std::string list) {
-  list.erase(std::remove_if(list.begin(), list.end(), [](char c) { return c == ' ' || c == '\t'; }), list.end());
-  const bool all = AsciiUpper(list) == "ALL";
-  for (const TCoefficientInfo& info : Coefficients())
-    if (info.HasFreeFlag()) set.SetFree(info.name, all && FreedByAll(info));
-  if (all) return;
-  std::stringstream names(list);
-  std::string name;
-  while (std::getline(names, name, ',')) {
-    if (name.empty()) continue;
-    const int index = FindCoefficient(name);
-    if (index < 0) throw Exception("Unknown coefficient '" + name + "' in --free");
-    const TCoefficientInfo& info = Coefficients()[static_cast<size_t>(index)];
-    if (!info.HasFreeFlag()) throw Exception("Coefficient '" + name + "' has no free flag and cannot be fitted");
-    set.SetFree(info.name, true);
-  }
-}
-
 std::string ReadText(const std::string& path) {
   RequireFile(path);
   std::ifstream in(path, std::ios::binary);
@@ -143,7 +124,7 @@ int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ost
       read.convention = options.convention;
       ImportCoefficientFile(set, *options.coefficients_path, read, err);
     }
-    if (!session || options.free != "all") SetFreeList(set, options.free);
+    if (!session || options.free != "all") ApplyFreeList(set, options.free);
     if (!options.data_path.empty()) {
       RequireFile(options.data_path);
       data = ReadTireDataFile(options.data_path);

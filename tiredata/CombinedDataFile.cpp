@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "numerics/LxTypes.h"
+#include "numerics/ProfileFile.h"
 #include "tiredata/TireDataFile.h"
 
 namespace morvex {
@@ -255,23 +256,9 @@ std::string FormatCombinedData(const TCombinedDataSet& data, const std::vector<s
 void WriteCombinedDataFile(const std::string& path, const TCombinedDataSet& data,
                            const std::vector<std::string>& comments) {
   const std::string text = FormatCombinedData(data, comments);
-  const std::string temp = path + ".part";
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw EWriteError(path);
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  ok = fsync(fd) == 0 && ok;
-  ok = close(fd) == 0 && ok;
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    throw EWriteError(path);
-  }
+  // A temporary file beside it renamed over it: a failure leaves an
+  // existing file as it was.
+  if (!ReplaceFileContent(path, text)) throw EWriteError(path);
 }
 
 }  // namespace morvex
