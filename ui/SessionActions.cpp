@@ -103,22 +103,10 @@ std::string ReadWhole(const std::string& path) {
 
 // ------------------------------------------------------------ the dialog
 
-QDialog* NewSessionOpeningDialog(QWidget* parent, const QString& session_path,
-                                 const std::vector<TSessionOpeningLine>& lines) {
-  auto* dialog = new QDialog(parent);
-  dialog->setObjectName(QStringLiteral("SessionOpeningDialog"));
-  dialog->setWindowTitle(QStringLiteral("Open session"));
-  auto* layout = new QVBoxLayout(dialog);
-  auto* heading = new QLabel(QStringLiteral("Opening %1 will do this. Nothing is read from the paths it names, "
-                                            "and no fit runs.")
-                                 .arg(QFileInfo(session_path).fileName()),
-                             dialog);
-  heading->setWordWrap(true);
-  layout->addWidget(heading);
-  auto* list = new QListWidget(dialog);
-  list->setObjectName(QStringLiteral("SessionOpeningLines"));
-  list->setWordWrap(true);
-  list->setSelectionMode(QAbstractItemView::NoSelection);
+namespace {
+
+void FillLines(QListWidget* list, const std::vector<TSessionOpeningLine>& lines) {
+  list->clear();
   for (const TSessionOpeningLine& line : lines) {
     auto* item = new QListWidgetItem(
         (line.warning ? QStringLiteral("⚠ ") : QStringLiteral("• ")) + QString::fromStdString(line.text), list);
@@ -129,8 +117,42 @@ QDialog* NewSessionOpeningDialog(QWidget* parent, const QString& session_path,
       item->setFont(bold);
     }
   }
+}
+
+}  // namespace
+
+QDialog* NewSessionOpeningDialog(QWidget* parent, const QString& session_path,
+                                 const std::vector<TSessionOpeningLine>& lines,
+                                 std::function<std::vector<TSessionOpeningLine>()> check_sources) {
+  auto* dialog = new QDialog(parent);
+  dialog->setObjectName(QStringLiteral("SessionOpeningDialog"));
+  dialog->setWindowTitle(QStringLiteral("Open session"));
+  auto* layout = new QVBoxLayout(dialog);
+  auto* heading = new QLabel(QStringLiteral("Opening %1 will do this. Opening reads no file it names, writes no file "
+                                            "and runs no fit.")
+                                 .arg(QFileInfo(session_path).fileName()),
+                             dialog);
+  heading->setWordWrap(true);
+  layout->addWidget(heading);
+  auto* list = new QListWidget(dialog);
+  list->setObjectName(QStringLiteral("SessionOpeningLines"));
+  list->setWordWrap(true);
+  list->setSelectionMode(QAbstractItemView::NoSelection);
+  list->setFocusPolicy(Qt::NoFocus);
+  FillLines(list, lines);
   layout->addWidget(list, 1);
   auto* buttons = new QDialogButtonBox(dialog);
+  if (check_sources) {
+    QPushButton* check = buttons->addButton(QStringLiteral("Compare with the files named"),
+                                            QDialogButtonBox::ActionRole);
+    check->setObjectName(QStringLiteral("SessionCheckSources"));
+    check->setToolTip(QStringLiteral("Reads the files the session names (only to hash them) and tells whether "
+                                     "they changed since it was saved"));
+    QObject::connect(check, &QPushButton::clicked, dialog, [list, check, check_sources] {
+      FillLines(list, check_sources());
+      check->setEnabled(false);
+    });
+  }
   QPushButton* open = buttons->addButton(QStringLiteral("Open"), QDialogButtonBox::AcceptRole);
   open->setObjectName(QStringLiteral("SessionOpenButton"));
   buttons->addButton(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("SessionCancelButton"));
@@ -146,7 +168,12 @@ QDialog* NewSessionOpeningDialog(QWidget* parent, const QString& session_path,
 TSessionActions::TSessionActions(TForm1* form) : QObject(form), form_(form) {
   setObjectName(QStringLiteral("SessionActions"));
   confirm_ = [this](const QString& path, const std::vector<TSessionOpeningLine>& lines) {
-    QDialog* dialog = NewSessionOpeningDialog(form_, path, lines);
+    std::function<std::vector<TSessionOpeningLine>()> check;
+    if (asking_ != nullptr) {
+      const TSessionRead read = *asking_;
+      check = [read] { return DescribeSessionOpening(read, true); };
+    }
+    QDialog* dialog = NewSessionOpeningDialog(form_, path, lines, check);
     const bool accepted = dialog->exec() == QDialog::Accepted;
     delete dialog;
     return accepted;
@@ -358,8 +385,12 @@ bool TSessionActions::OpenSession(const std::string& path) {
     Status(QStringLiteral("The session was not opened: nothing changed"));
     return false;
   }
-  const std::vector<TSessionOpeningLine> lines = DescribeSessionOpening(read, true);
-  if (!confirm_(QString::fromStdString(path), lines)) {
+  // No file the session names is read before the user asks for it.
+  const std::vector<TSessionOpeningLine> lines = DescribeSessionOpening(read, false);
+  asking_ = &read;
+  const bool agreed = confirm_(QString::fromStdString(path), lines);
+  asking_ = nullptr;
+  if (!agreed) {
     Status(QStringLiteral("The session was not opened"));
     return false;
   }

@@ -18,9 +18,9 @@
 // hidden legend entries).
 //
 // Opening first shows what opening will do (DescribeSessionOpening: the
-// embedded data used, the paths named and left unread, sources changed
-// since saving, each channel's verdict) and opens only when the user
-// agrees.  It never writes a file, never reads a path the session names and
+// embedded data used, the paths named and left unread, each channel's
+// verdict; whether the sources changed since saving when the user asks the
+// dialog to compare them) and opens only when the user agrees.  It never writes a file, never reads a path the session names and
 // never runs a fit.  A malformed session is refused with its line and
 // reason and nothing of it is used.  The panel's change is one undo step;
 // the data it brings replace the data loaded, which undo does not bring back
@@ -55,9 +55,13 @@ namespace morvex {
 class TForm1;
 
 // The dialog that shows the lines of DescribeSessionOpening, warnings
-// marked, with "Open" and "Cancel" (objectName SessionOpeningDialog).
+// marked, with "Open" and "Cancel" (objectName SessionOpeningDialog).  With
+// `check_sources`, a button "Compare with the files named" (objectName
+// SessionCheckSources) replaces the lines by those it gives: the files the
+// session names are read (hashed) only when the user asks for it.
 QDialog* NewSessionOpeningDialog(QWidget* parent, const QString& session_path,
-                                 const std::vector<TSessionOpeningLine>& lines);
+                                 const std::vector<TSessionOpeningLine>& lines,
+                                 std::function<std::vector<TSessionOpeningLine>()> check_sources = {});
 
 class TSessionActions : public QObject {
   Q_OBJECT
@@ -82,6 +86,7 @@ class TSessionActions : public QObject {
 
   // Asks whether to open after showing the lines; by default the dialog
   // above, run modally.  Tests answer it themselves.
+  // `lines` are those of DescribeSessionOpening without reading any file.
   using TConfirm = std::function<bool(const QString& path, const std::vector<TSessionOpeningLine>&)>;
   void SetConfirm(TConfirm confirm) { confirm_ = std::move(confirm); }
 
@@ -115,6 +120,7 @@ class TSessionActions : public QObject {
   std::optional<TSessionData> opened_data_;
   std::string opened_fingerprint_;  // FormatTireData of the data it brought
   TConfirm confirm_;
+  const TSessionRead* asking_ = nullptr;  // the session the question is about, while it is asked
 };
 
 }  // namespace morvex

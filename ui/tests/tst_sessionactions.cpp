@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -296,14 +297,25 @@ class TestSessionActions : public QObject, TWindowFixture {
   // The opening dialog lists the lines, warnings marked; with
   // MORVEX_SCREENSHOT_DIR set its picture is saved there.
   void openingDialogShowsTheLines() {
-    form_->LoadDataFile(DataFile("lateral.plt"));
+    WorkOnLateral();
     const std::string saved = Path("shown.morvex");
     Actions(*form_)->SaveSession(saved);
     TSessionRead read = ReadSessionFile(saved);
     read.state.data->source_sha256 = std::string(64, '0');  // as if the source changed since
+    const auto unread = DescribeSessionOpening(read, false);
     const auto lines = DescribeSessionOpening(read, true);
-    std::unique_ptr<QDialog> dialog(NewSessionOpeningDialog(form_.get(), QString::fromStdString(saved), lines));
+    std::unique_ptr<QDialog> dialog(NewSessionOpeningDialog(form_.get(), QString::fromStdString(saved), unread,
+                                                            [&lines] { return lines; }));
     auto* list = dialog->findChild<QListWidget*>(QStringLiteral("SessionOpeningLines"));
+    QCOMPARE(list->count(), static_cast<int>(unread.size()));
+    const QString shots = qEnvironmentVariable("MORVEX_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+      dialog->show();
+      QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+      QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("open-session-dialog.png"))));
+    }
+    // The source is compared only when the user asks.
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("SessionCheckSources")), Qt::LeftButton);
     QCOMPARE(list->count(), static_cast<int>(lines.size()));
     bool any_warning = false;
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -312,10 +324,8 @@ class TestSessionActions : public QObject, TWindowFixture {
       QCOMPARE(list->item(static_cast<int>(i))->font().bold(), lines[i].warning);
     }
     QVERIFY(any_warning);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    if (const QString shots = qEnvironmentVariable("MORVEX_SCREENSHOT_DIR"); !shots.isEmpty())
-      QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("open-session-dialog.png"))));
+    if (!shots.isEmpty())
+      QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("open-session-dialog-compared.png"))));
   }
 };
 
