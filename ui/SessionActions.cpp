@@ -473,6 +473,10 @@ void TSessionActions::ApplyState(const TSessionRead& read, const std::string& pa
   text += undoable ? QStringLiteral(" Ctrl+Z takes back its coefficients") : QStringLiteral(" Its coefficients were those shown");
   text += state.data ? QStringLiteral("; the data it brought replace those loaded (undo does not bring them back)")
                      : QStringLiteral("; it holds no data, the data loaded stay");
+  if (const auto& page_fit = state.Channel(view.page))
+    text += QStringLiteral("; last %1 fit: %2")
+                .arg(QString::fromLatin1(SessionChannelName(view.page)),
+                     page_fit->poor ? QStringLiteral("poor") : QStringLiteral("good"));
   Status(text);
 }
 

@@ -182,6 +182,9 @@ class TestSessionActions : public QObject, TWindowFixture {
     // The command line's fit left the values shown: a fit from them ending
     // at their cost is no fault.
     QVERIFY(form_->ValuesAreAFit(TFitChannel::kLateral));
+    QVERIFY(form_->statusBar()->currentMessage().contains(
+        state.Channel(TFitChannel::kLateral)->poor ? QStringLiteral("last lateral fit: poor")
+                                                   : QStringLiteral("last lateral fit: good")));
     QCOMPARE(Find<QTabWidget>("Pagecontrol1")->currentIndex(), 0);
     QVERIFY(Find<QRadioButton>("RadioButton3")->isChecked());
 
