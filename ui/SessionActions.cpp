@@ -249,6 +249,7 @@ void TSessionActions::FitEnded() {
   TChannelFit& fit = fits_[static_cast<size_t>(channel)];
   fit.outcome = session.Outcome();
   fit.outcome.verdict = session.LastVerdict();
+  fit.data_hash = DataHash();
   TSessionChannel saved;
   saved.poor = session.LastVerdict().poor;
   saved.reasons = SessionReasons(session.LastVerdict().reasons);
@@ -258,6 +259,16 @@ void TSessionActions::FitEnded() {
     saved.report = FormatFitReport(*session.LastReport());
   }
   fit.saved = std::move(saved);
+}
+
+std::string TSessionActions::DataHash() const {
+  return form_->Session().HasData() ? Sha256Hex(FormatTireData(form_->Session().Data(), {})) : std::string();
+}
+
+const TSessionActions::TChannelFit* TSessionActions::CurrentFit(TFitChannel channel) const {
+  const TChannelFit& fit = fits_[static_cast<size_t>(channel)];
+  if (!fit.saved || fit.data_hash != DataHash()) return nullptr;
+  return &fit;
 }
 
 const TSessionData* TSessionActions::OpenedDataShown() const {
@@ -320,7 +331,7 @@ TSessionState TSessionActions::CaptureState() const {
 
   const TCoefficientSnapshot shown = TakeSnapshot(set);
   for (TFitChannel channel : {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal}) {
-    std::optional<TSessionChannel> fit = fits_[static_cast<size_t>(channel)].saved;
+    std::optional<TSessionChannel> fit = LastFit(channel);
     if (!fit) continue;
     fit->fitted.reset();
     if (session.ValuesAreAFit(channel, shown)) fit->fitted = state.texts;
@@ -431,6 +442,7 @@ void TSessionActions::ApplyState(const TSessionRead& read, const std::string& pa
     const std::optional<TSessionChannel>& saved = state.Channel(channel);
     if (!saved) continue;
     fit.saved = saved;
+    fit.data_hash = DataHash();
     fit.outcome.channel = channel;
     fit.outcome.verdict = VerdictOf(*saved);
     if (saved->fitted && *saved->fitted == shown.texts) session.RememberValuesAsFit(channel, shown);
@@ -512,9 +524,9 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
   inputs.source_files.push_back("data: " + (source.empty() ? form_->Session().DataSource() : source));
   inputs.source_files.push_back("coefficients: as shown in the window");
   for (TFitChannel channel : {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal}) {
-    const TChannelFit& fit = fits_[static_cast<size_t>(channel)];
-    if (!fit.saved) continue;
-    TFitOutcome outcome = fit.outcome;
+    const TChannelFit* fit = CurrentFit(channel);
+    if (fit == nullptr) continue;
+    TFitOutcome outcome = fit->outcome;
     outcome.channel = channel;
     inputs.channels.push_back({channel, &data, &set, outcome, source});
   }

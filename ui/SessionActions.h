@@ -90,9 +90,11 @@ class TSessionActions : public QObject {
   using TConfirm = std::function<bool(const QString& path, const std::vector<TSessionOpeningLine>&)>;
   void SetConfirm(TConfirm confirm) { confirm_ = std::move(confirm); }
 
-  // The last fit of `channel` kept for the session and the report.
-  const std::optional<TSessionChannel>& LastFit(TFitChannel channel) const {
-    return fits_[static_cast<size_t>(channel)].saved;
+  // The last fit of `channel` kept for the session and the report; none
+  // when there is none on the data now loaded.
+  std::optional<TSessionChannel> LastFit(TFitChannel channel) const {
+    const TChannelFit* fit = CurrentFit(channel);
+    return fit != nullptr ? fit->saved : std::nullopt;
   }
   // The menu of sessions opened or saved lately.
   QMenu* BuildRecentMenu(QWidget* parent);
@@ -101,7 +103,12 @@ class TSessionActions : public QObject {
   struct TChannelFit {
     std::optional<TSessionChannel> saved;
     TFitOutcome outcome;  // the fit's outcome; after an open, its verdict only
+    std::string data_hash;  // of the data it was made on (DataHash)
   };
+  // A hash of the data the window holds, which tells a fit of other data.
+  std::string DataHash() const;
+  // The channel's last fit when it was made on the data now loaded.
+  const TChannelFit* CurrentFit(TFitChannel channel) const;
 
   void FitEnded();
   void ApplyState(const TSessionRead& read, const std::string& path);

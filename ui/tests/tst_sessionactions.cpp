@@ -286,6 +286,23 @@ class TestSessionActions : public QObject, TWindowFixture {
       QVERIFY(out.contains(poor ? QStringLiteral("poor") : QStringLiteral("good")));
     }
 
+    // Other data: the lateral fit was not made on them and leaves the
+    // report; the aligning fit on them is its channel.
+    form_->LoadDataFile(DataFile("aligning.plt"));
+    QVERIFY(!Actions(*form_)->LastFit(TFitChannel::kLateral).has_value());
+    Fit("Button6");
+    QVERIFY(Actions(*form_)->LastFit(TFitChannel::kAligning).has_value());
+    const std::string second = Path("second.pdf");
+    Actions(*form_)->WriteValidationReport(second);
+    if (!pdftotext.isEmpty()) {
+      QProcess text;
+      text.start(pdftotext, {QString::fromStdString(second), QStringLiteral("-")});
+      QVERIFY(text.waitForFinished(60000));
+      const QString out = QString::fromUtf8(text.readAllStandardOutput());
+      QVERIFY2(out.contains(QStringLiteral("Aligning")), qPrintable(out.left(400)));
+      QVERIFY2(!out.contains(QStringLiteral("Lateral force")), qPrintable(out.left(400)));
+    }
+
     // Data read from a file named like a report: that file stays.
     const std::string data_html = Path("data.html");
     QVERIFY(QFile::copy(QString::fromStdString(DataFile("lateral.plt")), QString::fromStdString(data_html)));
