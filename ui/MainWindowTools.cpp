@@ -37,6 +37,7 @@
 #include "ui/Notices.h"
 #include "ui/RecentFiles.h"
 #include "ui/Popcalcul.h"
+#include "ui/SessionActions.h"
 #include "ui/TirChoices.h"
 #include "ui/Unit1.h"
 
@@ -162,6 +163,9 @@ void TForm1::BuildTools() {
     if (!fz0->isModified()) settled_fz0_ = text;
   });
   connect(fz0, &QLineEdit::editingFinished, this, &TForm1::RatedLoadEdited);
+
+  // Save session, Open session, recent sessions and the validation report.
+  new TSessionActions(this);
 }
 
 // --------------------------------------------------------------- rated load
