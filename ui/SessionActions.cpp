@@ -92,13 +92,6 @@ bool SamePath(const std::string& a, const std::string& b) {
   return fs::absolute(a, error).lexically_normal() == fs::absolute(b, error).lexically_normal();
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ the dialog
