@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
-# Builds the whole suite, GUI tests included, with GCC under AddressSanitizer
-# and UndefinedBehaviorSanitizer in build-asan/, and runs every test with
-# ctest.  Any sanitizer report fails the test that caused it: undefined
+# Builds the suite without the window (its tests run in the normal build)
+# with GCC under AddressSanitizer and UndefinedBehaviorSanitizer in
+# build-asan/, and runs every test with ctest but the long accuracy suites.  Any sanitizer report fails the test that caused it: undefined
 # behaviour and memory errors end the program at once, leaks at its exit.
 #
-# Leaks that belong wholly to system libraries (Qt's font set-up through
-# fontconfig, say) would be listed in scripts/lsan.supp; nothing of Morvex's
-# own may ever be suppressed there.  The GUI tests run on Qt's offscreen
-# platform, which their ctest entries set.
+# Leaks that belong wholly to system libraries would be listed in
+# scripts/lsan.supp; nothing of Morvex's own may ever be suppressed there.
 #
 #   scripts/sanitize.sh [--build | --test]
 #
@@ -38,8 +36,12 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # enough for the reports' file and line, at about a sixth less compile time
 # than full debug information.
 if [ "$do_build" = 1 ]; then
+  # The window and its tests stay in the normal build: the Qt code would
+  # take a quarter of this build's time, and what the window calls (the
+  # fits, the readers, the session file, the report) is checked here
+  # through the core's and the command line's tests.
   CC=gcc CXX=g++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
-    -DMORVEX_SANITIZE=ON >/dev/null
+    -DMORVEX_SANITIZE=ON -DMORVEX_BUILD_UI=OFF >/dev/null
   # Only what ctest runs: the programs and the test programs, not the
   # benchmarks and sample generators, which no test starts.
   start=$SECONDS
@@ -70,6 +72,13 @@ heavy+='|TirTool.DelimitedProgramme|TirTool.TydexProgramme|TirTool.HeldOutTire'
 heavy+='|CombinedStages.TunedTires|CombinedStages.MilitaryTire|CombinedStages.MomentsFitted'
 heavy+='|TireProgramme.TunedTire|TireProgramme.MilitaryTire|CombinedImportOfProgrammes|CombinedImport.HeldOut'
 heavy+='|Programme.RunsRoutedToTheirStages'
+# Every thread count on every channel: the same fits as the single-thread tests.
+heavy+='|FitThreads.EveryThreadCountGivesTheSerialResult|MorvexFitCommand.ThreadCountChangesNothingButTheTime'
+# The report and programme commands on whole fits: the report's own tests and
+# one command-line report take the same code here.
+heavy+='|ReportTool.TheCommandLineWritesTheReport|ReportTool.NamesTheImportedRun|ReportTool.FitsByTheTrustRegion'
+heavy+='|ReportTool.ASessionAlone|ReportTool.PoorCoefficients|TirTool.LessThanAProgramme'
+heavy+='|IsoLateral.StartValuesWrittenBackUnchangedArePoor'
 # ctest starts the longest tests first when it knows their times from an
 # earlier run; a new folder borrows them from the normal build's run.
 costs=Testing/Temporary/CTestCostData.txt

@@ -49,18 +49,19 @@ finish_background_builds() {
 }
 
 step "tests" ctest --test-dir build --output-on-failure -j"$jobs"
-# 200 native fits (the heap after fit 100 against fit 200) and 3 under
-# valgrind (one per optimizer) keep the step to about three minutes on two
-# cores: a fit judged suspect runs a comparison fit for its verdict, and
-# the suite under AddressSanitizer below checks every test's memory as
-# well.  scripts/leak-check.sh alone runs the full 1000 and 60.
-step "200 fits in one process: no leak, no drift" env MORVEX_LEAK_BUILD=build bash scripts/leak-check.sh --fits 200 --valgrind-fits 3
+# 100 native fits (the heap after fit 50 against fit 100) and one under
+# valgrind (its uninitialised reads, which AddressSanitizer does not see)
+# keep the step to about a minute on two cores: a fit judged suspect runs a
+# comparison fit for its verdict, and the suite under AddressSanitizer below
+# checks every test's memory as well.  scripts/leak-check.sh alone runs the
+# full 1000 and 60.
+step "100 fits in one process: no leak, no drift" env MORVEX_LEAK_BUILD=build bash scripts/leak-check.sh --fits 100 --valgrind-fits 1
 step "rest of the sanitizer and fuzz builds" finish_background_builds
 trap - EXIT
 step "tests under AddressSanitizer and UndefinedBehaviorSanitizer" bash scripts/sanitize.sh --test
 # A fixed budget per fuzz target keeps the run's length known; longer runs:
 # scripts/fuzz.sh SECONDS.  One target per core at a time.
-step "fuzz targets, 15 s each" bash scripts/fuzz.sh --parallel "$jobs" 15
+step "fuzz targets, 8 s each" bash scripts/fuzz.sh --parallel "$jobs" 8
 
 echo "== times"
 printf '%s\n' "${times[@]}"
