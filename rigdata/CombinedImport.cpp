@@ -18,6 +18,8 @@ namespace morvex {
 namespace {
 
 using import_phase::Fmt;
+using import_phase::LoadCurve;
+using import_phase::Significant;
 using import_phase::kNaN;
 using import_phase::TImportState;
 using import_phase::TIndex;
@@ -31,31 +33,12 @@ constexpr double kConventionSlipRatio = 0.02;
 constexpr double kGivenSlipAngleTolerance = 0.6;
 // Cells of one inclination and slip angle, over its loads, at most.
 constexpr double kMaxGridCells = 1000000;
-constexpr int kValueDigits = 6;
 
 // The quantities of a combined point, in the order of TCombinedSample.
 constexpr size_t kQuantities = 5;
 constexpr TRunRole kQuantityRoles[kQuantities] = {TRunRole::kLongitudinalForce, TRunRole::kLateralForce,
                                                    TRunRole::kAligningMoment, TRunRole::kOverturningMoment,
                                                    TRunRole::kRollingMoment};
-
-double Significant(double v) {
-  const double magnitude = std::fabs(v);
-  if (!(magnitude >= 1e-290) || !std::isfinite(v)) return std::isfinite(v) ? 0.0 : v;
-  const double scale = std::pow(10.0, kValueDigits - 1 - std::floor(std::log10(magnitude)));
-  return std::round(v * scale) / scale;
-}
-
-// The polynomial through n (2 or 3) points, at `at`.
-double LoadCurve(const double* x, const double* y, size_t n, double at) {
-  const double d01 = (y[1] - y[0]) / (x[1] - x[0]);
-  double value = y[0] + d01 * (at - x[0]);
-  if (n == 3) {
-    const double d12 = (y[2] - y[1]) / (x[2] - x[1]);
-    value += (d12 - d01) / (x[2] - x[0]) * (at - x[0]) * (at - x[1]);
-  }
-  return value;
-}
 
 int NearestAbsolute(const std::vector<TImportSetPoint>& points, double v) {
   int best = -1;

@@ -138,4 +138,10 @@ TRunRole SweptRole(TImportChannel channel);
 TRunRole CrossRole(TImportChannel channel);
 TRunRole ValueRole(TImportChannel channel);
 
+// `v` to six significant digits, the precision of a binned value.
+double Significant(double v);
+// The polynomial through (x[k], y[k]), k < n (2 or 3 points), at `at`: a
+// cell's value carried along the load between neighbouring columns.
+double LoadCurve(const double* x, const double* y, size_t n, double at);
+
 }  // namespace morvex::import_phase

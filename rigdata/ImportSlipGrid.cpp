@@ -27,26 +27,6 @@ constexpr size_t kPlaneTerms = 4;
 // the neighbouring columns' before the cell's own is believed.
 constexpr double kSlopeDisagreement = 4;
 
-// `v` to kValueDigits significant digits: far below any rig's noise, and
-// short enough to read in the data grid.
-double Significant(double v) {
-  const double magnitude = std::fabs(v);
-  if (!(magnitude >= 1e-290) || !std::isfinite(v)) return std::isfinite(v) ? 0.0 : v;
-  const double scale = std::pow(10.0, kValueDigits - 1 - std::floor(std::log10(magnitude)));
-  return std::round(v * scale) / scale;
-}
-
-// The polynomial through (x[k], y[k]), k < n (2 or 3 points, in Newton's
-// form), at `at`; NaN when two x coincide.
-double LoadCurve(const double* x, const double* y, size_t n, double at) {
-  const double d01 = (y[1] - y[0]) / (x[1] - x[0]);
-  double value = y[0] + d01 * (at - x[0]);
-  if (n == 3) {
-    const double d12 = (y[2] - y[1]) / (x[2] - x[1]);
-    value += (d12 - d01) / (x[2] - x[0]) * (at - x[0]) * (at - x[1]);
-  }
-  return value;
-}
 
 // Solves the symmetric system `a` x = `rhs` of kPlaneTerms unknowns by
 // elimination with partial pivoting; false when it is singular.
@@ -83,6 +63,27 @@ bool SolveNormal(const std::array<double, kPlaneTerms * kPlaneTerms>& a_in, cons
 }
 
 }  // namespace
+
+// `v` to kValueDigits significant digits: far below any rig's noise, and
+// short enough to read in the data grid.
+double Significant(double v) {
+  const double magnitude = std::fabs(v);
+  if (!(magnitude >= 1e-290) || !std::isfinite(v)) return std::isfinite(v) ? 0.0 : v;
+  const double scale = std::pow(10.0, kValueDigits - 1 - std::floor(std::log10(magnitude)));
+  return std::round(v * scale) / scale;
+}
+
+// The polynomial through (x[k], y[k]), k < n (2 or 3 points, in Newton's
+// form), at `at`; NaN when two x coincide.
+double LoadCurve(const double* x, const double* y, size_t n, double at) {
+  const double d01 = (y[1] - y[0]) / (x[1] - x[0]);
+  double value = y[0] + d01 * (at - x[0]);
+  if (n == 3) {
+    const double d12 = (y[2] - y[1]) / (x[2] - x[1]);
+    value += (d12 - d01) / (x[2] - x[0]) * (at - x[0]) * (at - x[1]);
+  }
+  return value;
+}
 
 bool BuildSlipGrid(TImportState& state) {
   const TRawImportOptions& options = state.options;
