@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "fitting/ChannelModel.h"
+#include "report/PdfWriter.h"
 #include "report/ReportCanvas.h"
 #include "report/ReportRender.h"
 #include "report/ReportText.h"
@@ -26,16 +27,6 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-std::string Num(double value) {
-  if (!std::isfinite(value)) value = 0;
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.2f", value);
-  std::string text = buffer;
-  while (text.back() == '0') text.pop_back();
-  if (text.back() == '.') text.pop_back();
-  return text == "-0" ? "0" : text;
-}
-
 std::string Css(TReportColor c) {
   return "rgb(" + std::to_string(c.red) + "," + std::to_string(c.green) + "," + std::to_string(c.blue) + ")";
 }
@@ -55,34 +46,34 @@ const char* DashArray(TLineStyle style) {
 class TSvgCanvas final : public TReportCanvas {
  public:
   TSvgCanvas(double width, double height) {
-    out_ = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(width) + "pt\" height=\"" + Num(height) +
-           "pt\" viewBox=\"0 0 " + Num(width) + ' ' + Num(height) + "\" role=\"img\">\n";
+    out_ = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + ChartNumber(width) + "pt\" height=\"" + ChartNumber(height) +
+           "pt\" viewBox=\"0 0 " + ChartNumber(width) + ' ' + ChartNumber(height) + "\" role=\"img\">\n";
   }
 
   void Polyline(const std::vector<std::pair<double, double>>& points, TReportColor color, double width,
                 TLineStyle style) override {
     if (points.size() < 2) return;
-    out_ += "<polyline fill=\"none\" stroke=\"" + Css(color) + "\" stroke-width=\"" + Num(width) +
+    out_ += "<polyline fill=\"none\" stroke=\"" + Css(color) + "\" stroke-width=\"" + ChartNumber(width) +
             "\" stroke-linejoin=\"round\"" + DashArray(style) + " points=\"";
-    for (const auto& [x, y] : points) out_ += Num(x) + ',' + Num(y) + ' ';
+    for (const auto& [x, y] : points) out_ += ChartNumber(x) + ',' + ChartNumber(y) + ' ';
     out_ += "\"/>\n";
   }
   void Circle(double x, double y, double radius, TReportColor fill, TReportColor stroke) override {
-    out_ += "<circle cx=\"" + Num(x) + "\" cy=\"" + Num(y) + "\" r=\"" + Num(radius) + "\" fill=\"" + Css(fill) +
+    out_ += "<circle cx=\"" + ChartNumber(x) + "\" cy=\"" + ChartNumber(y) + "\" r=\"" + ChartNumber(radius) + "\" fill=\"" + Css(fill) +
             "\" stroke=\"" + Css(stroke) + "\" stroke-width=\"0.4\"/>\n";
   }
   void Rectangle(double x, double y, double width, double height, const TReportColor* fill,
                  const TReportColor* stroke) override {
-    out_ += "<rect x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" width=\"" + Num(width) + "\" height=\"" + Num(height) +
+    out_ += "<rect x=\"" + ChartNumber(x) + "\" y=\"" + ChartNumber(y) + "\" width=\"" + ChartNumber(width) + "\" height=\"" + ChartNumber(height) +
             "\" fill=\"" + (fill ? Css(*fill) : "none") + "\" stroke=\"" + (stroke ? Css(*stroke) : "none") +
             "\" stroke-width=\"0.6\"/>\n";
   }
   void Text(double x, double y, double size, const std::string& text, TTextAnchor anchor, bool bold,
             bool rotated) override {
     const char* anchors[] = {"start", "middle", "end"};
-    out_ += "<text x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" font-size=\"" + Num(size) + "\" text-anchor=\"" +
+    out_ += "<text x=\"" + ChartNumber(x) + "\" y=\"" + ChartNumber(y) + "\" font-size=\"" + ChartNumber(size) + "\" text-anchor=\"" +
             anchors[static_cast<int>(anchor)] + '"' + (bold ? " font-weight=\"bold\"" : "") +
-            (rotated ? " transform=\"rotate(-90 " + Num(x) + ' ' + Num(y) + ")\"" : "") + '>' + Escape(text) +
+            (rotated ? " transform=\"rotate(-90 " + ChartNumber(x) + ' ' + ChartNumber(y) + ")\"" : "") + '>' + Escape(text) +
             "</text>\n";
   }
   // No clip path: the axes span every point with a margin, so nothing is

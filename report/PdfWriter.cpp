@@ -6,9 +6,7 @@
 
 namespace morvex {
 
-namespace {
-
-std::string Num(double value) {
+std::string ChartNumber(double value) {
   if (!std::isfinite(value)) value = 0;
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.2f", value);
@@ -18,8 +16,10 @@ std::string Num(double value) {
   return text == "-0" ? "0" : text;
 }
 
+namespace {
+
 std::string Rgb(TReportColor c, bool stroke) {
-  return Num(c.red / 255.0) + ' ' + Num(c.green / 255.0) + ' ' + Num(c.blue / 255.0) + (stroke ? " RG\n" : " rg\n");
+  return ChartNumber(c.red / 255.0) + ' ' + ChartNumber(c.green / 255.0) + ' ' + ChartNumber(c.blue / 255.0) + (stroke ? " RG\n" : " rg\n");
 }
 
 // A PDF string literal of WinAnsi bytes: parentheses and backslashes
@@ -101,9 +101,9 @@ std::string ToWinAnsi(const std::string& utf8) {
 void TPdfPage::Polyline(const std::vector<std::pair<double, double>>& points, TReportColor color, double width,
                         TLineStyle style) {
   if (points.size() < 2) return;
-  content_ += Rgb(color, true) + Num(width) + " w\n" + Dash(style) + "1 J 1 j\n";
+  content_ += Rgb(color, true) + ChartNumber(width) + " w\n" + Dash(style) + "1 J 1 j\n";
   for (size_t i = 0; i < points.size(); ++i)
-    content_ += Num(points[i].first) + ' ' + Num(Y(points[i].second)) + (i == 0 ? " m\n" : " l\n");
+    content_ += ChartNumber(points[i].first) + ' ' + ChartNumber(Y(points[i].second)) + (i == 0 ? " m\n" : " l\n");
   content_ += "S\n";
 }
 
@@ -112,11 +112,11 @@ void TPdfPage::Circle(double x, double y, double r, TReportColor fill, TReportCo
   const double k = 0.5523 * r;
   const double cy = Y(y);
   content_ += Rgb(fill, false) + Rgb(stroke, true) + "0.4 w [] 0 d\n";
-  content_ += Num(x + r) + ' ' + Num(cy) + " m\n";
-  content_ += Num(x + r) + ' ' + Num(cy + k) + ' ' + Num(x + k) + ' ' + Num(cy + r) + ' ' + Num(x) + ' ' + Num(cy + r) + " c\n";
-  content_ += Num(x - k) + ' ' + Num(cy + r) + ' ' + Num(x - r) + ' ' + Num(cy + k) + ' ' + Num(x - r) + ' ' + Num(cy) + " c\n";
-  content_ += Num(x - r) + ' ' + Num(cy - k) + ' ' + Num(x - k) + ' ' + Num(cy - r) + ' ' + Num(x) + ' ' + Num(cy - r) + " c\n";
-  content_ += Num(x + k) + ' ' + Num(cy - r) + ' ' + Num(x + r) + ' ' + Num(cy - k) + ' ' + Num(x + r) + ' ' + Num(cy) + " c\n";
+  content_ += ChartNumber(x + r) + ' ' + ChartNumber(cy) + " m\n";
+  content_ += ChartNumber(x + r) + ' ' + ChartNumber(cy + k) + ' ' + ChartNumber(x + k) + ' ' + ChartNumber(cy + r) + ' ' + ChartNumber(x) + ' ' + ChartNumber(cy + r) + " c\n";
+  content_ += ChartNumber(x - k) + ' ' + ChartNumber(cy + r) + ' ' + ChartNumber(x - r) + ' ' + ChartNumber(cy + k) + ' ' + ChartNumber(x - r) + ' ' + ChartNumber(cy) + " c\n";
+  content_ += ChartNumber(x - r) + ' ' + ChartNumber(cy - k) + ' ' + ChartNumber(x - k) + ' ' + ChartNumber(cy - r) + ' ' + ChartNumber(x) + ' ' + ChartNumber(cy - r) + " c\n";
+  content_ += ChartNumber(x + k) + ' ' + ChartNumber(cy - r) + ' ' + ChartNumber(x + r) + ' ' + ChartNumber(cy - k) + ' ' + ChartNumber(x + r) + ' ' + ChartNumber(cy) + " c\n";
   content_ += "B\n";
 }
 
@@ -125,7 +125,7 @@ void TPdfPage::Rectangle(double x, double y, double width, double height, const 
   if (fill == nullptr && stroke == nullptr) return;
   if (fill != nullptr) content_ += Rgb(*fill, false);
   if (stroke != nullptr) content_ += Rgb(*stroke, true) + "0.6 w [] 0 d\n";
-  content_ += Num(x) + ' ' + Num(Y(y + height)) + ' ' + Num(width) + ' ' + Num(height) + " re ";
+  content_ += ChartNumber(x) + ' ' + ChartNumber(Y(y + height)) + ' ' + ChartNumber(width) + ' ' + ChartNumber(height) + " re ";
   content_ += fill != nullptr && stroke != nullptr ? "B\n" : fill != nullptr ? "f\n" : "S\n";
 }
 
@@ -137,16 +137,16 @@ void TPdfPage::Text(double x, double y, double size, const std::string& text, TT
     const double width = TextWidth(text, size, bold);
     shift = anchor == TTextAnchor::kMiddle ? width / 2 : width;
   }
-  content_ += "0 g\nBT\n/" + std::string(bold ? "F2 " : "F1 ") + Num(size) + " Tf\n";
+  content_ += "0 g\nBT\n/" + std::string(bold ? "F2 " : "F1 ") + ChartNumber(size) + " Tf\n";
   if (rotated)
-    content_ += "0 1 -1 0 " + Num(x) + ' ' + Num(Y(y) - shift) + " Tm\n";
+    content_ += "0 1 -1 0 " + ChartNumber(x) + ' ' + ChartNumber(Y(y) - shift) + " Tm\n";
   else
-    content_ += "1 0 0 1 " + Num(x - shift) + ' ' + Num(Y(y)) + " Tm\n";
+    content_ += "1 0 0 1 " + ChartNumber(x - shift) + ' ' + ChartNumber(Y(y)) + " Tm\n";
   content_ += Literal(ToWinAnsi(text)) + " Tj\nET\n";
 }
 
 void TPdfPage::PushClip(double x, double y, double width, double height) {
-  content_ += "q\n" + Num(x) + ' ' + Num(Y(y + height)) + ' ' + Num(width) + ' ' + Num(height) + " re W n\n";
+  content_ += "q\n" + ChartNumber(x) + ' ' + ChartNumber(Y(y + height)) + ' ' + ChartNumber(width) + ' ' + ChartNumber(height) + " re W n\n";
 }
 
 void TPdfPage::PopClip() { content_ += "Q\n"; }
@@ -166,7 +166,7 @@ std::string TPdfDocument::Serialize(const std::string& title) const {
   objects.push_back("<< /Title " + Literal(ToWinAnsi(title)) + " /Producer (Morvex) >>");
   for (size_t p = 0; p < pages_.size(); ++p) {
     const TPdfPage& page = pages_[p];
-    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + Num(page.Width()) + ' ' + Num(page.Height()) +
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + ChartNumber(page.Width()) + ' ' + ChartNumber(page.Height()) +
                       "] /Resources << /Font << /F1 3 0 R /F2 4 0 R >> /ProcSet [/PDF /Text] >> /Contents " +
                       std::to_string(7 + 2 * p) + " 0 R >>");
     objects.push_back("<< /Length " + std::to_string(page.Content().size()) + " >>\nstream\n" + page.Content() +

@@ -12,6 +12,11 @@
 
 namespace morvex {
 
+// A coordinate or size of a drawing, as the PDF and the HTML report write
+// it: two decimals at most, trailing zeros dropped, "0" for -0 and for a
+// value that is not finite.
+std::string ChartNumber(double value);
+
 // UTF-8 text as WinAnsi bytes: ASCII and Latin-1 as they are, the few
 // typographic characters WinAnsi holds (dashes, quotes, bullet, euro) at
 // their places, anything else as '?'.
