@@ -58,6 +58,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "numerics/LxTypes.h"
@@ -156,7 +157,88 @@ struct TSessionView {
   bool model_shown = true;
   bool data_shown = true;
   std::vector<int> hidden_curves;         // legend entries switched off
+  bool paired_colours = false;            // one colour per load for model and data
+  bool all_cambers = false;               // every camber at once
   bool operator==(const TSessionView&) const = default;
+};
+
+// A coefficient a stage of a tire's programme fitted.
+struct TSessionStageCoefficient {
+  std::string name;
+  double value = 0;
+  double standard_error = 0;              // NaN: not determined
+  std::string note;                       // why not determined; empty otherwise
+  bool operator==(const TSessionStageCoefficient&) const = default;
+};
+
+// One stage of a tire fitted from a test programme, as its fit left it
+// (fitting/TireProgramme.h): "lateral", "aligning", "longitudinal",
+// "Fx combined", "Fy combined", "Mz combined", "Mx", "My".
+struct TSessionStage {
+  std::string name;
+  uint64_t points = 0;
+  bool fitted = false;
+  std::string not_fitted_reason;
+  bool poor = false;
+  bool cancelled = false;
+  std::vector<TSessionReason> reasons;
+  std::vector<TSessionReason> notes;
+  double rms = 0;                         // NaN when not fitted
+  std::string termination;                // the fit's termination, as its report names it
+  int iterations = 0;
+  double start_cost = 0;
+  double final_cost = 0;
+  std::vector<TSessionStageCoefficient> coefficients;  // in the fit's order
+  std::vector<double> start_values;       // the estimate the fit ran from, same order
+  std::vector<std::string> held;          // "REX2 (one load)"
+  bool operator==(const TSessionStage&) const = default;
+};
+
+// A run of a test programme and what it fed.
+struct TSessionFeed {
+  std::string path;
+  std::string stage;                      // "lateral", ..., "combined", "nothing"
+  std::string set_points;
+  uint64_t points = 0;
+  std::string note;
+  bool operator==(const TSessionFeed&) const = default;
+};
+
+// A whole tire built from a test programme's runs ("Build tire from runs",
+// `morvex-fit tir`): the runs, the data imported from them (embedded, so
+// the runs need not be read again), and the last fit of its stages.
+struct TSessionProgramme {
+  std::vector<TSessionRun> runs;
+  std::optional<double> fz0_typed;        // N, typed over the runs' value
+  std::optional<double> r0_typed;         // m
+  // The imported data: the pure-slip sets as tire data files' text, the
+  // combined-slip set as the combined data file's text; empty: none.
+  std::string lateral_text;
+  std::string aligning_text;
+  std::string longitudinal_text;
+  std::string combined_text;
+  std::vector<TSessionFeed> feeds;
+  std::vector<std::string> import_reports;  // per run, its import reports as text
+  std::array<double, 8> ranges{};         // Fz, kappa, alpha, camber: min, max (NaN: none)
+  double pressure = 0;                    // Pa; NaN: none held
+  double longvl = 0;                      // m/s; NaN: none held
+  double fz0 = 0;                         // N
+  std::string fz0_source;
+  double r0 = 0;                          // m; NaN: no run gives one
+  std::string r0_source;
+  std::vector<std::string> warnings;
+  // The last fit; none before the programme was fitted.
+  struct Fit {
+    std::array<std::string, kCoefficientCount> texts;  // the pure-slip set, table order
+    std::vector<std::pair<std::string, double>> combined;  // every combined coefficient, by name
+    std::vector<TSessionStage> stages;
+    int use_mode = 0;
+    std::vector<std::string> mode_reasons;
+    bool cancelled = false;
+    bool operator==(const Fit&) const = default;
+  };
+  std::optional<Fit> fit;
+  bool operator==(const TSessionProgramme&) const = default;
 };
 
 struct TSessionState {
@@ -167,6 +249,7 @@ struct TSessionState {
   TSessionImport import;
   std::array<std::optional<TSessionChannel>, 3> channels;  // by TFitChannel
   TSessionView view;
+  std::optional<TSessionProgramme> programme;
 
   // The table's default texts, every flag but R0's set, as
   // TMemoryCoefficientSet starts.
