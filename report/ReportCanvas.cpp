@@ -137,8 +137,12 @@ void DrawChart(TReportCanvas& canvas, const TReportChart& chart, double x, doubl
         y_high = std::max(y_high, p.second);
       }
   const bool any = x_low <= x_high;
-  const auto [xa, xb] = any ? PaddedRange(x_low, x_high) : std::pair{-1.0, 1.0};
-  const auto [ya, yb] = any ? PaddedRange(y_low, y_high) : std::pair{-1.0, 1.0};
+  // Plain variables, not structured bindings: the lambdas below capture
+  // them, which clang before version 16 refuses for bindings.
+  const std::pair<double, double> x_range = any ? PaddedRange(x_low, x_high) : std::pair{-1.0, 1.0};
+  const std::pair<double, double> y_range = any ? PaddedRange(y_low, y_high) : std::pair{-1.0, 1.0};
+  const double xa = x_range.first, xb = x_range.second;
+  const double ya = y_range.first, yb = y_range.second;
   const std::vector<double> x_ticks = RoundTicks(xa, xb);
   const std::vector<double> y_ticks = RoundTicks(ya, yb);
   double label_width = 0;

@@ -305,12 +305,14 @@ TEST_F(FitSettingsFile, UnusableValuesAndReversedPairsAreRefusedNamingKeyAndFile
   EXPECT_NE(test::MessageOf<Exception>([&] { Read("[GENETIC]\nPCY1_MIN=25\n"); }).find("PCY1_MIN=25 above PCY1_MAX=20"),
             std::string::npos);
   // Values the genetic search cannot run with.
-  for (const auto& [text, said] :
+  for (const auto& [file_text, said] :
        {std::pair{"[GENETIC]\nNB_POP=4\n", " gives NB_POP=4: the genetic search needs at least 5 members"},
         std::pair{"[GENETIC]\nCR=1.5\n", " gives CR=1.5: the crossover rate is a probability, from 0 to 1"},
         std::pair{"[GENETIC]\nCR=-0.1\n", " gives CR=-0.1: "},
-        std::pair{"[GENETIC]\nNB_GEN=-1\n", " gives NB_GEN=-1: the number of generations cannot be negative"}})
+        std::pair{"[GENETIC]\nNB_GEN=-1\n", " gives NB_GEN=-1: the number of generations cannot be negative"}}) {
+    const char* text = file_text;  // a plain variable: the lambda captures it
     EXPECT_NE(test::MessageOf<Exception>([&] { Read(text); }).find(said), std::string::npos) << text;
+  }
   EXPECT_NO_THROW(Read("[GENETIC]\nNB_POP=5\nCR=0\nNB_GEN=0\n"));
   EXPECT_NO_THROW(Read("[GENETIC]\nCR=1\n"));
   // A pair of another channel is not this fit's business; an empty interval

@@ -95,7 +95,8 @@ TEST(ParallelSearch, EqualsTheSerialSearchBitForBit) {
 TEST(ParallelSearch, AnErrorLeavesTheStateOfTheSerialSearch) {
   // The cost raises for vectors at an edge of the box (met in the first
   // population) or near the minimum (met after some generations).
-  for (const auto& [low, high] : {std::pair{2.0, 99.0}, std::pair{-0.6, 0.6}}) {
+  for (const auto& region : {std::pair{2.0, 99.0}, std::pair{-0.6, 0.6}}) {
+    const double low = region.first, high = region.second;
     const auto cost = [low, high](const TDiffEvolPopulation& v) -> Extended {
       if (v[0] > low && v[0] < high && v[1] > low && v[1] < high) throw std::runtime_error("region reached");
       return Rastrigin(v);
