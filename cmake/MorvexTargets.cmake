@@ -31,6 +31,17 @@ function(morvex_library name)
   endif()
 endfunction()
 
+# morvex_test_optimisation(<target>)
+#   In an optimised build, compiles a test program's own code -Og: the tests
+#   are mostly calls into the libraries, which stay -O2, and GoogleTest's
+#   macros compile in about 60 % of the time.  The precompiled headers the
+#   test programs share are made with the same level (morvex_test_main).
+function(morvex_test_optimisation name)
+  if(CMAKE_BUILD_TYPE STREQUAL "RelWithDebInfo" OR CMAKE_BUILD_TYPE STREQUAL "Release")
+    target_compile_options(${name} PRIVATE -Og)
+  endif()
+endfunction()
+
 function(morvex_tests name)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   if(NOT MORVEX_BUILD_TESTS)
@@ -46,6 +57,7 @@ function(morvex_tests name)
   if(MORVEX_PCH)
     target_precompile_headers(${name} REUSE_FROM morvex_test_main)
   endif()
+  morvex_test_optimisation(${name})
   target_compile_definitions(${name} PRIVATE
     MORVEX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
     MORVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
