@@ -29,6 +29,9 @@ function(morvex_library name)
   if(sources AND MORVEX_SANITIZE AND CMAKE_BUILD_TYPE STREQUAL "Debug")
     target_compile_options(${name} PRIVATE -O1)
   endif()
+  if(sources AND name IN_LIST morvex_fuzz_feedback_libraries)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
 endfunction()
 
 # morvex_test_optimisation(<target>)
@@ -67,12 +70,21 @@ function(morvex_tests name)
 endfunction()
 
 # morvex_fuzz_target(<target> DEPENDS <targets>...)
-#   A libFuzzer program of fuzz/<target>.cpp (only in a MORVEX_FUZZ build),
-#   written to <build>/fuzz/.  Its seed corpus is fuzz/corpus/<target>/.
+#   A libFuzzer program of fuzz/<target>.cpp (in a MORVEX_FUZZ build, or a
+#   MORVEX_SANITIZE build under clang), written to <build>/fuzz/ and part of
+#   the target morvex_fuzz_targets.  Its seed corpus is
+#   fuzz/corpus/<target>/.
 function(morvex_fuzz_target name)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS})
+  if(MORVEX_SANITIZE)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  if(NOT TARGET morvex_fuzz_targets)
+    add_custom_target(morvex_fuzz_targets)
+  endif()
+  add_dependencies(morvex_fuzz_targets ${name})
 endfunction()

@@ -22,6 +22,11 @@
 # input slower than the timeout or memory beyond the limit fails the script;
 # the input that caused it is saved in build-fuzz/fuzz-artifacts/<target>/
 # (replay it with build-fuzz/fuzz/<target> <file>).
+#
+# With MORVEX_FUZZ_BUILD=<folder> the targets of that build folder are run
+# as they are, neither configured nor built here: the clang sanitizer build
+# (scripts/sanitize.sh, build-asan/) holds them too, compiled -O1, which is
+# what the test run uses instead of a second build of the same libraries.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -48,17 +53,22 @@ else
   budget_text="${seconds} s"
 fi
 
-build=build-fuzz
+build=${MORVEX_FUZZ_BUILD:-build-fuzz}
 jobs=$(nproc 2>/dev/null || echo 2)
-# clang is needed for libFuzzer; the compiler of an existing build folder stays.
-# Line tables only (-gline-tables-only): the reports' file and line, at less
-# compile time than full debug information.
-CC=clang CXX=clang++ cmake -S . -B "$build" -DMORVEX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG" >/dev/null
-start=$SECONDS
-cmake --build "$build" -j"$jobs"
-echo "fuzz: built in $((SECONDS - start)) s"
-[ "$build_only" = 0 ] || exit 0
+if [ -n "${MORVEX_FUZZ_BUILD:-}" ]; then
+  [ "$build_only" = 0 ] || { echo "fuzz.sh: --build-only builds build-fuzz/, not $build" >&2; exit 2; }
+  [ -d "$build/fuzz" ] || { echo "fuzz.sh: $build holds no fuzz targets (a clang sanitizer build does)" >&2; exit 2; }
+else
+  # clang is needed for libFuzzer; the compiler of an existing build folder stays.
+  # Line tables only (-gline-tables-only): the reports' file and line, at less
+  # compile time than full debug information.
+  CC=clang CXX=clang++ cmake -S . -B "$build" -DMORVEX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG" >/dev/null
+  start=$SECONDS
+  cmake --build "$build" -j"$jobs"
+  echo "fuzz: built in $((SECONDS - start)) s"
+  [ "$build_only" = 0 ] || exit 0
+fi
 
 if [ $# -gt 0 ]; then
   targets=("$@")
