@@ -3,6 +3,9 @@
 # packages is here, in three groups:
 #
 #   scripts/install-deps.sh --run     build and run the programs (scripts/run.sh)
+#   scripts/install-deps.sh --build   the above, plus what building the tests
+#                                     needs (scripts/test.sh installs the rest
+#                                     while the build runs)
 #   scripts/install-deps.sh [--test]  the above, plus what the tests and the
 #                                     robustness checks need (scripts/test.sh)
 #   scripts/install-deps.sh --bench   the above, plus the benchmark's Python peer
@@ -14,9 +17,10 @@ set -euo pipefail
 profile=test
 case "${1:-}" in
   --run) profile=run ;;
+  --build) profile=build ;;
   --test | '') profile=test ;;
   --bench) profile=bench ;;
-  *) echo "install-deps.sh: unknown option '$1' (--run, --test or --bench)" >&2; exit 2 ;;
+  *) echo "install-deps.sh: unknown option '$1' (--run, --build, --test or --bench)" >&2; exit 2 ;;
 esac
 
 # Building and running the two programs: the compiler and CMake, Qt 6 with
@@ -31,12 +35,16 @@ packages=(
   fonts-dejavu-core help2man
 )
 if [ "$profile" != run ]; then
-  # The tests (GoogleTest; the desktop entry's validator), the screenshots
-  # under a virtual X server, and the robustness checks of the test run:
-  # fuzzing with clang's libFuzzer and memory checks under valgrind;
-  # poppler-utils (pdftotext, pdftoppm) reads back the validation report's PDF.
-  packages+=(libgtest-dev googletest desktop-file-utils poppler-utils)
-  packages+=(xvfb xauth imagemagick)
+  # Building the tests: GoogleTest, and the desktop entry's validator, which
+  # the build looks for to add the entry's test.
+  packages+=(libgtest-dev googletest desktop-file-utils)
+fi
+if [ "$profile" != run ] && [ "$profile" != build ]; then
+  # Running them: poppler-utils (pdftotext, pdftoppm) reads back the
+  # validation report's PDF; the screenshots under a virtual X server; the
+  # robustness checks of the test run: the sanitizer build and libFuzzer
+  # with clang, memory checks under valgrind.
+  packages+=(poppler-utils xvfb xauth imagemagick)
   packages+=(clang libclang-rt-14-dev valgrind)
 fi
 # The benchmark's peer fits (never used by the product).
