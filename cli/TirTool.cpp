@@ -7,11 +7,13 @@
 
 #include "cli/FitTool.h"
 #include "cli/OutputGuard.h"
+#include "cli/ReportTool.h"
 #include "cli/TirProgramme.h"
 #include "files/TirFile.h"
 #include "fitting/TireProgramme.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
+#include "report/ReportRender.h"
 #include "rigdata/Programme.h"
 
 namespace morvex {
@@ -36,6 +38,13 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
     std::vector<std::optional<std::string>> inputs(options.run_paths.begin(), options.run_paths.end());
     inputs.push_back(options.template_path);
     RefuseOutputNamingInput(options.output_path, inputs);
+    if (options.report_path) {
+      std::vector<std::optional<std::string>> report_inputs = inputs;
+      report_inputs.push_back(options.output_path);
+      RefuseOutputNamingInput(*options.report_path, report_inputs);
+      if (ReportFormatOf(*options.report_path).empty())
+        throw Exception("The report is written as .pdf or .html, not " + *options.report_path);
+    }
     if (AsciiLower(std::filesystem::path(options.output_path).extension().string()) != ".tir")
       throw Exception("The output " + options.output_path + " is no property file: give a name ending in .tir");
     if (options.template_path &&
@@ -86,6 +95,13 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
     const TTirExportResult written = ExportTir(result.coefficients, options.output_path, tir);
     for (const std::string& note : written.notes) err << "morvex-fit: " << note << '\n';
     out << "Written " << options.output_path << ": USE_MODE " << result.use_mode << '\n';
+    if (options.report_path) {
+      std::vector<std::optional<std::string>> report_inputs = inputs;
+      report_inputs.push_back(options.output_path);
+      if (WriteProgrammeReport(*options.report_path, programme, result, options.run_paths, input.longvl, report_inputs,
+                               out, err) == kExitError)
+        return kExitError;
+    }
     if (result.cancelled) return kExitError;
     return result.AnyPoor() ? kExitFitPoor : kExitOk;
   } catch (const std::exception& e) {
