@@ -215,6 +215,7 @@ void ProgrammePages(TFlow& flow, const TProgrammeReport& programme) {
   flow.Table(StageTableHeader(), {0.14, 0.08, 0.1, 0.1, 0.26, 0.32}, StageTableRows(programme));
   flow.Heading("Runs and what each fed", 11);
   for (const std::string& run : programme.runs) flow.Paragraph(run);
+  flow.Space(6);
   flow.Table(FeedHeader(), {0.18, 0.12, 0.4, 0.08, 0.22}, FeedRows(programme));
   for (const TChannelReport& stage : programme.pure) ChannelPages(flow, stage);
   for (const TCombinedStageReport& stage : programme.combined) CombinedStagePages(flow, stage);
