@@ -7,14 +7,18 @@
 
 #include "cli/FitTool.h"
 #include "cli/OutputGuard.h"
+#include "cli/ProgrammeSession.h"
 #include "cli/ReportTool.h"
 #include "cli/TirProgramme.h"
+#include "files/SessionFile.h"
+#include "files/Sha256.h"
 #include "files/TirFile.h"
 #include "fitting/TireProgramme.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "report/ReportRender.h"
 #include "rigdata/Programme.h"
+#include "tiredata/TireDataFile.h"
 
 namespace morvex {
 namespace {
@@ -30,6 +34,27 @@ class TProgressHost : public TSilentFitHost {
   std::ostream* err_;
 };
 
+// The session of a fitted programme: the programme with its runs hashed as
+// they are now, the panel holding the fitted pure-slip coefficients.
+TSessionState ProgrammeSessionState(const TTirToolOptions& options, const TProgrammeResult& programme,
+                                    const TTireProgrammeResult& result) {
+  TProgrammeState state;
+  std::vector<std::string> hashes;
+  for (const std::string& path : options.run_paths) {
+    state.runs.push_back(std::filesystem::absolute(path).string());
+    hashes.push_back(Sha256Hex(ReadTireDataText(path)));
+  }
+  state.fz0_typed = options.fz0;
+  state.r0_typed = options.r0;
+  state.programme = std::make_shared<TProgrammeResult>(programme);
+  state.result = std::make_shared<TTireProgrammeResult>(result);
+  TSessionState session;
+  for (size_t i = 0; i < Coefficients().size(); ++i)
+    session.texts[i] = result.coefficients.Text(Coefficients()[i].name);
+  session.programme = ProgrammeToSession(state, hashes);
+  return session;
+}
+
 }  // namespace
 
 int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& err) {
@@ -41,6 +66,7 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
     if (options.report_path) {
       std::vector<std::optional<std::string>> report_inputs = inputs;
       report_inputs.push_back(options.output_path);
+      report_inputs.push_back(options.save_session_path);
       RefuseOutputNamingInput(*options.report_path, report_inputs);
       if (ReportFormatOf(*options.report_path).empty())
         throw Exception("The report is written as .pdf or .html, not " + *options.report_path);
@@ -54,6 +80,12 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
       std::error_code ec;
       if (!std::filesystem::is_regular_file(path, ec)) throw EFOpenError(path);
     }
+    // The session may replace an earlier session, never a run, the template
+    // or the property file; checked before anything is read.
+    std::vector<std::string> session_inputs(options.run_paths.begin(), options.run_paths.end());
+    if (options.template_path) session_inputs.push_back(*options.template_path);
+    session_inputs.push_back(options.output_path);
+    if (options.save_session_path) CheckSessionTarget(*options.save_session_path, TSessionState(), session_inputs);
 
     const TProgrammeResult programme = ImportProgramme(options.run_paths);
     out << FormatProgramme(programme);
@@ -95,9 +127,14 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
     const TTirExportResult written = ExportTir(result.coefficients, options.output_path, tir);
     for (const std::string& note : written.notes) err << "morvex-fit: " << note << '\n';
     out << "Written " << options.output_path << ": USE_MODE " << result.use_mode << '\n';
+    if (options.save_session_path) {
+      WriteSessionFile(*options.save_session_path, ProgrammeSessionState(options, programme, result), session_inputs);
+      out << "Written " << *options.save_session_path << ": the programme and its fit\n";
+    }
     if (options.report_path) {
       std::vector<std::optional<std::string>> report_inputs = inputs;
       report_inputs.push_back(options.output_path);
+      report_inputs.push_back(options.save_session_path);
       if (WriteProgrammeReport(*options.report_path, programme, result, options.run_paths, input.longvl, report_inputs,
                                out, err) == kExitError)
         return kExitError;
