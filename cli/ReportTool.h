@@ -29,7 +29,9 @@ struct TReportToolOptions {
   std::string data_path;                           // empty with a session: its embedded data
   // A session (.morvex) to report from: its embedded data, its coefficients
   // and free boxes, and the channel's last verdict; --coefficients is read
-  // over its values.  The paths it names are never read.
+  // over its values.  A fitted tire programme it holds adds the programme's
+  // pages; a session with the programme and no data (and no --channel or
+  // --data) gives those pages only.  The paths it names are never read.
   std::optional<std::string> session_path;
   std::optional<std::string> coefficients_path;    // values replacing the start-up defaults
   std::string free = "all";                        // "all" or a comma-separated list of names

@@ -291,7 +291,8 @@ int main(int argc, char** argv) {
   std::string report_session;
   report_cmd->add_option("--session", report_session,
                          "Session file (.morvex) to report from: its embedded data, coefficients, free boxes and "
-                         "the channel's last verdict; the paths it names are never read");
+                         "the channel's last verdict, and the pages of the tire programme it holds fitted; the paths "
+                         "it names are never read");
   report_cmd->add_option("--coefficients", report_coefficients,
                          "Coefficient file (INI or .tir) whose values replace the start-up defaults");
   report_cmd->add_option("--output", report.output_path, "Report to write: a .pdf or an .html file")->required();

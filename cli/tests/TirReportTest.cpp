@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/FitTool.h"
+#include "cli/ReportTool.h"
 #include "cli/TirTool.h"
 #include "examples/RunRecorderProgramme.h"
 
@@ -105,6 +106,37 @@ TEST_F(TirReport, WritesTheProgrammesReportAfterTheFit) {
     EXPECT_NE(html.find(heading), std::string::npos) << heading;
   for (const std::string& run : runs_) EXPECT_NE(html.find(fs::path(run).filename().string()), std::string::npos);
   EXPECT_NE(html.find("USE_MODE 4"), std::string::npos);
+}
+
+// A session written by `tir --save-session` holds the programme and its
+// fit: `report --session` alone gives the programme's pages, reading no run.
+TEST_F(TirReport, ASessionOfAProgrammeGivesItsPages) {
+  TTirToolOptions options;
+  options.run_paths = runs_;
+  options.output_path = Path("car.tir");
+  options.save_session_path = Path("car.morvex");
+  std::ostringstream out, err;
+  const int status = RunTirTool(options, out, err);
+  ASSERT_TRUE(status == kExitOk || status == kExitFitPoor) << err.str();
+  // The runs are gone: the session's embedded data must do.
+  for (const std::string& run : runs_) fs::remove(run);
+
+  TReportToolOptions report;
+  report.channel_given = false;
+  report.session_path = Path("car.morvex");
+  report.output_path = Path("car.html");
+  report.executable_dir = std::string(MORVEX_BINARY_DIR) + "/bin";
+  std::ostringstream report_out, report_err;
+  const int report_status = RunReportTool(report, report_out, report_err);
+  EXPECT_TRUE(report_status == kExitOk || report_status == kExitFitPoor) << report_err.str();
+  EXPECT_NE(report_out.str().find("USE_MODE 4: lateral "), std::string::npos) << report_out.str();
+  const std::string html = ReadText(Path("car.html"));
+  for (const char* heading : {"Stage lateral: Lateral force Fy", "Stage Fx combined: longitudinal force under combined slip",
+                              "Stage Fy combined: lateral force under combined slip"})
+    EXPECT_NE(html.find(heading), std::string::npos) << heading;
+  EXPECT_NE(html.find("programme run (not read): "), std::string::npos);
+  // The same pages as the report written by tir itself.
+  EXPECT_EQ(html.find("Channels: none"), std::string::npos);
 }
 
 }  // namespace
