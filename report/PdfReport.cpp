@@ -192,6 +192,7 @@ void CombinedStagePages(TFlow& flow, const TCombinedStageReport& stage) {
   flow.Heading("Per-curve fit", 11);
   flow.Table(CombinedCurveHeader(), {0.14, 0.14, 0.16, 0.1, 0.16, 0.16, 0.14}, CombinedCurveRows(stage));
 
+  flow.Need(11 * 2.2 + 216);  // the heading with its first charts
   flow.Heading("Curves: data and model (left), residuals (right)", 11);
   for (size_t k = 0; k < stage.charts.size(); ++k)
     flow.ChartPair(stage.charts[k], k < stage.residuals.size() ? &stage.residuals[k] : nullptr, 210);
