@@ -1,6 +1,7 @@
 #include "cli/ReportTool.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 
 #include "cli/FitTool.h"
 #include "cli/OutputGuard.h"
+#include "cli/ProgrammeSession.h"
 #include "files/CoefficientFile.h"
 #include "fitting/ChannelModel.h"
 #include "fitting/FitVerdict.h"
@@ -74,6 +76,15 @@ int WriteReportFile(const TReportInputs& inputs, const std::string& output,
       poor = poor || channel.verdict.poor;
     }
     for (const TReportChannelInput& channel : inputs.channels) failed = failed || channel.outcome.optimizer_failed;
+    if (report.programme) {
+      std::string stages;
+      for (const TReportStageRow& stage : report.programme->stages) {
+        stages += (stages.empty() ? "" : ", ") + stage.name + " " + stage.verdict;
+        poor = poor || stage.verdict == "poor";
+      }
+      summary += (summary.empty() ? "" : ", ") + std::string("USE_MODE ") +
+                 std::to_string(report.programme->use_mode) + ": " + stages;
+    }
   } catch (const std::exception& error) {
     err << "morvex-fit: " << error.what() << '\n';
     return kExitError;
@@ -81,6 +92,27 @@ int WriteReportFile(const TReportInputs& inputs, const std::string& output,
   out << "report written: " << output << " (" << summary << ")\n";
   if (failed) return kExitFitFailed;
   return poor ? kExitFitPoor : kExitOk;
+}
+
+double ProgrammeSpeed(const TProgrammeResult& programme) {
+  return std::isfinite(programme.longvl) && programme.longvl > 0 ? programme.longvl : TTireProgrammeInput{}.longvl;
+}
+
+int WriteProgrammeReport(const std::string& output, const TProgrammeResult& programme,
+                         const TTireProgrammeResult& result, const std::vector<std::string>& runs, double longvl,
+                         const std::vector<std::optional<std::string>>& input_files, std::ostream& out,
+                         std::ostream& err) {
+  TReportInputs inputs;
+  inputs.created = ReportTimestamp();
+  for (const std::string& run : runs) inputs.source_files.push_back("run: " + Absolute(run));
+  inputs.import_report = FormatProgramme(programme);
+  TReportProgrammeInput input;
+  input.result = &result;
+  input.programme = &programme;
+  input.runs = runs;
+  input.longvl = longvl;
+  inputs.programme = input;
+  return WriteReportFile(inputs, output, input_files, out, err);
 }
 
 int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ostream& err) {
@@ -95,6 +127,9 @@ int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ost
   TReportInputs inputs;
   TFitChannel channel = options.channel;
   std::optional<TSessionChannel> session_verdict;
+  // A tire's programme the session holds, with its fit: pages of its own.
+  std::optional<TProgrammeState> programme;
+  bool with_channel = true;
   try {
     // Refused before anything is read, as every command refuses it.
     RefuseOutputNamingInput(options.output_path, input_files);
@@ -105,10 +140,16 @@ int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ost
       RequireFile(*options.session_path);
       session = OpenSession(*options.session_path, err);
       const TSessionState& state = session->state;
+      if (state.programme) {
+        programme = ProgrammeFromSession(*state.programme);
+        if (!programme->result) programme.reset();  // imported, never fitted: nothing to report
+      }
+      // A session of `morvex-fit tir` holds the programme and no channel's data.
+      with_channel = !(programme && !state.data && options.data_path.empty() && !options.channel_given);
       if (!options.channel_given)
         channel = state.data && state.data->channel ? *state.data->channel : state.view.page;
       state.GiveCoefficients(set);
-      if (options.data_path.empty()) {
+      if (options.data_path.empty() && with_channel) {
         if (!state.data) throw Exception("the session " + *options.session_path + " holds no data: give --data");
         data = ParseTireDataText(state.data->text, *options.session_path + " (its embedded data)");
       }
@@ -132,7 +173,9 @@ int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ost
 
     TFitOutcome outcome;
     outcome.channel = channel;
-    if (options.fit) {
+    if (!with_channel) {
+      if (options.fit) throw Exception("--fit needs a channel's data: the session holds a tire's programme only");
+    } else if (options.fit) {
       std::string settings = configuration;
       if (options.settings_path) {
         RequireFile(*options.settings_path);
@@ -159,7 +202,7 @@ int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ost
     if (session) {
       inputs.source_files.push_back("session: " + Absolute(*options.session_path));
       const TSessionState& state = session->state;
-      if (options.data_path.empty()) {
+      if (options.data_path.empty() && with_channel) {
         data_file = state.data->source_path.empty() ? "the data embedded in the session"
                                                     : state.data->source_path + " (embedded in the session)";
         inputs.source_files.push_back("data: " + data_file);
@@ -180,7 +223,16 @@ int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ost
     if (options.coefficients_path) inputs.source_files.push_back("coefficients: " + Absolute(*options.coefficients_path));
     else if (!session) inputs.source_files.push_back("coefficients: the start-up defaults (" + Absolute(defaults) + ")");
     if (options.import_report_path) inputs.import_report = ReadText(*options.import_report_path);
-    inputs.channels.push_back({channel, &data, &set, outcome, data_file});
+    if (with_channel) inputs.channels.push_back({channel, &data, &set, outcome, data_file});
+    if (programme) {
+      for (const std::string& run : programme->runs) inputs.source_files.push_back("programme run (not read): " + run);
+      TReportProgrammeInput input;
+      input.result = programme->result.get();
+      input.programme = programme->programme.get();
+      input.runs = programme->runs;
+      input.longvl = ProgrammeSpeed(*programme->programme);
+      inputs.programme = input;
+    }
   } catch (const std::exception& error) {
     err << "morvex-fit: " << error.what() << '\n';
     return kExitError;

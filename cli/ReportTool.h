@@ -29,7 +29,9 @@ struct TReportToolOptions {
   std::string data_path;                           // empty with a session: its embedded data
   // A session (.morvex) to report from: its embedded data, its coefficients
   // and free boxes, and the channel's last verdict; --coefficients is read
-  // over its values.  The paths it names are never read.
+  // over its values.  A fitted tire programme it holds adds the programme's
+  // pages; a session with the programme and no data (and no --channel or
+  // --data) gives those pages only.  The paths it names are never read.
   std::optional<std::string> session_path;
   std::optional<std::string> coefficients_path;    // values replacing the start-up defaults
   std::string free = "all";                        // "all" or a comma-separated list of names
@@ -44,12 +46,28 @@ struct TReportToolOptions {
 int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ostream& err);
 
 // Builds the report of `inputs` and writes it to `output`: the form every
-// way of gathering the inputs ends in (files here, a session later).  The
+// way of gathering the inputs ends in (files, a session, a programme).  The
 // output is refused, before anything is written, when it names one of
 // `input_files`.  Prints "report written: <output> (<channel> <verdict>,
-// ...)" on `out`, errors on `err`; returns the exit status above.
+// ..., USE_MODE <n>: <stage> <verdict>, ...)" on `out`, errors on `err`;
+// returns the exit status above (a programme's poor stage counts as a poor
+// channel).
 int WriteReportFile(const TReportInputs& inputs, const std::string& output,
                     const std::vector<std::optional<std::string>>& input_files, std::ostream& out, std::ostream& err);
+
+// The report of a tire fitted from a test programme (`morvex-fit tir
+// --report`): the runs as the data's source, the import's lines as its
+// report, and the programme's pages (report/ValidationReport.h).  `longvl`
+// is the speed the fit took (ProgrammeSpeed).  Refuses, prints and returns
+// as WriteReportFile.
+int WriteProgrammeReport(const std::string& output, const TProgrammeResult& programme,
+                         const TTireProgrammeResult& result, const std::vector<std::string>& runs, double longvl,
+                         const std::vector<std::optional<std::string>>& input_files, std::ostream& out,
+                         std::ostream& err);
+
+// The speed a programme's fit normalises My with: the runs' LONGVL, else
+// the fit's default.
+double ProgrammeSpeed(const TProgrammeResult& programme);
 
 // The local time as the report shows it: "2026-12-09 20:15".
 std::string ReportTimestamp();
