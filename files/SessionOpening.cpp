@@ -55,7 +55,7 @@ std::vector<TSessionOpeningLine> DescribeSessionOpening(const TSessionRead& read
     const std::optional<TSessionChannel>& channel = state.channels[c];
     if (!channel) continue;
     std::string text = ChannelTitle(static_cast<TFitChannel>(c)) + ": last fit " + (channel->poor ? "poor" : "good") +
-                       ", RMS " + FloatToStr(channel->rms);
+                       ", RMS " + FloatToStrF(channel->rms, TFloatFormat::kGeneral, 5, 0);  // the file keeps every digit
     for (const TSessionReason& reason : channel->reasons) text += "; " + reason.text;
     lines.push_back({false, text});
   }

@@ -35,6 +35,7 @@
 #include "tiredata/TireDataWriter.h"
 #include "ui/ChartView.h"
 #include "ui/Dialogs.h"
+#include "ui/FitReportWindow.h"
 #include "ui/PanelHistory.h"
 #include "ui/RecentFiles.h"
 #include "ui/Unit1.h"
@@ -218,6 +219,13 @@ TSessionActions::TSessionActions(TForm1* form) : QObject(form), form_(form) {
   form_->statusBar()->addPermanentWidget(button);
 
   connect(form_, &TForm1::fitFinished, this, &TSessionActions::FitEnded);
+  connect(form_, &TForm1::runImported, this, [this] { import_data_hash_ = DataHash(); });
+}
+
+std::optional<TSessionImport> TSessionActions::CurrentImport() const {
+  std::optional<TSessionImport> settings = form_->ImportSettings();
+  if (settings && (import_data_hash_.empty() || import_data_hash_ != DataHash())) settings->runs.clear();
+  return settings;
 }
 
 QMenu* TSessionActions::BuildRecentMenu(QWidget* parent) {
@@ -317,6 +325,8 @@ TSessionState TSessionActions::CaptureState() const {
     state.data = std::move(data);
   }
 
+  if (std::optional<TSessionImport> settings = CurrentImport()) state.import = std::move(*settings);
+
   if (form_->findChild<QRadioButton*>(QStringLiteral("RadioButton2"))->isChecked())
     state.fit.optimizer = TSessionOptimizer::kDifferentialEvolution;
   else if (form_->findChild<QRadioButton*>(QStringLiteral("RadioButton3"))->isChecked())
@@ -337,6 +347,8 @@ TSessionState TSessionActions::CaptureState() const {
   view.residuals = form_->ResidualsShown();
   view.model_shown = form_->findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->isChecked();
   view.data_shown = form_->findChild<QCheckBox*>(QStringLiteral("CheckBox2"))->isChecked();
+  view.paired_colours = form_->ChartView()->PairedColours();
+  view.all_cambers = form_->ChartView()->AllCambers();
   QChart* chart = form_->Chart();
   if (form_->ChartView()->IsZoomed()) {
     const auto xs = chart->axes(Qt::Horizontal), ys = chart->axes(Qt::Vertical);
@@ -376,11 +388,22 @@ void TSessionActions::OpenSessionClick() {
 
 bool TSessionActions::OpenSession(const std::string& path) {
   if (RefusedWhileFitting(QStringLiteral("Opening a session"))) return false;
-  // Everything is read and checked before anything of the window changes.
   TSessionRead read;
-  TTireDataSet data;
   try {
     read = ReadSessionFile(path);
+  } catch (const std::exception& error) {
+    ReportException(form_, error, "Session " + path);
+    Status(QStringLiteral("The session was not opened: nothing changed"));
+    return false;
+  }
+  return OpenSessionRead(std::move(read), path);
+}
+
+bool TSessionActions::OpenSessionRead(TSessionRead read, const std::string& path) {
+  if (RefusedWhileFitting(QStringLiteral("Opening a session"))) return false;
+  // Everything is checked before anything of the window changes.
+  TTireDataSet data;
+  try {
     if (read.state.data) data = ParseTireDataText(read.state.data->text, path + " (its embedded data)");
     TMemoryCoefficientSet check;
     read.state.GiveCoefficients(check);
@@ -421,6 +444,10 @@ void TSessionActions::ApplyState(const TSessionRead& read, const std::string& pa
   const std::string name = fs::path(path).filename().string();
   const bool undoable = session.History().Record("opening session " + name, before, set);
 
+  // The import dialog's settings; the runs stand for the data embedded.
+  form_->SetImportSettings(state.import == TSessionImport{} ? std::nullopt : std::optional(state.import));
+  import_data_hash_ = state.data && !state.import.runs.empty() ? DataHash() : std::string();
+
   // The optimizer.
   const char* radio = state.fit.optimizer == TSessionOptimizer::kDifferentialEvolution ? "RadioButton2"
                       : state.fit.optimizer == TSessionOptimizer::kTrustRegion          ? "RadioButton3"
@@ -443,11 +470,39 @@ void TSessionActions::ApplyState(const TSessionRead& read, const std::string& pa
   if (const auto& page_fit = state.Channel(state.view.page))
     session.SetVerdict(VerdictOf(*page_fit), QString());
 
+  // The fit report is the session's of the page shown; the window's report
+  // from before belongs to other work and goes.
+  std::optional<TFitReport> report;
+  std::string report_text;
+  if (const auto& page_fit = state.Channel(state.view.page); page_fit && !page_fit->report.empty()) {
+    try {
+      report = FitReportFromText(page_fit->report);
+      report->verdict = VerdictOf(*page_fit);
+      report_text = page_fit->report;
+    } catch (const std::exception&) {
+      report.reset();  // a report that does not read back is not shown
+    }
+  }
+  session.UseSavedReport(report, report_text);
+  form_->findChild<QAbstractButton*>(QStringLiteral("Button9"))->setEnabled(report.has_value());
+  if (TFitReportWindow* window = form_->ReportWindow()) {
+    if (report) {
+      window->SetNotes(QString(), report->verdict);
+      window->ShowReport(*report, report_text);
+    } else {
+      window->hide();
+    }
+  }
+
   // The view.
   const TSessionView& view = state.view;
   form_->findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->setChecked(view.model_shown);
   form_->findChild<QCheckBox*>(QStringLiteral("CheckBox2"))->setChecked(view.data_shown);
   form_->SetResidualsShown(view.residuals);
+  // The chart's own options before the redraw below, so that the legend
+  // entries hidden and the zoom apply to the curves as they were drawn.
+  form_->ChartView()->SetPairedColours(view.paired_colours);
+  form_->ChartView()->SetAllCambers(view.all_cambers);
   form_->findChild<QTabWidget*>(QStringLiteral("Pagecontrol1"))->setCurrentIndex(PageOf(view.page));
   auto* camber = form_->findChild<QComboBox*>(QStringLiteral("CBbx_camber"));
   if (session.HasData() && view.camber_index >= 0 && view.camber_index < camber->count()) {
@@ -515,6 +570,8 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
     inputs.created = now.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
   }
   inputs.source_files.push_back("data: " + (source.empty() ? form_->Session().DataSource() : source));
+  if (const std::optional<TSessionImport> import = CurrentImport())
+    for (const TSessionRun& run : import->runs) inputs.source_files.push_back("run: " + run.path);
   inputs.source_files.push_back("coefficients: as shown in the window");
   for (TFitChannel channel : {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal}) {
     const TChannelFit* fit = CurrentFit(channel);
