@@ -7,12 +7,16 @@
 
 #include "cli/FitTool.h"
 #include "cli/OutputGuard.h"
+#include "cli/ProgrammeSession.h"
 #include "cli/TirProgramme.h"
+#include "files/SessionFile.h"
+#include "files/Sha256.h"
 #include "files/TirFile.h"
 #include "fitting/TireProgramme.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
 #include "rigdata/Programme.h"
+#include "tiredata/TireDataFile.h"
 
 namespace morvex {
 namespace {
@@ -27,6 +31,27 @@ class TProgressHost : public TSilentFitHost {
  private:
   std::ostream* err_;
 };
+
+// The session of a fitted programme: the programme with its runs hashed as
+// they are now, the panel holding the fitted pure-slip coefficients.
+TSessionState ProgrammeSessionState(const TTirToolOptions& options, const TProgrammeResult& programme,
+                                    const TTireProgrammeResult& result) {
+  TProgrammeState state;
+  std::vector<std::string> hashes;
+  for (const std::string& path : options.run_paths) {
+    state.runs.push_back(std::filesystem::absolute(path).string());
+    hashes.push_back(Sha256Hex(ReadTireDataText(path)));
+  }
+  state.fz0_typed = options.fz0;
+  state.r0_typed = options.r0;
+  state.programme = std::make_shared<TProgrammeResult>(programme);
+  state.result = std::make_shared<TTireProgrammeResult>(result);
+  TSessionState session;
+  for (size_t i = 0; i < Coefficients().size(); ++i)
+    session.texts[i] = result.coefficients.Text(Coefficients()[i].name);
+  session.programme = ProgrammeToSession(state, hashes);
+  return session;
+}
 
 }  // namespace
 
@@ -45,6 +70,12 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
       std::error_code ec;
       if (!std::filesystem::is_regular_file(path, ec)) throw EFOpenError(path);
     }
+    // The session may replace an earlier session, never a run, the template
+    // or the property file; checked before anything is read.
+    std::vector<std::string> session_inputs(options.run_paths.begin(), options.run_paths.end());
+    if (options.template_path) session_inputs.push_back(*options.template_path);
+    session_inputs.push_back(options.output_path);
+    if (options.save_session_path) CheckSessionTarget(*options.save_session_path, TSessionState(), session_inputs);
 
     const TProgrammeResult programme = ImportProgramme(options.run_paths);
     out << FormatProgramme(programme);
@@ -86,6 +117,10 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
     const TTirExportResult written = ExportTir(result.coefficients, options.output_path, tir);
     for (const std::string& note : written.notes) err << "morvex-fit: " << note << '\n';
     out << "Written " << options.output_path << ": USE_MODE " << result.use_mode << '\n';
+    if (options.save_session_path) {
+      WriteSessionFile(*options.save_session_path, ProgrammeSessionState(options, programme, result), session_inputs);
+      out << "Written " << *options.save_session_path << ": the programme and its fit\n";
+    }
     if (result.cancelled) return kExitError;
     return result.AnyPoor() ? kExitFitPoor : kExitOk;
   } catch (const std::exception& e) {

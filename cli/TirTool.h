@@ -10,8 +10,15 @@
 // ranges the data covered, the pressure and speed held, and a header that
 // lists every stage with the runs that fed it and its verdict.
 //
-// Exit status: 0 every stage fitted is good; 3 a stage is poor (the file is
-// still written); 2 nothing usable in the runs, or any error (nothing
+// With a session path, the session written after the fit holds the
+// programme (the runs with their hashes, the data imported from them, every
+// stage's fit) and the fitted pure-slip coefficients as the panel's values,
+// for the window and `morvex-fit fit --session` to go on from.  A session
+// path that names a run, the template or the output is refused before
+// anything is read.
+//
+// Exit status: 0 every stage fitted is good; 3 a stage is poor (the files
+// are still written); 2 nothing usable in the runs, or any error (nothing
 // written).
 #pragma once
 
@@ -28,6 +35,7 @@ struct TTirToolOptions {
   std::optional<std::string> template_path;  // .tir whose other lines the output keeps
   std::optional<double> fz0;                  // N; default: the runs' FNOMIN, else the middle held load
   std::optional<double> r0;                   // m; default: the runs' RFREE (required when none gives it)
+  std::optional<std::string> save_session_path;  // session (.morvex) to write after the fit
   bool show_progress = false;                 // progress lines on `err`
 };
 

@@ -249,6 +249,12 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber);
   tir_cmd->add_option("--r0", tir.r0, "Unloaded radius in m (default: the runs' RFREE; needed when no run gives it)")
       ->check(CLI::PositiveNumber);
+  std::string tir_save_session;
+  tir_cmd->add_option("--save-session", tir_save_session,
+                      "Session file (.morvex) to write after the fit: the programme (the runs with their hashes, the "
+                      "data imported from them, every stage's fit and verdict) and the fitted pure-slip coefficients, "
+                      "for the window's Build tire from runs and fit --session to go on from. Never a run, the "
+                      "template or the output; an existing file that is no session is never overwritten");
 
   morvex::TCheckToolOptions check;
   std::string check_channel, check_coefficients;
@@ -381,6 +387,7 @@ int main(int argc, char** argv) {
   }
   if (tir_cmd->parsed()) {
     if (!tir_template.empty()) tir.template_path = tir_template;
+    if (!tir_save_session.empty()) tir.save_session_path = tir_save_session;
     tir.show_progress = isatty(STDERR_FILENO) != 0;
     return morvex::RunTirTool(tir, std::cout, std::cerr);
   }

@@ -5,7 +5,7 @@
 get_filename_component(dir ${OUTPUT} DIRECTORY)
 set(include_file ${dir}/morvex-fit.h2m)
 set(text "[NAME]\nmorvex-fit \\- fit Magic Formula tire coefficients to measured tire data\n")
-foreach(sub fit eval report)
+foreach(sub fit eval report tir)
   execute_process(COMMAND ${PROGRAM} ${sub} --help OUTPUT_VARIABLE help RESULT_VARIABLE rc)
   if(rc EQUAL 0)
     string(REPLACE "${PROGRAM}" "morvex-fit" help "${help}")

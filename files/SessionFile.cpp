@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
+#include <limits>
 #include <map>
 
 #include "files/Sha256.h"
@@ -64,10 +66,79 @@ std::string NumberText(double value) {
 
 std::string OnOff(bool on) { return on ? "on" : "off"; }
 
+std::string HashOrNone(const std::string& sha256) { return sha256.empty() ? std::string("-") : sha256; }
+
+// A record that ends in a block's length, then the block and its closing LF.
+void AppendBlock(std::string& out, const std::string& record, const std::string& text) {
+  out += record + ' ' + std::to_string(text.size()) + '\n';
+  out += text;
+  out += '\n';
+}
+
 void AppendReasons(std::string& out, const char* keyword, const std::vector<TSessionReason>& reasons) {
   for (const TSessionReason& reason : reasons)
     out += std::string(keyword) + ' ' + Quoted(reason.code) + ' ' + Quoted(reason.text) + ' ' + Quoted(reason.advice) +
            '\n';
+}
+
+// The programme block (version 2).
+void AppendStage(std::string& out, const TSessionStage& stage) {
+  out += "stage " + Quoted(stage.name) + '\n';
+  out += "points " + std::to_string(stage.points) + '\n';
+  out += "fitted " + OnOff(stage.fitted) + ' ' + Quoted(stage.not_fitted_reason) + '\n';
+  out += std::string("verdict ") + (stage.poor ? "poor" : "good") + '\n';
+  out += "cancelled " + OnOff(stage.cancelled) + '\n';
+  AppendReasons(out, "reason", stage.reasons);
+  AppendReasons(out, "note", stage.notes);
+  out += "rms " + NumberText(stage.rms) + '\n';
+  out += "termination " + Quoted(stage.termination) + '\n';
+  out += "iterations " + std::to_string(stage.iterations) + '\n';
+  out += "cost " + NumberText(stage.start_cost) + ' ' + NumberText(stage.final_cost) + '\n';
+  for (const TSessionStageCoefficient& c : stage.coefficients)
+    out += "coefficient " + c.name + ' ' + NumberText(c.value) + ' ' + NumberText(c.standard_error) + ' ' +
+           Quoted(c.note) + '\n';
+  for (const double start : stage.start_values) out += "start-value " + NumberText(start) + '\n';
+  for (const std::string& held : stage.held) out += "held " + Quoted(held) + '\n';
+  out += "end-stage\n";
+}
+
+void AppendProgramme(std::string& out, const TSessionProgramme& p) {
+  out += "programme\n";
+  for (const TSessionRun& run : p.runs) out += "run " + Quoted(run.path) + ' ' + HashOrNone(run.sha256) + '\n';
+  out += "typed-fz0 " + (p.fz0_typed ? NumberText(*p.fz0_typed) : std::string("none")) + '\n';
+  out += "typed-r0 " + (p.r0_typed ? NumberText(*p.r0_typed) : std::string("none")) + '\n';
+  const std::pair<const char*, const std::string*> data[] = {{"lateral", &p.lateral_text},
+                                                             {"aligning", &p.aligning_text},
+                                                             {"longitudinal", &p.longitudinal_text},
+                                                             {"combined", &p.combined_text}};
+  for (const auto& [kind, text] : data)
+    if (!text->empty()) AppendBlock(out, std::string("data ") + kind, *text);
+  for (const TSessionFeed& feed : p.feeds)
+    out += "feed " + Quoted(feed.path) + ' ' + Quoted(feed.stage) + ' ' + Quoted(feed.set_points) + ' ' +
+           std::to_string(feed.points) + ' ' + Quoted(feed.note) + '\n';
+  for (const std::string& report : p.import_reports) AppendBlock(out, "import-report", report);
+  out += "ranges";
+  for (const double v : p.ranges) out += ' ' + NumberText(v);
+  out += '\n';
+  out += "pressure " + NumberText(p.pressure) + '\n';
+  out += "longvl " + NumberText(p.longvl) + '\n';
+  out += "fz0 " + NumberText(p.fz0) + ' ' + Quoted(p.fz0_source) + '\n';
+  out += "r0 " + NumberText(p.r0) + ' ' + Quoted(p.r0_source) + '\n';
+  for (const std::string& warning : p.warnings) out += "warning " + Quoted(warning) + '\n';
+  if (p.fit) {
+    const TSessionProgramme::Fit& fit = *p.fit;
+    out += "fit\n";
+    const auto table = Coefficients();
+    for (size_t i = 0; i < table.size(); ++i)
+      out += "coefficient " + std::string(table[i].name) + ' ' + Quoted(fit.texts[i]) + '\n';
+    for (const auto& [name, value] : fit.combined) out += "combined " + name + ' ' + NumberText(value) + '\n';
+    out += "use-mode " + std::to_string(fit.use_mode) + '\n';
+    for (const std::string& reason : fit.mode_reasons) out += "mode-reason " + Quoted(reason) + '\n';
+    out += "cancelled " + OnOff(fit.cancelled) + '\n';
+    for (const TSessionStage& stage : fit.stages) AppendStage(out, stage);
+    out += "end-fit\n";
+  }
+  out += "end-programme\n";
 }
 
 // ---------------------------------------------------------------- reading
@@ -226,6 +297,14 @@ class TRecord {
     if (result.ec != std::errc() || result.ptr != w.data() + w.size()) Fail("'" + w + "' is not a number");
     return value;
   }
+  // A number that is finite, or NaN where `nan_allowed` ("none held").
+  double Finite(size_t i, bool nan_allowed) const {
+    const double value = Number(i);
+    if (std::isinf(value) || (std::isnan(value) && !nan_allowed))
+      Fail(keyword() + (nan_allowed ? " is a finite number or nan, not '" : " is a finite number, not '") + Word(i) +
+           "'");
+    return value;
+  }
   long long Integer(size_t i, long long max) const {
     const std::string& w = Word(i);
     long long value = 0;
@@ -369,10 +448,254 @@ TSessionChannel ReadChannelBlock(TLineReader& reader, const TRecord& opening) {
               " has no end-channel: the session was cut off");
 }
 
-// Version 1, after its first line.
-TSessionRead ReadVersion1(TLineReader& reader) {
+// The records of a block up to its end record: `handle` takes each one and
+// returns false for a keyword the block does not know.  Returns the end
+// record's line.
+template <class Handle>
+int ReadBlock(TLineReader& reader, const TRecord& opening, const char* block, const char* end, Handle&& handle) {
+  std::string_view line;
+  while (reader.Next(line)) {
+    if (!line.empty() && line[0] == '#') continue;
+    TRecord record(SplitFields(line, reader), reader);
+    if (record.keyword() == end) {
+      record.Expect(0);
+      return record.line();
+    }
+    if (!handle(record))
+      record.Fail("'" + record.keyword() + "' inside the " + block + " block opened on line " +
+                  std::to_string(opening.line()) + " (" + end + " missing?)");
+  }
+  reader.Fail("the " + std::string(block) + " block opened on line " + std::to_string(opening.line()) + " has no " +
+              end + ": the session was cut off");
+}
+
+void RequireRecords(const TLineReader& reader, int end_line, const TOnce& once, const TRecord& opening,
+                    const char* block, std::initializer_list<const char*> required) {
+  for (const char* keyword : required)
+    if (!once.Seen(keyword))
+      reader.FailAt(end_line, "the " + std::string(block) + " block opened on line " + std::to_string(opening.line()) +
+                                  " has no " + keyword + " record");
+}
+
+bool OneOf(const std::string& word, std::initializer_list<const char*> words) {
+  for (const char* w : words)
+    if (word == w) return true;
+  return false;
+}
+
+// The names a programme's stages, feeds and terminations take.
+constexpr std::initializer_list<const char*> kStageNames = {
+    "lateral", "aligning", "longitudinal", "Fx combined", "Fy combined", "Mz combined", "Mx", "My"};
+constexpr std::initializer_list<const char*> kFeedStages = {"lateral",  "aligning", "longitudinal",
+                                                            "combined", "nothing"};
+constexpr std::initializer_list<const char*> kTerminations = {"not run", "finished", "iteration limit", "cancelled",
+                                                              "failed"};
+
+std::string Listed(std::initializer_list<const char*> words) {
+  std::string text;
+  for (const char* w : words) text += (text.empty() ? "" : ", ") + std::string(w);
+  return text;
+}
+
+TSessionStage ReadStageBlock(TLineReader& reader, const TRecord& opening) {
+  TSessionStage stage;
+  stage.name = opening.Text(1);
+  TOnce once;
+  std::map<std::string, int> coefficient_lines;
+  const int end_line = ReadBlock(reader, opening, "stage", "end-stage", [&](const TRecord& record) {
+    const std::string& k = record.keyword();
+    if (k == "points") {
+      once.See(record);
+      record.Expect(1);
+      stage.points = static_cast<uint64_t>(record.Integer(1, std::numeric_limits<long long>::max()));
+    } else if (k == "fitted") {
+      once.See(record);
+      record.Expect(2);
+      stage.fitted = record.OnOff(1);
+      stage.not_fitted_reason = record.Text(2);
+    } else if (k == "verdict") {
+      once.See(record);
+      record.Expect(1);
+      const std::string& w = record.Word(1);
+      if (w != "good" && w != "poor") record.Fail("verdict is good or poor, not '" + w + "'");
+      stage.poor = w == "poor";
+    } else if (k == "cancelled") {
+      once.See(record);
+      record.Expect(1);
+      stage.cancelled = record.OnOff(1);
+    } else if (k == "reason") {
+      stage.reasons.push_back(ReadReason(record));
+    } else if (k == "note") {
+      stage.notes.push_back(ReadReason(record));
+    } else if (k == "rms") {
+      once.See(record);
+      record.Expect(1);
+      stage.rms = record.Number(1);
+    } else if (k == "termination") {
+      once.See(record);
+      record.Expect(1);
+      stage.termination = record.Text(1);
+      if (!OneOf(stage.termination, kTerminations))
+        record.Fail("unknown termination '" + stage.termination + "' (" + Listed(kTerminations) + ")");
+    } else if (k == "iterations") {
+      once.See(record);
+      record.Expect(1);
+      stage.iterations = static_cast<int>(record.Integer(1, std::numeric_limits<int>::max()));
+    } else if (k == "cost") {
+      once.See(record);
+      record.Expect(2);
+      stage.start_cost = record.Number(1);
+      stage.final_cost = record.Number(2);
+    } else if (k == "coefficient") {
+      record.Expect(4);
+      const std::string& name = record.Word(1);
+      if (ExactCoefficientIndex(name) < 0 && FindCombinedCoefficient(name) == nullptr)
+        record.Fail("unknown coefficient '" + name + "'");
+      const auto [it, fresh] = coefficient_lines.emplace(name, record.line());
+      if (!fresh)
+        record.Fail("a second coefficient record for " + name + " (the first is on line " +
+                    std::to_string(it->second) + ")");
+      stage.coefficients.push_back({name, record.Number(2), record.Number(3), record.Text(4)});
+    } else if (k == "start-value") {
+      record.Expect(1);
+      stage.start_values.push_back(record.Number(1));
+    } else if (k == "held") {
+      record.Expect(1);
+      stage.held.push_back(record.Text(1));
+    } else {
+      return false;
+    }
+    return true;
+  });
+  RequireRecords(reader, end_line, once, opening, "stage",
+                 {"points", "fitted", "verdict", "cancelled", "rms", "termination", "iterations", "cost"});
+  return stage;
+}
+
+TSessionProgramme::Fit ReadFitBlock(TLineReader& reader, const TRecord& opening) {
+  TSessionProgramme::Fit fit;
+  TOnce once;
+  TCoefficientList coefficients("coefficient");
+  std::map<std::string, int> combined_lines, stage_lines;
+  const int end_line = ReadBlock(reader, opening, "fit", "end-fit", [&](const TRecord& record) {
+    const std::string& k = record.keyword();
+    if (k == "coefficient") {
+      record.Expect(2);
+      fit.texts[static_cast<size_t>(coefficients.Add(record))] = record.Text(2);
+    } else if (k == "combined") {
+      record.Expect(2);
+      const std::string& name = record.Word(1);
+      if (FindCombinedCoefficient(name) == nullptr) record.Fail("unknown combined-slip coefficient '" + name + "'");
+      const auto [it, fresh] = combined_lines.emplace(name, record.line());
+      if (!fresh)
+        record.Fail("a second combined record for " + name + " (the first is on line " + std::to_string(it->second) +
+                    ")");
+      fit.combined.emplace_back(name, record.Number(2));
+    } else if (k == "use-mode") {
+      once.See(record);
+      record.Expect(1);
+      fit.use_mode = static_cast<int>(record.Integer(1, 4));
+    } else if (k == "mode-reason") {
+      record.Expect(1);
+      fit.mode_reasons.push_back(record.Text(1));
+    } else if (k == "cancelled") {
+      once.See(record);
+      record.Expect(1);
+      fit.cancelled = record.OnOff(1);
+    } else if (k == "stage") {
+      record.Expect(1);
+      const std::string& name = record.Text(1);
+      if (!OneOf(name, kStageNames)) record.Fail("unknown stage '" + name + "' (" + Listed(kStageNames) + ")");
+      const auto [it, fresh] = stage_lines.emplace(name, record.line());
+      if (!fresh)
+        record.Fail("a second block for the stage " + name + " (the first is on line " + std::to_string(it->second) +
+                    ")");
+      fit.stages.push_back(ReadStageBlock(reader, record));
+    } else {
+      return false;
+    }
+    return true;
+  });
+  coefficients.RequireAll(reader, end_line);
+  RequireRecords(reader, end_line, once, opening, "fit", {"use-mode", "cancelled"});
+  return fit;
+}
+
+TSessionProgramme ReadProgrammeBlock(TLineReader& reader, const TRecord& opening) {
+  opening.Expect(0);
+  TSessionProgramme p;
+  p.ranges.fill(std::numeric_limits<double>::quiet_NaN());
+  TOnce once;
+  const int end_line = ReadBlock(reader, opening, "programme", "end-programme", [&](const TRecord& record) {
+    const std::string& k = record.keyword();
+    if (k == "run") {
+      record.Expect(2);
+      p.runs.push_back({record.Text(1), record.Hash(2, true)});
+    } else if (k == "typed-fz0" || k == "typed-r0") {
+      once.See(record);
+      record.Expect(1);
+      std::optional<double>& typed = k == "typed-fz0" ? p.fz0_typed : p.r0_typed;
+      if (record.Word(1) != "none") typed = record.Finite(1, false);
+    } else if (k == "data") {
+      record.Expect(2);
+      const std::string& kind = record.Word(1);
+      std::string* text = kind == "lateral"        ? &p.lateral_text
+                          : kind == "aligning"     ? &p.aligning_text
+                          : kind == "longitudinal" ? &p.longitudinal_text
+                          : kind == "combined"     ? &p.combined_text
+                                                   : nullptr;
+      if (text == nullptr)
+        record.Fail("unknown data '" + kind + "' (lateral, aligning, longitudinal or combined)");
+      once.See(TRecord({{"data " + kind, false}}, reader));
+      *text = reader.Block(static_cast<uint64_t>(record.Integer(2, static_cast<long long>(kMaxSessionFileBytes))));
+      if (text->empty()) record.Fail("the " + kind + " data is empty (a programme without it has no data record)");
+    } else if (k == "feed") {
+      record.Expect(5);
+      TSessionFeed feed{record.Text(1), record.Text(2), record.Text(3),
+                        static_cast<uint64_t>(record.Integer(4, std::numeric_limits<long long>::max())),
+                        record.Text(5)};
+      if (!OneOf(feed.stage, kFeedStages))
+        record.Fail("a run feeds " + Listed(kFeedStages) + ", not '" + feed.stage + "'");
+      p.feeds.push_back(std::move(feed));
+    } else if (k == "import-report") {
+      record.Expect(1);
+      p.import_reports.push_back(
+          reader.Block(static_cast<uint64_t>(record.Integer(1, static_cast<long long>(kMaxSessionFileBytes)))));
+    } else if (k == "ranges") {
+      once.See(record);
+      record.Expect(8);
+      for (size_t i = 0; i < 8; ++i) p.ranges[i] = record.Finite(i + 1, true);
+    } else if (k == "pressure" || k == "longvl") {
+      once.See(record);
+      record.Expect(1);
+      (k == "pressure" ? p.pressure : p.longvl) = record.Finite(1, true);
+    } else if (k == "fz0" || k == "r0") {
+      once.See(record);
+      record.Expect(2);
+      (k == "fz0" ? p.fz0 : p.r0) = record.Finite(1, true);
+      (k == "fz0" ? p.fz0_source : p.r0_source) = record.Text(2);
+    } else if (k == "warning") {
+      record.Expect(1);
+      p.warnings.push_back(record.Text(1));
+    } else if (k == "fit") {
+      once.See(record);
+      record.Expect(0);
+      p.fit = ReadFitBlock(reader, record);
+    } else {
+      return false;
+    }
+    return true;
+  });
+  RequireRecords(reader, end_line, once, opening, "programme",
+                 {"typed-fz0", "typed-r0", "ranges", "pressure", "longvl", "fz0", "r0"});
+  return p;
+}
+
+// A session after its first line: version 1, or 2 with a tire's programme
+// and two more chart switches.
+TSessionRead ReadVersion(TLineReader& reader, int version) {
   TSessionRead read;
-  read.version = 1;
+  read.version = version;
   TSessionState& state = read.state;
   TOnce once;
   TCoefficientList coefficients("coefficient");
@@ -477,6 +800,15 @@ TSessionRead ReadVersion1(TLineReader& reader) {
       record.Expect(1);
       (k == "view-residuals" ? state.view.residuals : k == "view-model" ? state.view.model_shown : state.view.data_shown) =
           record.OnOff(1);
+    } else if (version >= 2 && (k == "view-paired-colours" || k == "view-all-cambers")) {
+      once.See(record);
+      record.Expect(1);
+      (k == "view-paired-colours" ? state.view.paired_colours : state.view.all_cambers) = record.OnOff(1);
+    } else if (version >= 2 && k == "programme") {
+      once.See(record);
+      state.programme = ReadProgrammeBlock(reader, record);
+    } else if (version < 2 && (k == "programme" || k == "view-paired-colours" || k == "view-all-cambers")) {
+      record.Fail("'" + k + "' is a record of session version 2, not of version " + std::to_string(version));
     } else if (k == "view-hidden") {
       record.Expect(1);
       const int index = static_cast<int>(record.Integer(1, kMaxIndex));
@@ -495,6 +827,9 @@ TSessionRead ReadVersion1(TLineReader& reader) {
                                "import-loads", "view-page", "view-camber", "view-zoom", "view-residuals",
                                "view-model", "view-data"})
     if (!once.Seen(required)) reader.FailAt(end_line, std::string("the session has no ") + required + " record");
+  if (version >= 2)
+    for (const char* required : {"view-paired-colours", "view-all-cambers"})
+      if (!once.Seen(required)) reader.FailAt(end_line, std::string("the session has no ") + required + " record");
   const int data_records = once.Seen("data-channel") + once.Seen("data-label") + once.Seen("data-source") +
                            once.Seen("data-text");
   if (data_records != 0 && data_records != 4)
@@ -665,7 +1000,7 @@ std::string FormatSession(const TSessionState& state) {
   out += "import-inclinations " + Quoted(im.inclinations) + '\n';
   out += "import-loads " + Quoted(im.loads) + '\n';
   for (const TSessionRun& run : im.runs)
-    out += "run " + Quoted(run.path) + ' ' + (run.sha256.empty() ? std::string("-") : run.sha256) + '\n';
+    out += "run " + Quoted(run.path) + ' ' + HashOrNone(run.sha256) + '\n';
   for (size_t c = 0; c < state.channels.size(); ++c) {
     if (!state.channels[c]) continue;
     const TSessionChannel& channel = *state.channels[c];
@@ -681,6 +1016,7 @@ std::string FormatSession(const TSessionState& state) {
     out += channel.report;
     out += "\nend-channel\n";
   }
+  if (state.programme) AppendProgramme(out, *state.programme);
   const TSessionView& view = state.view;
   out += std::string("view-page ") + SessionChannelName(view.page) + '\n';
   out += "view-camber " + std::to_string(view.camber_index) + '\n';
@@ -692,6 +1028,8 @@ std::string FormatSession(const TSessionState& state) {
   out += "view-residuals " + OnOff(view.residuals) + '\n';
   out += "view-model " + OnOff(view.model_shown) + '\n';
   out += "view-data " + OnOff(view.data_shown) + '\n';
+  out += "view-paired-colours " + OnOff(view.paired_colours) + '\n';
+  out += "view-all-cambers " + OnOff(view.all_cambers) + '\n';
   for (const int curve : view.hidden_curves) out += "view-hidden " + std::to_string(curve) + '\n';
   out += "end\n";
   return out;
@@ -713,8 +1051,9 @@ TSessionRead ParseSession(std::string_view text, const std::string& where) {
   if (version > kSessionVersion)
     reader.Fail("written as session version " + std::to_string(version) +
                 " by a newer Morvex; this one reads versions up to " + std::to_string(kSessionVersion));
-  // Each version has a reader of its own; a newer one adds a case here.
-  return ReadVersion1(reader);
+  // Version 2 adds records to version 1; the reader refuses them in a
+  // version 1 session.
+  return ReadVersion(reader, version);
 }
 
 TSessionRead ReadSessionFile(const std::string& path, uint64_t max_bytes) {
@@ -734,6 +1073,8 @@ std::vector<TSessionPath> SessionPaths(const TSessionState& state) {
   std::vector<TSessionPath> paths;
   if (state.data && !state.data->source_path.empty()) paths.push_back({"data source", state.data->source_path});
   for (const TSessionRun& run : state.import.runs) paths.push_back({"run", run.path});
+  if (state.programme)
+    for (const TSessionRun& run : state.programme->runs) paths.push_back({"programme run", run.path});
   if (!state.fit.settings_path.empty()) paths.push_back({"fit settings", state.fit.settings_path});
   return paths;
 }

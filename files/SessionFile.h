@@ -2,8 +2,8 @@
 // in one text file, so that work survives the program and travels between
 // engineers.
 //
-// Format, version 1.  Lines end in LF.  The first line is exactly
-// "MORVEX SESSION 1"; the last is "end".  Every other line is a record: a
+// Format, version 2.  Lines end in LF.  The first line is exactly
+// "MORVEX SESSION 2"; the last is "end".  Every other line is a record: a
 // keyword, then its fields, each separated by one space.  A field is a bare
 // word (no space, quote, backslash or control character) or a quoted string
 // "..." in which \\, \", \n, \r, \t and \xHH stand for those bytes.  Numbers
@@ -31,18 +31,68 @@
 //     fitted <name> "<text>"                         (none or all 60: the values the fit left)
 //     report <bytes>                                 (the fit report's text)
 //   end-channel
+//   programme                                        (at most once: a tire's test programme)
+//     run "/path/run.tdx" <sha256>|-                 (zero or more, in the order given)
+//     typed-fz0 none|<N>                             (typed over the runs' value; finite)
+//     typed-r0 none|<m>
+//     data lateral|aligning|longitudinal|combined <bytes>   (each at most once, never empty:
+//                                                    a tire data file's text, or for combined
+//                                                    a combined data file's text)
+//     feed "<run path>" "<stage>" "<set-points>" <points> "<note>"   (zero or more; stage:
+//                                                    lateral, aligning, longitudinal, combined
+//                                                    or nothing)
+//     import-report <bytes>                          (zero or more: per run, its import reports)
+//     ranges <Fz min> <Fz max> <kappa min> <kappa max> <alpha min> <alpha max> <camber min> <camber max>
+//     pressure <Pa>                                  (these five: finite, or nan for none)
+//     longvl <m/s>
+//     fz0 <N> "<where it came from>"
+//     r0 <m> "<where it came from>"
+//     warning "<text>"                               (zero or more)
+//     fit                                            (at most once: the last fit of its stages)
+//       coefficient <name> "<text>"                  (all 60: the pure-slip set as fitted)
+//       combined <name> <value>                      (zero or more, each once: RBX1 ... QSY4)
+//       use-mode 0|1|2|3|4
+//       mode-reason "<stage>: <why not fitted>"      (zero or more)
+//       cancelled on|off
+//       stage "<name>"                               (zero or more, each name once, in the order
+//                                                    fitted: "lateral", "aligning", "longitudinal",
+//                                                    "Fx combined", "Fy combined", "Mz combined",
+//                                                    "Mx", "My")
+//         points <n>
+//         fitted on|off "<why not fitted>"
+//         verdict good|poor
+//         cancelled on|off
+//         reason|note "<code>" "<text>" "<advice>"   (zero or more)
+//         rms <number>                               (nan when not fitted)
+//         termination "not run"|"finished"|"iteration limit"|"cancelled"|"failed"
+//         iterations <n>
+//         cost <start cost> <final cost>
+//         coefficient <name> <value> <standard error> "<note>"   (zero or more, the fit's
+//                                                    order; the error nan: not determined)
+//         start-value <number>                       (zero or more, same order)
+//         held "<text>"                              (zero or more: "REX2 (one load)")
+//       end-stage
+//     end-fit
+//   end-programme
 //   view-page lateral|aligning|longitudinal
 //   view-camber <index>
 //   view-zoom none | view-zoom <x-min> <x-max> <y-min> <y-max>
 //   view-residuals on|off
 //   view-model on|off
 //   view-data on|off
+//   view-paired-colours on|off                       (version 2)
+//   view-all-cambers on|off                          (version 2)
 //   view-hidden <curve index>                        (zero or more)
 //   end
 //
+// Version 1 is version 2 without the programme block and the last two view
+// records (read as off); a version 1 session holding them is refused.
+//
 // The data records appear together or not at all.  Coefficient texts are
 // kept exactly as the panel holds them, so every value reads back to the
-// same double.
+// same double.  Inside a block, a record of the block's own (coefficient,
+// run, reason, ...) belongs to that block; a block's record not marked
+// "zero or more" or "at most once" appears exactly once.
 //
 // Reading is strict and safe to receive: a malformed session is refused
 // with its line and the reason, and nothing is returned half-read.  Reading
@@ -69,7 +119,7 @@
 namespace morvex {
 
 // The version this program writes, and the newest it reads.
-constexpr int kSessionVersion = 1;
+constexpr int kSessionVersion = 2;
 // Sessions larger than this are refused unread: the largest tire data file
 // read (256 MB) with room for everything else.
 constexpr uint64_t kMaxSessionFileBytes = (256ull + 16ull) << 20;
@@ -265,7 +315,7 @@ struct TSessionState {
 
 // A path a session names, and what it is for.
 struct TSessionPath {
-  std::string role;   // "data source", "run", "fit settings"
+  std::string role;   // "data source", "run", "programme run", "fit settings"
   std::string path;
   bool operator==(const TSessionPath&) const = default;
 };
@@ -291,7 +341,8 @@ TSessionRead ParseSession(std::string_view text, const std::string& where = "ses
 // be opened.
 TSessionRead ReadSessionFile(const std::string& path, uint64_t max_bytes = kMaxSessionFileBytes);
 
-// Every path `state` names, in the order: data source, runs, fit settings.
+// Every path `state` names, in the order: data source, runs, the
+// programme's runs, fit settings.
 std::vector<TSessionPath> SessionPaths(const TSessionState& state);
 
 // Writes the session to `path` in one step: a temporary file in the same

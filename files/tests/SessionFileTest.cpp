@@ -97,6 +97,7 @@ TSessionState RichState() {
   state.view.residuals = true;
   state.view.model_shown = false;
   state.view.hidden_curves = {4, 0, 17};
+  state.view.paired_colours = true;
   return state;
 }
 
@@ -151,7 +152,7 @@ TEST(SessionRoundTrip, EveryFieldComesBackFromAFile) {
   const std::string path = dir.File("work.morvex");
   WriteSessionFile(path, state);
   const TSessionRead read = ReadSessionFile(path);
-  EXPECT_EQ(read.version, 1);
+  EXPECT_EQ(read.version, kSessionVersion);
   EXPECT_TRUE(read.data_hash_matches);
   EXPECT_TRUE(read.state == state);
   ASSERT_TRUE(read.state.data);
@@ -261,7 +262,7 @@ TEST(SessionReader, MalformedSessionsAreRefusedWithLineAndReason) {
   };
   const std::vector<TMalformed> cases = {
       {"another file", [](std::string) { return std::string("[TIRE RADIUS]\nR0=0.3\n"); }, fixed(1), "no Morvex session"},
-      {"newer version", [](std::string g) { return g.replace(15, 1, "2"); }, fixed(1), "newer Morvex"},
+      {"newer version", [](std::string g) { return g.replace(15, 1, "3"); }, fixed(1), "newer Morvex"},
       {"version zero", [](std::string g) { return g.replace(15, 1, "0"); }, fixed(1), "no session version"},
       {"line ends changed to CR LF",
        [](std::string g) {
