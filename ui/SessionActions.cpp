@@ -25,6 +25,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/ProgrammeSession.h"
 #include "files/Sha256.h"
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
@@ -33,6 +34,7 @@
 #include "report/ValidationReport.h"
 #include "tiredata/TireDataFile.h"
 #include "tiredata/TireDataWriter.h"
+#include "ui/BuildTireDialog.h"
 #include "ui/ChartView.h"
 #include "ui/Dialogs.h"
 #include "ui/FitReportWindow.h"
@@ -341,6 +343,24 @@ TSessionState TSessionActions::CaptureState() const {
     state.Channel(channel) = std::move(fit);
   }
 
+  // The "Build tire from runs" dialog's programme, with the runs' hashes a
+  // session gave while its runs are still those listed.
+  if (const TBuildTireDialog* dialog = BuildTireDialogOf(form_)) {
+    if (const std::optional<TProgrammeState> programme = dialog->State()) {
+      std::vector<std::string> hashes;
+      if (programme->runs.size() == opened_programme_runs_.size()) {
+        for (size_t i = 0; i < programme->runs.size(); ++i) {
+          if (programme->runs[i] != opened_programme_runs_[i].path) {
+            hashes.clear();
+            break;
+          }
+          hashes.push_back(opened_programme_runs_[i].sha256);
+        }
+      }
+      state.programme = ProgrammeToSession(*programme, hashes);
+    }
+  }
+
   TSessionView& view = state.view;
   view.page = ChannelOfPage(form_->findChild<QTabWidget*>(QStringLiteral("Pagecontrol1"))->currentIndex());
   view.camber_index = std::max(0, form_->SelectedCase());
@@ -403,8 +423,10 @@ bool TSessionActions::OpenSessionRead(TSessionRead read, const std::string& path
   if (RefusedWhileFitting(QStringLiteral("Opening a session"))) return false;
   // Everything is checked before anything of the window changes.
   TTireDataSet data;
+  std::optional<TProgrammeState> programme;
   try {
     if (read.state.data) data = ParseTireDataText(read.state.data->text, path + " (its embedded data)");
+    if (read.state.programme) programme = ProgrammeFromSession(*read.state.programme);
     TMemoryCoefficientSet check;
     read.state.GiveCoefficients(check);
   } catch (const std::exception& error) {
@@ -422,6 +444,11 @@ bool TSessionActions::OpenSessionRead(TSessionRead read, const std::string& path
     return false;
   }
   if (RefusedWhileFitting(QStringLiteral("Opening a session"))) return false;
+  TBuildTireDialog* build = BuildTireDialogOf(form_);
+  if (programme && build != nullptr && build->Running()) {
+    Status(QStringLiteral("Opening a session with a programme waits until the programme's fit has ended"));
+    return false;
+  }
   const TSessionState& state = read.state;
   if (state.data) {
     opened_fingerprint_ = FormatTireData(data, {});
@@ -429,6 +456,16 @@ bool TSessionActions::OpenSessionRead(TSessionRead read, const std::string& path
     form_->UseImportedData(std::move(data), state.data->label, state.data->channel);
   }
   ApplyState(read, path);
+  if (programme) {
+    // The dialog is made as its button makes it, and shows the programme
+    // without reading a run.
+    if (build == nullptr) build = new TBuildTireDialog(form_);
+    build->Restore(*programme);
+    opened_programme_runs_ = state.programme->runs;
+    form_->statusBar()->showMessage(form_->statusBar()->currentMessage() +
+                                        QStringLiteral("; \"Build tire from runs\" holds its programme"),
+                                    kStatusMs);
+  }
   RecentSessions().Remember(QString::fromStdString(path));
   return true;
 }

@@ -16,7 +16,10 @@
 // the runs, while the data loaded are theirs), the optimizer chosen, each channel's last fit (report
 // text, verdict, RMS, and the values it left while they are still shown) and
 // the chart's view (page, camber, zoom, residuals, model and data switches,
-// hidden legend entries, the colours paired per load, every camber at once).
+// hidden legend entries, the colours paired per load, every camber at once)
+// and the "Build tire from runs" dialog's programme with its last fit
+// (restored into the dialog, which opening makes if needed, without reading
+// a run).
 //
 // Opening first shows what opening will do (DescribeSessionOpening: the
 // embedded data used, the paths named and left unread, each channel's
@@ -132,6 +135,9 @@ class TSessionActions : public QObject {
   // DataHash of the data imported from the runs of the window's import
   // settings; empty when the data loaded did not come from them.
   std::string import_data_hash_;
+  // The runs of the programme the last session opened brought, with their
+  // hashes, which a save keeps while the dialog lists the same runs.
+  std::vector<TSessionRun> opened_programme_runs_;
   // The window's import settings, with their runs only while the data
   // loaded are those the runs gave.
   std::optional<TSessionImport> CurrentImport() const;
