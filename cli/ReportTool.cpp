@@ -1,6 +1,7 @@
 #include "cli/ReportTool.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -74,6 +75,15 @@ int WriteReportFile(const TReportInputs& inputs, const std::string& output,
       poor = poor || channel.verdict.poor;
     }
     for (const TReportChannelInput& channel : inputs.channels) failed = failed || channel.outcome.optimizer_failed;
+    if (report.programme) {
+      std::string stages;
+      for (const TReportStageRow& stage : report.programme->stages) {
+        stages += (stages.empty() ? "" : ", ") + stage.name + " " + stage.verdict;
+        poor = poor || stage.verdict == "poor";
+      }
+      summary += (summary.empty() ? "" : ", ") + std::string("USE_MODE ") +
+                 std::to_string(report.programme->use_mode) + ": " + stages;
+    }
   } catch (const std::exception& error) {
     err << "morvex-fit: " << error.what() << '\n';
     return kExitError;
@@ -81,6 +91,27 @@ int WriteReportFile(const TReportInputs& inputs, const std::string& output,
   out << "report written: " << output << " (" << summary << ")\n";
   if (failed) return kExitFitFailed;
   return poor ? kExitFitPoor : kExitOk;
+}
+
+double ProgrammeSpeed(const TProgrammeResult& programme) {
+  return std::isfinite(programme.longvl) && programme.longvl > 0 ? programme.longvl : TTireProgrammeInput{}.longvl;
+}
+
+int WriteProgrammeReport(const std::string& output, const TProgrammeResult& programme,
+                         const TTireProgrammeResult& result, const std::vector<std::string>& runs, double longvl,
+                         const std::vector<std::optional<std::string>>& input_files, std::ostream& out,
+                         std::ostream& err) {
+  TReportInputs inputs;
+  inputs.created = ReportTimestamp();
+  for (const std::string& run : runs) inputs.source_files.push_back("run: " + Absolute(run));
+  inputs.import_report = FormatProgramme(programme);
+  TReportProgrammeInput input;
+  input.result = &result;
+  input.programme = &programme;
+  input.runs = runs;
+  input.longvl = longvl;
+  inputs.programme = input;
+  return WriteReportFile(inputs, output, input_files, out, err);
 }
 
 int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ostream& err) {

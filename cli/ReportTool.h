@@ -44,12 +44,28 @@ struct TReportToolOptions {
 int RunReportTool(const TReportToolOptions& options, std::ostream& out, std::ostream& err);
 
 // Builds the report of `inputs` and writes it to `output`: the form every
-// way of gathering the inputs ends in (files here, a session later).  The
+// way of gathering the inputs ends in (files, a session, a programme).  The
 // output is refused, before anything is written, when it names one of
 // `input_files`.  Prints "report written: <output> (<channel> <verdict>,
-// ...)" on `out`, errors on `err`; returns the exit status above.
+// ..., USE_MODE <n>: <stage> <verdict>, ...)" on `out`, errors on `err`;
+// returns the exit status above (a programme's poor stage counts as a poor
+// channel).
 int WriteReportFile(const TReportInputs& inputs, const std::string& output,
                     const std::vector<std::optional<std::string>>& input_files, std::ostream& out, std::ostream& err);
+
+// The report of a tire fitted from a test programme (`morvex-fit tir
+// --report`): the runs as the data's source, the import's lines as its
+// report, and the programme's pages (report/ValidationReport.h).  `longvl`
+// is the speed the fit took (ProgrammeSpeed).  Refuses, prints and returns
+// as WriteReportFile.
+int WriteProgrammeReport(const std::string& output, const TProgrammeResult& programme,
+                         const TTireProgrammeResult& result, const std::vector<std::string>& runs, double longvl,
+                         const std::vector<std::optional<std::string>>& input_files, std::ostream& out,
+                         std::ostream& err);
+
+// The speed a programme's fit normalises My with: the runs' LONGVL, else
+// the fit's default.
+double ProgrammeSpeed(const TProgrammeResult& programme);
 
 // The local time as the report shows it: "2026-12-09 20:15".
 std::string ReportTimestamp();

@@ -8,6 +8,7 @@
 #include "cli/FitTool.h"
 #include "cli/OutputGuard.h"
 #include "cli/ProgrammeSession.h"
+#include "cli/ReportTool.h"
 #include "cli/TirProgramme.h"
 #include "files/SessionFile.h"
 #include "files/Sha256.h"
@@ -15,6 +16,7 @@
 #include "fitting/TireProgramme.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
+#include "report/ReportRender.h"
 #include "rigdata/Programme.h"
 #include "tiredata/TireDataFile.h"
 
@@ -61,6 +63,14 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
     std::vector<std::optional<std::string>> inputs(options.run_paths.begin(), options.run_paths.end());
     inputs.push_back(options.template_path);
     RefuseOutputNamingInput(options.output_path, inputs);
+    if (options.report_path) {
+      std::vector<std::optional<std::string>> report_inputs = inputs;
+      report_inputs.push_back(options.output_path);
+      report_inputs.push_back(options.save_session_path);
+      RefuseOutputNamingInput(*options.report_path, report_inputs);
+      if (ReportFormatOf(*options.report_path).empty())
+        throw Exception("The report is written as .pdf or .html, not " + *options.report_path);
+    }
     if (AsciiLower(std::filesystem::path(options.output_path).extension().string()) != ".tir")
       throw Exception("The output " + options.output_path + " is no property file: give a name ending in .tir");
     if (options.template_path &&
@@ -120,6 +130,14 @@ int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& 
     if (options.save_session_path) {
       WriteSessionFile(*options.save_session_path, ProgrammeSessionState(options, programme, result), session_inputs);
       out << "Written " << *options.save_session_path << ": the programme and its fit\n";
+    }
+    if (options.report_path) {
+      std::vector<std::optional<std::string>> report_inputs = inputs;
+      report_inputs.push_back(options.output_path);
+      report_inputs.push_back(options.save_session_path);
+      if (WriteProgrammeReport(*options.report_path, programme, result, options.run_paths, input.longvl, report_inputs,
+                               out, err) == kExitError)
+        return kExitError;
     }
     if (result.cancelled) return kExitError;
     return result.AnyPoor() ? kExitFitPoor : kExitOk;

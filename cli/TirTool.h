@@ -8,7 +8,10 @@
 // points, verdict and RMS; the property file carries the coefficients of
 // every stage fitted, the USE_MODE the data support (and why not more), the
 // ranges the data covered, the pressure and speed held, and a header that
-// lists every stage with the runs that fed it and its verdict.
+// lists every stage with the runs that fed it and its verdict.  With a
+// report path, the validation report of the programme follows
+// (cli/ReportTool.h); it is refused, before anything is read, when it names
+// an input, the property file, or no .pdf or .html.
 //
 // With a session path, the session written after the fit holds the
 // programme (the runs with their hashes, the data imported from them, every
@@ -37,6 +40,7 @@ struct TTirToolOptions {
   std::optional<double> r0;                   // m; default: the runs' RFREE (required when none gives it)
   std::optional<std::string> save_session_path;  // session (.morvex) to write after the fit
   bool show_progress = false;                 // progress lines on `err`
+  std::optional<std::string> report_path;     // validation report (.pdf or .html) written after the fit
 };
 
 int RunTirTool(const TTirToolOptions& options, std::ostream& out, std::ostream& err);

@@ -244,6 +244,11 @@ int main(int argc, char** argv) {
   tir_cmd->add_option("--output", tir.output_path, "Property file (.tir) to write")->required();
   std::string tir_template;
   tir_cmd->add_option("--template", tir_template, "Existing .tir whose every other line the output keeps");
+  std::string tir_report;
+  tir_cmd->add_option("--report", tir_report,
+                      "Validation report to write after the fit (.pdf or .html): the runs and what each fed, "
+                      "USE_MODE and why not higher, every stage's verdict, and a page per fitted stage with its "
+                      "curves against the data, residuals, per-curve table and coefficients with standard errors");
   tir_cmd->add_option("--fz0", tir.fz0,
                       "Rated load in N for every stage (default: the runs' FNOMIN, else the middle held load)")
       ->check(CLI::PositiveNumber);
@@ -387,6 +392,7 @@ int main(int argc, char** argv) {
   }
   if (tir_cmd->parsed()) {
     if (!tir_template.empty()) tir.template_path = tir_template;
+    if (!tir_report.empty()) tir.report_path = tir_report;
     if (!tir_save_session.empty()) tir.save_session_path = tir_save_session;
     tir.show_progress = isatty(STDERR_FILENO) != 0;
     return morvex::RunTirTool(tir, std::cout, std::cerr);

@@ -1,5 +1,7 @@
 #include "files/SessionOpening.h"
 
+#include <utility>
+
 #include "numerics/LxBasics.h"
 
 namespace morvex {
@@ -25,6 +27,43 @@ TSessionOpeningLine SourceLine(const std::string& what, const std::string& path,
     case TSourceState::kMissing: return {true, head + "; the file is missing here)"};
     case TSourceState::kUnreadable: return {true, head + "; it is not a readable file here)"};
     default: return {false, head + ")"};
+  }
+}
+
+// A stage's verdict as the programme's stage table words it.
+std::string StageVerdict(const TSessionStage& stage) {
+  if (!stage.fitted) return "not fitted: " + stage.not_fitted_reason;
+  if (stage.cancelled) return "cancelled";
+  if (!stage.poor) return "good";
+  std::string reasons;
+  for (const TSessionReason& reason : stage.reasons) reasons += (reasons.empty() ? "" : "; ") + reason.text;
+  return "poor (" + reasons + ")";
+}
+
+void DescribeProgramme(const TSessionProgramme& p, bool check, std::vector<TSessionOpeningLine>& lines) {
+  std::string data;
+  for (const auto& [name, text] : {std::pair<const char*, const std::string*>{"lateral", &p.lateral_text},
+                                   {"aligning", &p.aligning_text},
+                                   {"longitudinal", &p.longitudinal_text},
+                                   {"combined slip", &p.combined_text}})
+    if (!text->empty()) data += (data.empty() ? "" : ", ") + std::string(name);
+  lines.push_back({false, "Tire programme of " + std::to_string(p.runs.size()) +
+                              (p.runs.size() == 1 ? " run" : " runs") + ": " +
+                              (data.empty() ? std::string("no data") : "embedded data used (" + data + ")")});
+  for (const TSessionRun& run : p.runs) lines.push_back(SourceLine("Programme run", run.path, run.sha256, check));
+  if (!p.fit) {
+    lines.push_back({false, "Tire programme: not fitted"});
+    return;
+  }
+  size_t fitted = 0;
+  for (const TSessionStage& stage : p.fit->stages) fitted += stage.fitted;
+  lines.push_back({p.fit->cancelled, "Tire programme: last fit " + std::string(p.fit->cancelled ? "cancelled, " : "") +
+                                         std::to_string(fitted) + " of " + std::to_string(p.fit->stages.size()) +
+                                         " stages fitted, USE_MODE " + std::to_string(p.fit->use_mode)});
+  for (const TSessionStage& stage : p.fit->stages) {
+    std::string text = "Stage " + stage.name + ": " + std::to_string(stage.points) + " points, " + StageVerdict(stage);
+    if (stage.fitted) text += ", RMS " + FloatToStr(stage.rms);
+    lines.push_back({false, text});
   }
 }
 
@@ -59,6 +98,7 @@ std::vector<TSessionOpeningLine> DescribeSessionOpening(const TSessionRead& read
     for (const TSessionReason& reason : channel->reasons) text += "; " + reason.text;
     lines.push_back({false, text});
   }
+  if (state.programme) DescribeProgramme(*state.programme, check_sources, lines);
   lines.push_back({false, "Opening the session writes no file and runs nothing"});
   return lines;
 }

@@ -114,9 +114,9 @@ std::string Lines(const std::vector<std::string>& lines) {
   return out + "</ul>\n";
 }
 
-void Channel(std::string& out, const TChannelReport& channel) {
+void Channel(std::string& out, const TChannelReport& channel, const std::string& id_prefix = "channel-") {
   const std::string name(ChannelName(channel.channel));
-  out += "<section id=\"channel-" + name + "\">\n<h2>" + Escape(channel.heading) + " (channel " + name + ")</h2>\n";
+  out += "<section id=\"" + id_prefix + name + "\">\n<h2>" + Escape(channel.heading) + " (channel " + name + ")</h2>\n";
   out += "<p>Data: " + Escape(channel.data_file.empty() ? std::string("not named") : channel.data_file) + "<br>\n";
   out += "Coefficients: " + Escape(channel.how) + "</p>\n";
   out += "<p class=\"verdict " + channel.verdict_word + "\">" + Escape(VerdictHeading(channel)) + "</p>\n";
@@ -155,6 +155,64 @@ void Channel(std::string& out, const TChannelReport& channel) {
   out += "</section>\n";
 }
 
+std::string Table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows) {
+  std::string out = "<table>\n<tr>";
+  for (const std::string& h : header) out += "<th>" + Escape(h) + "</th>";
+  out += "</tr>\n";
+  for (const auto& row : rows) {
+    out += "<tr>";
+    for (const std::string& cell : row) out += "<td>" + Escape(cell) + "</td>";
+    out += "</tr>\n";
+  }
+  return out + "</table>\n";
+}
+
+std::string Id(std::string name) {
+  for (char& c : name)
+    if (c == ' ') c = '-';
+  return name;
+}
+
+void CombinedStage(std::string& out, const TCombinedStageReport& stage) {
+  out += "<section id=\"stage-" + Id(stage.name) + "\">\n<h2>" + Escape(stage.heading) + "</h2>\n";
+  out += "<p>Runs: " + Escape(stage.runs.empty() ? std::string("not named") : stage.runs) + "<br>\n";
+  out += "Coefficients: " + Escape(stage.how) + "</p>\n";
+  out += "<p class=\"verdict " + stage.verdict_word + "\">" + Escape("Verdict: " + stage.verdict_word) + "</p>\n";
+  const std::vector<std::string> verdict = VerdictLines(stage.verdict);
+  if (!verdict.empty()) out += Lines(verdict);
+  out += "<p>Overall: " + Escape(OverallLine(stage)) + "</p>\n";
+  out += "<h3>Coefficients</h3>\n<table>\n<tr><th>Name</th><th>Value</th><th>Free</th><th>Standard error</th>"
+         "<th>Note</th></tr>\n";
+  for (const TReportCoefficient& c : stage.coefficients)
+    out += "<tr><td>" + Escape(c.name) + "</td><td class=\"num\">" + Escape(c.value) + "</td><td>" +
+           (c.free ? "fitted" : "fixed") + "</td><td class=\"num\">" + Escape(ErrorCell(c)) + "</td><td>" +
+           Escape(c.note) + "</td></tr>\n";
+  out += "</table>\n<h3>Per-curve fit</h3>\n" + Table(CombinedCurveHeader(), CombinedCurveRows(stage));
+  out += "<h3>Curves: data and model, residuals</h3>\n";
+  for (size_t k = 0; k < stage.charts.size(); ++k) {
+    out += Svg(stage.charts[k], 640, 300);
+    if (k < stage.residuals.size()) out += Svg(stage.residuals[k], 640, 200);
+  }
+  for (const TReportChart& ellipse : stage.ellipses) out += Svg(ellipse, 640, 360);
+  out += "</section>\n";
+}
+
+void Programme(std::string& out, const TProgrammeReport& programme) {
+  out += "<section id=\"programme\">\n<h2>Tire from a test programme</h2>\n";
+  out += "<p>" + Escape(programme.use_mode_line) + "<br>\n" + Escape(programme.rated_load) + "; " +
+         Escape(programme.radius) + "</p>\n";
+  if (programme.cancelled) out += "<p>The programme was cancelled.</p>\n";
+  const std::vector<std::string> not_fitted = StageLines(programme, "not fitted");
+  const std::vector<std::string> poor = StageLines(programme, "poor");
+  if (!not_fitted.empty()) out += "<h3>Stages not fitted</h3>\n" + Lines(not_fitted);
+  if (!poor.empty()) out += "<h3>Stages judged poor</h3>\n" + Lines(poor);
+  out += "<h3>Stages</h3>\n" + Table(StageTableHeader(), StageTableRows(programme));
+  out += "<h3>Runs and what each fed</h3>\n" + Lines(programme.runs) + Table(FeedHeader(), FeedRows(programme));
+  out += "</section>\n";
+  for (const TChannelReport& stage : programme.pure) Channel(out, stage, "stage-");
+  for (const TCombinedStageReport& stage : programme.combined) CombinedStage(out, stage);
+}
+
 }  // namespace
 
 std::string RenderHtml(const TValidationReport& report) {
@@ -165,7 +223,10 @@ std::string RenderHtml(const TValidationReport& report) {
   std::string channels;
   for (const TChannelReport& c : report.channels)
     channels += (channels.empty() ? "" : ", ") + std::string(ChannelName(c.channel)) + " (" + c.verdict_word + ")";
-  out += "<p>Channels: " + Escape(channels.empty() ? std::string("none") : channels) + "</p>\n";
+  if (!channels.empty() || !report.programme)
+    out += "<p>Channels: " + Escape(channels.empty() ? std::string("none") : channels) + "</p>\n";
+  if (report.programme)
+    out += "<p>Tire from a test programme: " + Escape(report.programme->use_mode_line) + "</p>\n";
   if (!report.channels.empty()) {
     out += "<h3>Summary</h3>\n<table>\n<tr><th>Channel</th><th>Verdict</th><th>Points</th><th>RMS</th><th>R2</th>"
            "<th>Data</th></tr>\n";
@@ -180,6 +241,7 @@ std::string RenderHtml(const TValidationReport& report) {
   out += report.source_files.empty() ? std::string("<p>no file named</p>\n") : Lines(report.source_files);
   if (!report.import_report.empty()) out += "<h3>Import report</h3>\n<pre>" + Escape(report.import_report) + "</pre>\n";
   for (size_t k = 0; k < report.channels.size(); ++k) Channel(out, report.channels[k]);
+  if (report.programme) Programme(out, *report.programme);
   return out + "</body>\n</html>\n";
 }
 

@@ -114,6 +114,15 @@ class TFlow {
     }
   }
 
+  // Two charts side by side (the second may be missing).
+  void ChartPair(const TReportChart& left, const TReportChart* right, double height) {
+    Need(height + 6);
+    const double half = (Width() - 8) / 2;
+    DrawChart(*page_, left, kMargin, y_ + 3, half, height);
+    if (right) DrawChart(*page_, *right, kMargin + half + 8, y_ + 3, half, height);
+    y_ += height + 6;
+  }
+
   void Chart(const TReportChart& chart, double height) {
     Need(height + 6);
     DrawChart(*page_, chart, kMargin, y_ + 3, Width(), height);
@@ -165,6 +174,53 @@ void ChannelPages(TFlow& flow, const TChannelReport& channel) {
   }
 }
 
+void CombinedStagePages(TFlow& flow, const TCombinedStageReport& stage) {
+  flow.NewPage();
+  flow.Heading(stage.heading, 15);
+  flow.Paragraph("Runs: " + (stage.runs.empty() ? std::string("not named") : stage.runs));
+  flow.Paragraph("Coefficients: " + stage.how);
+  flow.Verdict("Verdict: " + stage.verdict_word, stage.verdict.poor);
+  for (const std::string& line : VerdictLines(stage.verdict)) flow.Paragraph("- " + line, kBody, 10);
+  flow.Paragraph("Overall: " + OverallLine(stage));
+
+  flow.Heading("Coefficients", 11);
+  std::vector<std::vector<std::string>> rows;
+  for (const TReportCoefficient& c : stage.coefficients)
+    rows.push_back({c.name, c.value, c.free ? "fitted" : "fixed", ErrorCell(c), c.note});
+  flow.Table({"Name", "Value", "Free", "Standard error", "Note"}, {0.1, 0.25, 0.08, 0.15, 0.42}, rows);
+
+  flow.Heading("Per-curve fit", 11);
+  flow.Table(CombinedCurveHeader(), {0.14, 0.14, 0.16, 0.1, 0.16, 0.16, 0.14}, CombinedCurveRows(stage));
+
+  flow.Heading("Curves: data and model (left), residuals (right)", 11);
+  for (size_t k = 0; k < stage.charts.size(); ++k)
+    flow.ChartPair(stage.charts[k], k < stage.residuals.size() ? &stage.residuals[k] : nullptr, 210);
+  for (size_t k = 0; k < stage.ellipses.size(); k += 2)
+    flow.ChartPair(stage.ellipses[k], k + 1 < stage.ellipses.size() ? &stage.ellipses[k + 1] : nullptr, 250);
+}
+
+void ProgrammePages(TFlow& flow, const TProgrammeReport& programme) {
+  flow.NewPage();
+  flow.Heading("Tire from a test programme", 15);
+  flow.Paragraph(programme.use_mode_line);
+  flow.Paragraph(programme.rated_load + "; " + programme.radius);
+  if (programme.cancelled) flow.Paragraph("The programme was cancelled.");
+  for (const char* verdict : {"not fitted", "poor"}) {
+    const std::vector<std::string> lines = StageLines(programme, verdict);
+    if (lines.empty()) continue;
+    flow.Heading(std::string(verdict) == "poor" ? "Stages judged poor" : "Stages not fitted", 11);
+    for (const std::string& line : lines) flow.Paragraph("- " + line, kBody, 10);
+  }
+  flow.Heading("Stages", 11);
+  flow.Table(StageTableHeader(), {0.14, 0.08, 0.1, 0.1, 0.26, 0.32}, StageTableRows(programme));
+  flow.Heading("Runs and what each fed", 11);
+  for (const std::string& run : programme.runs) flow.Paragraph(run);
+  flow.Space(6);
+  flow.Table(FeedHeader(), {0.18, 0.12, 0.4, 0.08, 0.22}, FeedRows(programme));
+  for (const TChannelReport& stage : programme.pure) ChannelPages(flow, stage);
+  for (const TCombinedStageReport& stage : programme.combined) CombinedStagePages(flow, stage);
+}
+
 }  // namespace
 
 std::string RenderPdf(const TValidationReport& report) {
@@ -175,7 +231,9 @@ std::string RenderPdf(const TValidationReport& report) {
   std::string channels;
   for (const TChannelReport& c : report.channels)
     channels += (channels.empty() ? "" : ", ") + std::string(ChannelName(c.channel)) + " (" + c.verdict_word + ")";
-  flow.Paragraph("Channels: " + (channels.empty() ? std::string("none") : channels));
+  if (!channels.empty() || !report.programme)
+    flow.Paragraph("Channels: " + (channels.empty() ? std::string("none") : channels));
+  if (report.programme) flow.Paragraph("Tire from a test programme: " + report.programme->use_mode_line);
   if (!report.channels.empty()) {
     flow.Heading("Summary", 11);
     std::vector<std::vector<std::string>> rows;
@@ -198,6 +256,7 @@ std::string RenderPdf(const TValidationReport& report) {
     }
   }
   for (const TChannelReport& channel : report.channels) ChannelPages(flow, channel);
+  if (report.programme) ProgrammePages(flow, *report.programme);
   return document.Serialize(report.title);
 }
 

@@ -107,13 +107,23 @@ void DrawChart(TReportCanvas& canvas, const TReportChart& chart, double x, doubl
 
   // The legend on top, its entries wrapped over as many rows as they need.
   double widest = 0;
-  for (const TReportSeries& s : chart.series) widest = std::max(widest, TextWidth(s.title, kLegendSize));
+  size_t entries = 0;
+  for (const TReportSeries& s : chart.series)
+    if (s.in_legend) {
+      widest = std::max(widest, TextWidth(s.title, kLegendSize));
+      ++entries;
+    }
   // A tenth to spare: a viewer without Helvetica sets the titles wider.
   const double entry = widest * 1.1 + 24;
   const int per_row = std::max(1, static_cast<int>((width - 12) / entry));
   size_t joined_index = 0;
-  for (size_t i = 0; i < chart.series.size(); ++i) {
-    const TReportSeries& s = chart.series[i];
+  size_t i = 0;
+  for (const TReportSeries& s : chart.series) {
+    // A joined curve keeps its dash pattern whether or not it is named.
+    if (!s.in_legend) {
+      if (s.measured && s.joined) ++joined_index;
+      continue;
+    }
     const double ex = x + 6 + static_cast<double>(i % per_row) * entry;
     const double ey = top + static_cast<double>(i / per_row) * (kLegendSize + 4) + kLegendSize * 0.5;
     if (!s.measured || s.joined) {
@@ -122,8 +132,9 @@ void DrawChart(TReportCanvas& canvas, const TReportChart& chart, double x, doubl
     }
     if (s.measured) canvas.Circle(ex + 7, ey, 2, s.color, s.color);
     canvas.Text(ex + 18, ey + kLegendSize * 0.35, kLegendSize, s.title, TTextAnchor::kStart, false, false);
+    ++i;
   }
-  const size_t rows = chart.series.empty() ? 0 : (chart.series.size() + per_row - 1) / per_row;
+  const size_t rows = entries == 0 ? 0 : (entries + per_row - 1) / per_row;
   top += static_cast<double>(rows) * (kLegendSize + 4) + 4;
 
   // The data's extent and round ticks.

@@ -35,6 +35,8 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+}  // namespace
+
 std::string HowFitted(const TFitOutcome& outcome) {
   if (outcome.termination == TFitTermination::kNotRun) return "coefficients evaluated on the data; no fit was run";
   std::string optimizer = outcome.optimizer_label;
@@ -51,7 +53,7 @@ std::string HowFitted(const TFitOutcome& outcome) {
   return how;
 }
 
-TChannelReport BuildChannel(const TReportChannelInput& input) {
+TChannelReport BuildChannelReport(const TReportChannelInput& input) {
   if (input.data == nullptr || input.coefficients == nullptr)
     throw Exception("A report channel needs its data and its coefficients");
   const TTireDataSet& data = *input.data;
@@ -138,8 +140,6 @@ TChannelReport BuildChannel(const TReportChannelInput& input) {
   }
   return report;
 }
-
-}  // namespace
 
 std::string ReportNumber(double value) {
   if (std::isnan(value)) return "-";
@@ -230,7 +230,8 @@ TValidationReport BuildValidationReport(const TReportInputs& inputs) {
   report.created = inputs.created;
   report.source_files = inputs.source_files;
   report.import_report = inputs.import_report;
-  for (const TReportChannelInput& channel : inputs.channels) report.channels.push_back(BuildChannel(channel));
+  for (const TReportChannelInput& channel : inputs.channels) report.channels.push_back(BuildChannelReport(channel));
+  if (inputs.programme) report.programme = BuildProgrammeReport(*inputs.programme);
   return report;
 }
 

@@ -26,6 +26,9 @@
 #include "fitting/DataAdvice.h"
 #include "fitting/FitCommands.h"
 #include "fitting/FitReport.h"
+#include "fitting/TireProgramme.h"
+#include "report/ReportColor.h"
+#include "rigdata/Programme.h"
 #include "tiredata/TireDataSet.h"
 #include "tiremodel/CoefficientSet.h"
 
@@ -41,6 +44,16 @@ struct TReportChannelInput {
   std::string data_file;      // the file the data were read from; empty: unknown
 };
 
+// A tire built from a test programme: the fit of every stage and the data
+// imported from the runs.  The pointers must outlive the call to
+// BuildValidationReport only.
+struct TReportProgrammeInput {
+  const TTireProgrammeResult* result = nullptr;  // one TStageResult per stage
+  const TProgrammeResult* programme = nullptr;   // the data sets, and which run fed which stage
+  std::vector<std::string> runs;                 // the run files in the order given; empty: the feeds' runs
+  double longvl = 16.7;                          // m/s, the speed the fit normalised My with
+};
+
 // Everything a report is made from.
 struct TReportInputs {
   std::string title = "Morvex validation report";
@@ -48,14 +61,7 @@ struct TReportInputs {
   std::vector<std::string> source_files;   // data, run and coefficient files
   std::string import_report;               // the import's report text; empty: none
   std::vector<TReportChannelInput> channels;
-};
-
-// A colour of the result plot.
-struct TReportColor {
-  int red = 0;
-  int green = 0;
-  int blue = 0;
-  friend bool operator==(const TReportColor&, const TReportColor&) = default;
+  std::optional<TReportProgrammeInput> programme;  // pages after the channels'
 };
 
 // One curve of a chart: model curves are lines; measured curves markers,
@@ -66,6 +72,7 @@ struct TReportSeries {
   std::vector<std::pair<double, double>> points;  // ascending slip
   bool measured = false;
   bool joined = false;
+  bool in_legend = true;  // false: a further curve of what the legend already names
 };
 
 // One chart: a title, the axis titles and the curves, model curves first.
@@ -118,17 +125,101 @@ struct TChannelReport {
   std::vector<TReportChart> residuals;  // per load case: measured - model
 };
 
+// One run of a programme and what it fed: a line of the programme's import.
+struct TReportFeedRow {
+  std::string run;         // the file's name
+  std::string stage;       // "lateral", ..., "combined", or "nothing"
+  std::string set_points;
+  size_t points = 0;
+  std::string note;
+};
+
+// One stage in the programme's summary table.
+struct TReportStageRow {
+  std::string name;     // "lateral", ..., "Fx combined", "Mx", "My"
+  bool fitted = false;
+  size_t points = 0;
+  std::string verdict;  // "good", "poor", "cancelled" or "not fitted"
+  std::string reason;   // a stage not fitted: why; a poor one: its reasons
+  double rms = 0;       // NaN when not fitted
+  std::string held;     // coefficients held at 0: "REX2 (one load), ..."
+};
+
+// The fit of one held (inclination, load, slip angle) curve of a combined
+// stage.
+struct TReportCombinedRow {
+  double camber = 0;
+  double load = 0;
+  double slip_angle = 0;
+  size_t points = 0;
+  double rms = 0;
+  double max_error = 0;
+  double r_squared = 0;
+};
+
+// A combined stage's page: its curves against slip ratio at each
+// inclination and load, as the window's Combined page draws them, the
+// residuals, the per-curve table, its coefficients and verdict.
+struct TCombinedStageReport {
+  TCombinedStage stage = TCombinedStage::kFx;
+  std::string name;             // "Fx combined"
+  std::string heading;          // "Stage Fx combined: longitudinal force under combined slip"
+  std::string runs;             // the runs that fed it
+  std::string how;              // "fitted by trust region (converged, 9 iterations)"
+  TFitTermination termination = TFitTermination::kNotRun;
+  size_t points = 0;
+  double rms = 0, max_error = 0, r_squared = 0;  // over every point of the stage
+  std::vector<TReportCombinedRow> curves;
+  std::vector<TReportCoefficient> coefficients;  // the stage's, fitted or held at 0
+  bool has_standard_errors = false;
+  TFitVerdict verdict;
+  std::string verdict_word;     // "good", "poor" or "cancelled"
+  std::vector<TReportChart> charts;     // per inclination and load: data and model
+  std::vector<TReportChart> residuals;  // the same, measured - model
+  std::vector<TReportChart> ellipses;   // Fy combined: the friction ellipse per inclination
+};
+
+// The programme's part of the report.
+struct TProgrammeReport {
+  std::vector<std::string> runs;
+  std::vector<TReportFeedRow> feeds;
+  std::string rated_load;       // "Fz0 4000 N (FNOMIN of car.tdx)"
+  std::string radius;           // "R0 0.3 m (RFREE of car.tdx)"
+  int use_mode = 0;
+  std::string use_mode_line;    // "USE_MODE 4: combined slip, the highest mode a property file knows"
+  bool cancelled = false;
+  std::vector<TReportStageRow> stages;
+  std::vector<TChannelReport> pure;              // each fitted pure-slip stage
+  std::vector<TCombinedStageReport> combined;    // each fitted combined stage
+  std::vector<TReportStageRow> not_fitted;       // with their reasons: why USE_MODE is not higher
+};
+
 struct TValidationReport {
   std::string title;
   std::string created;
   std::vector<std::string> source_files;
   std::string import_report;
   std::vector<TChannelReport> channels;
+  std::optional<TProgrammeReport> programme;
 };
 
 // Builds the report.  A coefficient text that is not a number raises
-// EConvertError; a channel without data or coefficients raises Exception.
+// EConvertError; a channel without data or coefficients, or a programme
+// without its result or data, raises Exception.
 TValidationReport BuildValidationReport(const TReportInputs& inputs);
+
+// The report of one channel (the pages of a channel, and of a programme's
+// pure-slip stage).
+TChannelReport BuildChannelReport(const TReportChannelInput& input);
+
+// The programme's part: the summary, a channel report per fitted pure-slip
+// stage (its data, the programme's coefficient set, the stage's outcome)
+// and a combined-stage report per fitted combined stage.
+TProgrammeReport BuildProgrammeReport(const TReportProgrammeInput& input);
+
+// The verdict word of a programme's stage: "good", "poor", "cancelled" or
+// "not fitted".
+std::string StageVerdictWord(const TStageResult& stage);
 
 // The curves of one load case as the window's result plot computes them:
 // one model line per load, evaluated at each row's slip with the channel's
@@ -141,6 +232,10 @@ TReportChart CaseChart(TFitChannel channel, const TLoadCase& load_case, const TC
 // markers coloured (0, 30*k mod 256, 255).
 TReportChart ResidualChart(TFitChannel channel, const TLoadCase& load_case, const TCoefficientSet& set,
                            const std::string& source);
+
+// How the coefficients came about: "fitted by trust region (converged, 12
+// iterations)" or "coefficients evaluated on the data; no fit was run".
+std::string HowFitted(const TFitOutcome& outcome);
 
 // "Lateral force Fy", "Aligning moment Mz", "Longitudinal force Fx".
 std::string ChannelHeading(TFitChannel channel);

@@ -543,7 +543,7 @@ void TBuildTireDialog::ShowStage(int row) {
     std::vector<TCombinedCurve> curves;
     for (const TPlotCurve& curve : plot) {
       TCombinedCurve c;
-      c.color = curve.color;
+      c.color = {curve.color.red, curve.color.green, curve.color.blue};
       c.measured = curve.measured;
       c.in_legend = !curve.measured;
       c.title = curve.measured ? curve.title : curve.title.substr(curve.title.rfind(' ') + 1) + " N";

@@ -341,5 +341,58 @@ TEST(SessionProgramme, TheRunsAreInputsNeverOverwritten) {
   EXPECT_NO_THROW(WriteSessionFile(dir.File("tire.morvex"), state));
 }
 
+// The fuzz target's seeds with a programme read as the format says.
+TEST(SessionProgramme, TheSeedsWithAProgrammeRead) {
+  const std::string dir = std::string(MORVEX_SOURCE_DIR) + "/fuzz/corpus/fuzz_session/";
+  const TSessionRead fitted = ReadSessionFile(dir + "programme_fitted.morvex");
+  ASSERT_TRUE(fitted.state.programme && fitted.state.programme->fit);
+  EXPECT_EQ(fitted.state.programme->fit->stages.size(), 3u);
+  const TSessionRead imported = ReadSessionFile(dir + "programme_imported.morvex");
+  ASSERT_TRUE(imported.state.programme);
+  EXPECT_FALSE(imported.state.programme->fit);
+  EXPECT_TRUE(std::isnan(imported.state.programme->pressure));
+}
+
+bool HasLine(const std::vector<TSessionOpeningLine>& lines, const std::string& text, bool warning) {
+  for (const TSessionOpeningLine& line : lines)
+    if (line.text == text) return line.warning == warning;
+  ADD_FAILURE() << "no line \"" << text << "\"";
+  return false;
+}
+
+// The Open session dialog names the programme: its runs, left unread, the
+// data it embeds, every stage with its verdict and the USE_MODE.
+TEST(SessionProgramme, OpeningDescribesTheProgramme) {
+  TempDir dir;
+  const std::string run = dir.File("fy.tdx");
+  WriteAll(run, "fy run");
+  TSessionState state = StateWithProgramme();
+  state.programme->runs[0].path = run;
+  const TSessionRead read = ParseSession(FormatSession(state));
+  const std::vector<TSessionOpeningLine> lines = DescribeSessionOpening(read);
+  EXPECT_TRUE(HasLine(lines,
+                      "Tire programme of 2 runs: embedded data used (lateral, aligning, longitudinal, combined slip)",
+                      false));
+  EXPECT_TRUE(HasLine(lines, "Programme run: " + run + " (not read when the session opens; unchanged since the session was saved)", false));
+  EXPECT_TRUE(HasLine(lines, "Programme run: /rig/combined.csv (not read when the session opens)", false));
+  EXPECT_TRUE(HasLine(lines, "Tire programme: last fit 2 of 3 stages fitted, USE_MODE 4", false));
+  EXPECT_TRUE(HasLine(lines, "Stage lateral: 84 points, good, RMS 14.67", false));
+  EXPECT_TRUE(HasLine(lines, "Stage Fx combined: 1200 points, cancelled, RMS 40.5", false));
+  EXPECT_TRUE(HasLine(lines, "Stage Mx: 0 points, not fitted: the data hold no measured Mx", false));
+  EXPECT_EQ(lines.back().text, "Opening the session writes no file and runs nothing");
+  // A changed run is a warning; a programme never fitted says so.
+  WriteAll(run, "another run");
+  state.programme->fit.reset();
+  const std::vector<TSessionOpeningLine> later = DescribeSessionOpening(ParseSession(FormatSession(state)));
+  EXPECT_TRUE(HasLine(later, "Programme run: " + run + " (not read when the session opens; the source changed since the session was saved)", true));
+  EXPECT_TRUE(HasLine(later, "Tire programme: not fitted", false));
+  // A poor stage gives its reasons.
+  state.programme->fit = Programme().fit;
+  state.programme->fit->stages[1].cancelled = false;
+  state.programme->fit->stages[1].reasons = {{"low-r2", "R2 is 0.8", ""}, {"misfit", "RMS 5 times the noise", ""}};
+  EXPECT_TRUE(HasLine(DescribeSessionOpening(ParseSession(FormatSession(state)), false),
+                      "Stage Fx combined: 1200 points, poor (R2 is 0.8; RMS 5 times the noise), RMS 40.5", false));
+}
+
 }  // namespace
 }  // namespace morvex

@@ -207,44 +207,6 @@ class TestBuildTire : public QObject, TWindowFixture {
     }
   }
 
-  // The curves of the page against the model evaluated here: at the fitted
-  // coefficients the model lines go through CombinedPointAt, and with the
-  // true tire's coefficients the measured points lie near them.
-  void combinedCurvesFollowTheModel() {
-    TCombinedDataSet data;
-    for (double angle : {-4.0, 4.0})
-      for (int k = -10; k <= 10; ++k) {
-        TCombinedSample s;
-        s.camber = 0, s.load = tire_.lateral.Fz0, s.slip_angle = angle, s.slip_ratio = 0.02 * k;
-        const TCombinedPoint p = CombinedPointAt(tire_.lateral, tire_.aligning, tire_.longitudinal, tire_.combined,
-                                                 tire_.r0, 0, s.load, angle, s.slip_ratio, tire_.longvl, tire_.longvl);
-        s.fx = p.Fx, s.fy = p.Fy;
-        data.samples.push_back(s);
-      }
-    TCombinedModel model;
-    model.lateral = tire_.lateral, model.aligning = tire_.aligning, model.longitudinal = tire_.longitudinal;
-    model.combined = tire_.combined, model.r0 = tire_.r0, model.longvl = tire_.longvl;
-    const auto curves = CombinedSlipCurves(data, model, TCombinedStage::kFy, 0, tire_.lateral.Fz0);
-    QCOMPARE(curves.size(), size_t{4});
-    QCOMPARE(curves[0].title, std::string("-4 deg"));
-    QVERIFY(curves[0].in_legend && !curves[1].in_legend);
-    QVERIFY(curves[1].measured);
-    QCOMPARE(curves[1].points.size(), size_t{21});
-    QCOMPARE(curves[0].points.front().first, -0.2);
-    QCOMPARE(curves[0].points.back().first, 0.2);
-    // Model points every 0.01 of slip ratio: every second one is a data point.
-    for (size_t i = 0; i < curves[1].points.size(); ++i)
-      QVERIFY(std::fabs(curves[0].points[2 * i].second - curves[1].points[i].second) <=
-              1e-9 * std::fabs(curves[1].points[i].second) + 1e-9);
-    // Combined slip lowers Fy as the slip ratio grows: the weight is below 1.
-    const double fy_free = std::fabs(curves[0].points[20].second), fy_braking = std::fabs(curves[0].points[0].second);
-    QVERIFY(fy_braking < fy_free);
-    const auto ellipse = FrictionEllipseCurves(data, model, 0);
-    QCOMPARE(ellipse.size(), size_t{3});  // two lines, one set of markers
-    QVERIFY(ellipse[0].in_legend && !ellipse[1].in_legend && ellipse[2].measured && !ellipse[2].in_legend);
-    QCOMPARE(ellipse[2].points.size(), size_t{42});
-  }
-
   // The export writes a .tir that the strict reader reads, with USE_MODE 4,
   // the data's ranges and the stage header; a run file is never the output.
   void exportWritesAUseMode4TirAndNeverARun() {
