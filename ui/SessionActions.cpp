@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -593,9 +594,17 @@ void TSessionActions::ValidationReportClick() {
 
 void TSessionActions::WriteValidationReport(const std::string& path) {
   if (form_->FitRunning()) throw Exception("A fit is running: the report is written once it has ended");
-  if (!form_->Session().HasData()) throw Exception("Load tire data first");
+  // A tire built from runs in "Build tire from runs" has pages of its own.
+  const TBuildTireDialog* build = BuildTireDialogOf(form_);
+  const std::optional<TProgrammeState> programme = build != nullptr ? build->State() : std::nullopt;
+  const bool programme_fitted = programme && programme->result != nullptr;
+  if (build != nullptr && build->Running())
+    throw Exception("The programme's fit is running: the report is written once it has ended");
+  if (!form_->Session().HasData() && !programme_fitted) throw Exception("Load tire data first");
   if (ReportFormatOf(path).empty()) throw Exception("The report is written as .pdf or .html, not " + path);
-  for (const std::string& input : Inputs())
+  std::vector<std::string> inputs_read = Inputs();
+  if (programme_fitted) inputs_read.insert(inputs_read.end(), programme->runs.begin(), programme->runs.end());
+  for (const std::string& input : inputs_read)
     if (SamePath(path, input)) throw Exception("The report would overwrite " + input + ", which the window read");
 
   const TTireDataSet& data = form_->Session().Data();
@@ -606,7 +615,8 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
     const QDateTime now = QDateTime::currentDateTime();
     inputs.created = now.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
   }
-  inputs.source_files.push_back("data: " + (source.empty() ? form_->Session().DataSource() : source));
+  if (form_->Session().HasData())
+    inputs.source_files.push_back("data: " + (source.empty() ? form_->Session().DataSource() : source));
   if (const std::optional<TSessionImport> import = CurrentImport())
     for (const TSessionRun& run : import->runs) inputs.source_files.push_back("run: " + run.path);
   inputs.source_files.push_back("coefficients: as shown in the window");
@@ -617,7 +627,16 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
     outcome.channel = channel;
     inputs.channels.push_back({channel, &data, &set, outcome, source});
   }
-  if (inputs.channels.empty()) {
+  if (programme_fitted) {
+    TReportProgrammeInput part;
+    part.result = programme->result.get();
+    part.programme = programme->programme.get();
+    part.runs = programme->runs;
+    if (std::isfinite(part.programme->longvl) && part.programme->longvl > 0) part.longvl = part.programme->longvl;
+    inputs.programme = part;
+    for (const std::string& run : programme->runs) inputs.source_files.push_back("run: " + run);
+  }
+  if (inputs.channels.empty() && form_->Session().HasData()) {
     // No fit yet: the page shown, judged as its values stand.
     const TFitChannel channel =
         ChannelOfPage(form_->findChild<QTabWidget*>(QStringLiteral("Pagecontrol1"))->currentIndex());
@@ -634,6 +653,8 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
     summary += (summary.isEmpty() ? QString() : QStringLiteral(", ")) +
                QString::fromStdString(std::string(ChannelName(channel.channel))) + QLatin1Char(' ') +
                QString::fromStdString(channel.verdict_word);
+  if (programme_fitted)
+    summary += (summary.isEmpty() ? QString() : QStringLiteral(", ")) + QStringLiteral("the programme's stages");
   Status(QStringLiteral("Validation report written: %1 (%2)").arg(QString::fromStdString(path), summary));
 }
 

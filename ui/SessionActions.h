@@ -32,7 +32,8 @@
 //
 // The validation report (report/ReportRender.h) covers every channel with a
 // last fit in the session, or the page shown when none has one, with the
-// data loaded and the coefficients shown; its form follows the file name
+// data loaded and the coefficients shown, then the programme fitted in
+// "Build tire from runs" when there is one; its form follows the file name
 // (.pdf, .html, .htm).  A file the window read is never overwritten.
 #pragma once
 

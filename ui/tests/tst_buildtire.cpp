@@ -11,7 +11,11 @@
 #include <QFile>
 #include <QLegend>
 #include <QLegendMarker>
+#include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -373,6 +377,21 @@ class TestBuildTire : public QObject, TWindowFixture {
       QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("build-tire-restored.png"))));
       dialog->Pages()->setCurrentIndex(2);
       QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("build-tire-restored-combined.png"))));
+    }
+
+    // The window's validation report holds the restored programme's pages
+    // (no run read: they are still away).
+    actions->WriteValidationReport(out("report.pdf"));
+    QVERIFY(QFileInfo(QString::fromStdString(out("report.pdf"))).size() > 0);
+    QVERIFY(form_->statusBar()->currentMessage().contains(QStringLiteral("the programme's stages")));
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (!pdftotext.isEmpty()) {
+      QProcess text;
+      text.start(pdftotext, {QString::fromStdString(out("report.pdf")), QStringLiteral("-")});
+      QVERIFY(text.waitForFinished(60000));
+      const QString pdf = QString::fromUtf8(text.readAllStandardOutput());
+      for (const char* stage : {"Fx combined", "Fy combined", "USE_MODE", "combined.tdx"})
+        QVERIFY2(pdf.contains(QLatin1String(stage)), stage);
     }
 
     // Saved again, the session holds the programme with the same fit.
