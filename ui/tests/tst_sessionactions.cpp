@@ -242,16 +242,15 @@ class TestSessionActions : public QObject, TWindowFixture {
     QVERIFY(state.view.paired_colours);
     QVERIFY(state.view.all_cambers);
     QCOMPARE(state.view.hidden_curves, std::vector<int>{7});
+    // The file keeps them.
+    Actions(*form_)->SaveSession(Path("options.morvex"));
+    QCOMPARE(ReadSessionFile(Path("options.morvex")).state.view, state.view);
 
     CloseWindow();
     ForgetChartSettings();
     QVERIFY(OpenWindow(dialogs_, true, true));
     QVERIFY(!form_->ChartView()->PairedColours());
-    TSessionRead read;
-    read.state = state;
-    read.paths = SessionPaths(state);
-    Actions(*form_)->SetConfirm([](const QString&, const std::vector<TSessionOpeningLine>&) { return true; });
-    QVERIFY(Actions(*form_)->OpenSessionRead(read, Path("options.morvex")));
+    QVERIFY(OpenAccepting(*form_, Path("options.morvex")));
     QVERIFY(form_->ChartView()->PairedColours());
     QVERIFY(form_->ChartView()->AllCambers());
     const auto series = form_->Chart()->series();
@@ -265,7 +264,8 @@ class TestSessionActions : public QObject, TWindowFixture {
     QVERIFY(qobject_cast<QXYSeries*>(series[1])->color() != qobject_cast<QXYSeries*>(series[0])->color());
     QCOMPARE(Actions(*form_)->CaptureState().view, state.view);
 
-    TSessionRead plain = read;
+    TSessionRead plain;
+    plain.state = state;
     plain.state.view.paired_colours = false;
     plain.state.view.all_cambers = false;
     plain.state.view.hidden_curves.clear();
