@@ -64,6 +64,20 @@ std::optional<TTireDataSet> ReadExactTireData(const std::string& text, const cha
   }
 }
 
+// A fitted coefficient's text as this process reads it: a session saved
+// where the other decimal separator is used ("0,5" where "0.5" is read)
+// holds the same number, written with that separator.
+std::string LocalNumberText(const std::string& text) {
+  double value = 0;
+  if (TryStrToFloat(text, value)) return text;
+  const char local = DecimalSeparator();
+  const char other = local == '.' ? ',' : '.';
+  std::string swapped = text;
+  for (char& c : swapped)
+    if (c == other) c = local;
+  return TryStrToFloat(swapped, value) ? swapped : text;
+}
+
 std::vector<TSessionReason> ToSession(const std::vector<TVerdictReason>& reasons) {
   std::vector<TSessionReason> out;
   for (const TVerdictReason& r : reasons) out.push_back({r.code, r.text, r.advice});
@@ -248,7 +262,7 @@ TProgrammeState ProgrammeFromSession(const TSessionProgramme& session) {
     auto result = std::make_shared<TTireProgrammeResult>();
     const auto table = Coefficients();
     for (size_t i = 0; i < table.size(); ++i) {
-      result->coefficients.SetText(table[i].name, fit.texts[i]);
+      result->coefficients.SetText(table[i].name, LocalNumberText(fit.texts[i]));
       // The programme's fit leaves every box cleared.
       if (table[i].HasFreeFlag()) result->coefficients.SetFree(table[i].name, false);
     }

@@ -351,6 +351,10 @@ TEST(SessionProgramme, TheSeedsWithAProgrammeRead) {
   ASSERT_TRUE(imported.state.programme);
   EXPECT_FALSE(imported.state.programme->fit);
   EXPECT_TRUE(std::isnan(imported.state.programme->pressure));
+  // Small enough for the fuzzer's input limit (4096 bytes), fit and all.
+  const TSessionRead compact = ReadSessionFile(dir + "programme_compact.morvex");
+  ASSERT_TRUE(compact.state.programme && compact.state.programme->fit);
+  EXPECT_LE(test::ReadAll(dir + "programme_compact.morvex").size(), 4096u);
 }
 
 bool HasLine(const std::vector<TSessionOpeningLine>& lines, const std::string& text, bool warning) {
