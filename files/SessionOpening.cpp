@@ -62,7 +62,7 @@ void DescribeProgramme(const TSessionProgramme& p, bool check, std::vector<TSess
                                          " stages fitted, USE_MODE " + std::to_string(p.fit->use_mode)});
   for (const TSessionStage& stage : p.fit->stages) {
     std::string text = "Stage " + stage.name + ": " + std::to_string(stage.points) + " points, " + StageVerdict(stage);
-    if (stage.fitted) text += ", RMS " + FloatToStr(stage.rms);
+    if (stage.fitted) text += ", RMS " + FloatToStrF(stage.rms, TFloatFormat::kGeneral, 5, 0);
     lines.push_back({false, text});
   }
 }

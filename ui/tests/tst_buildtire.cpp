@@ -314,7 +314,8 @@ class TestBuildTire : public QObject, TWindowFixture {
   // The programme and its fit travel in the window's session: a fresh
   // window opens it into the dialog (made for it) without reading a run,
   // the runs being moved away meanwhile, with the same stage table, and the
-  // .tir it exports is byte for byte the one exported before.
+  // .tir it exports is byte for byte the one exported before (but for the
+  // minute of writing in its first line).
   void programmeTravelsInTheWindowsSession() {
     QVERIFY(OpenWindow(dialogs_, false));
     Click("BuildTireFromRuns");
@@ -369,7 +370,13 @@ class TestBuildTire : public QObject, TWindowFixture {
     QVERIFY(dialog->findChild<QPushButton*>(QStringLiteral("ExportProgrammeTir"))->isEnabled());
     dialogs_.answers.push_back(out("after.tir"));
     QVERIFY(dialog->ExportTir());
-    QCOMPARE(ReadAll(out("after.tir")), ReadAll(out("before.tir")));
+    // The same file but for the minute it was written at.
+    auto without_write_time = [](std::string text) {
+      const size_t at = text.find(" written ");
+      if (at != std::string::npos && at < text.find('\n')) text.erase(at, text.find('\n') - at);
+      return text;
+    };
+    QCOMPARE(without_write_time(ReadAll(out("after.tir"))), without_write_time(ReadAll(out("before.tir"))));
     const QString shots = qEnvironmentVariable("MORVEX_SCREENSHOT_DIR");
     if (!shots.isEmpty()) {
       Click("BuildTireFromRuns");
