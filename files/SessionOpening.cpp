@@ -62,7 +62,7 @@ void DescribeProgramme(const TSessionProgramme& p, bool check, std::vector<TSess
                                          " stages fitted, USE_MODE " + std::to_string(p.fit->use_mode)});
   for (const TSessionStage& stage : p.fit->stages) {
     std::string text = "Stage " + stage.name + ": " + std::to_string(stage.points) + " points, " + StageVerdict(stage);
-    if (stage.fitted) text += ", RMS " + FloatToStr(stage.rms);
+    if (stage.fitted) text += ", RMS " + FloatToStrF(stage.rms, TFloatFormat::kGeneral, 5, 0);
     lines.push_back({false, text});
   }
 }
@@ -94,7 +94,7 @@ std::vector<TSessionOpeningLine> DescribeSessionOpening(const TSessionRead& read
     const std::optional<TSessionChannel>& channel = state.channels[c];
     if (!channel) continue;
     std::string text = ChannelTitle(static_cast<TFitChannel>(c)) + ": last fit " + (channel->poor ? "poor" : "good") +
-                       ", RMS " + FloatToStr(channel->rms);
+                       ", RMS " + FloatToStrF(channel->rms, TFloatFormat::kGeneral, 5, 0);  // the file keeps every digit
     for (const TSessionReason& reason : channel->reasons) text += "; " + reason.text;
     lines.push_back({false, text});
   }

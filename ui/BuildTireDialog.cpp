@@ -401,6 +401,13 @@ void TBuildTireDialog::FitEnded(std::shared_ptr<TTireProgrammeResult> result, co
     return;
   }
   result_ = result;
+  ShowResult();
+  pages_->setCurrentIndex(1);
+  UpdateButtons();
+  emit ProgrammeFinished();
+}
+
+void TBuildTireDialog::ShowResult() {
   size_t good = 0, poor = 0, fitted = 0;
   for (const TStageResult& stage : result_->stages) {
     fitted += stage.fitted;
@@ -422,9 +429,52 @@ void TBuildTireDialog::FitEnded(std::shared_ptr<TTireProgrammeResult> result, co
   } catch (const std::exception& e) {
     combined_->Clear(QStringLiteral("The model cannot be drawn: ") + Q(e.what()));
   }
-  pages_->setCurrentIndex(1);
+}
+
+std::optional<TProgrammeState> TBuildTireDialog::State() const {
+  if (!programme_) return std::nullopt;
+  TProgrammeState state;
+  state.runs = runs_;
+  try {
+    state.fz0_typed = FieldValue(fz0_edit_, "Fz0");
+  } catch (const std::exception&) {
+  }
+  try {
+    state.r0_typed = FieldValue(r0_edit_, "R0");
+  } catch (const std::exception&) {
+  }
+  state.programme = programme_;
+  if (result_ && result_programme_ == programme_) state.result = result_;
+  return state;
+}
+
+bool TBuildTireDialog::Restore(const TProgrammeState& state) {
+  if (worker_ || !state.programme) return false;
+  runs_ = state.runs;
+  run_list_->clear();
+  for (const std::string& path : runs_) {
+    auto* item = new QListWidgetItem(Q(FileName(path)), run_list_);
+    item->setToolTip(Q(path));
+  }
+  SetOverrides(state.fz0_typed, state.r0_typed);
+  programme_ = state.programme;
+  result_ = state.result;
+  result_programme_ = state.result ? state.programme : nullptr;
+  result_runs_ = state.result ? state.runs : std::vector<std::string>{};
+  FillProgramme();
+  progress_->setRange(0, 1);
+  progress_->setValue(result_ ? 1 : 0);
+  if (result_) {
+    ShowResult();
+    pages_->setCurrentIndex(1);
+  } else {
+    FillStages();
+    combined_->Clear(QStringLiteral("Run the programme to see its combined slip."));
+    SetStatus(QStringLiteral("%1 runs, from the session: \"Run programme\" fits every stage.").arg(runs_.size()));
+    pages_->setCurrentIndex(0);
+  }
   UpdateButtons();
-  emit ProgrammeFinished();
+  return true;
 }
 
 void TBuildTireDialog::FillStages() {

@@ -20,7 +20,9 @@
 //     command line (cli/TirProgramme.h), never over a run file.
 //
 // The dialog is kept by the main window, so the last result stays for the
-// session.
+// session; a session file keeps it too (State, Restore: the imported data
+// travel embedded, so a restored dialog shows its stages, charts and
+// export without reading a run).
 #pragma once
 
 #include <QDialog>
@@ -32,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ProgrammeSession.h"
 #include "fitting/TireProgramme.h"
 #include "rigdata/Programme.h"
 
@@ -65,6 +68,15 @@ class TBuildTireDialog : public QDialog {
   const std::vector<std::string>& Runs() const { return runs_; }
   // The rated load and radius typed (empty text: from the runs).
   void SetOverrides(std::optional<double> fz0, std::optional<double> r0);
+
+  // The programme as it stands: the runs, Fz0 and R0 typed (a text that
+  // is no positive number counts as none), the import, and the last fit
+  // when it was made on that import.  None without an import.
+  std::optional<TProgrammeState> State() const;
+  // Shows `state` as if its runs had been imported and fitted here, reading
+  // no run; the last fit and what the dialog held before are replaced.
+  // Refused (false) while a fit runs.
+  bool Restore(const TProgrammeState& state);
 
   // Starts the fit on the worker thread; ProgrammeFinished follows.  Does
   // nothing while one runs; without a usable programme, Fz0 or R0 it says
@@ -103,6 +115,8 @@ class TBuildTireDialog : public QDialog {
   void SetStatus(const QString& text, bool error = false);
   void UpdateButtons();
   void FitEnded(std::shared_ptr<TTireProgrammeResult> result, const QString& error);
+  // Shows result_ on the Stages and Combined pages, with its status line.
+  void ShowResult();
 
   std::vector<std::string> runs_;
   std::shared_ptr<const TProgrammeResult> programme_;

@@ -10,8 +10,13 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <charconv>
 #include <cmath>
+#include <limits>
+#include <map>
+#include <sstream>
 
+#include "fitting/ChannelModel.h"
 #include "numerics/LxBasics.h"
 
 namespace morvex {
@@ -150,7 +155,7 @@ void TFitReportWindow::SetNotes(const QString& notes, const TFitVerdict& verdict
   verdict_->show();
 }
 
-void TFitReportWindow::ShowReport(const TFitReport& report) {
+void TFitReportWindow::ShowReport(const TFitReport& report, const std::string& text) {
   summary_->setText(ReportSummary(report));
 
   curves_->setRowCount(static_cast<int>(report.curves.size()));
@@ -186,7 +191,106 @@ void TFitReportWindow::ShowReport(const TFitReport& report) {
   notes_->setText(notes.join(QLatin1Char('\n')));
   notes_->setVisible(!notes.isEmpty());
 
-  text_->setPlainText(QString::fromStdString(FormatFitReport(report)));
+  text_->setPlainText(QString::fromStdString(text.empty() ? FormatFitReport(report) : text));
+}
+
+namespace {
+
+// The "key=value" fields of a report line, after its first word.
+std::map<std::string, std::string> Fields(const std::string& line) {
+  std::map<std::string, std::string> fields;
+  std::istringstream words(line);
+  std::string word;
+  words >> word;
+  while (words >> word) {
+    const size_t eq = word.find('=');
+    if (eq != std::string::npos) fields[word.substr(0, eq)] = word.substr(eq + 1);
+  }
+  return fields;
+}
+
+double ReportNumber(const std::string& text) {
+  double value = 0;
+  if (TryStrToFloat(text, value)) return value;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc() && end == text.data() + text.size() && !text.empty()) return value;
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+}  // namespace
+
+TFitReport FitReportFromText(const std::string& text) {
+  TFitReport report;
+  bool has_fit = false, has_overall = false;
+  std::vector<std::string> notes;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::string first = line.substr(0, line.find(' '));
+    if (first == "fit") {
+      const auto f = Fields(line);
+      has_fit = true;
+      if (f.count("channel")) {
+        for (TFitChannel c : {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal})
+          if (f.at("channel") == ChannelName(c)) report.channel = c;
+      }
+      if (f.count("optimizer")) {
+        const std::string& name = f.at("optimizer");
+        if (name == "de+tr") {
+          report.optimizer = TOptimizerChoice::kTrustRegion;
+          report.optimizer_label = name;
+        }
+        for (TOptimizerChoice o : {TOptimizerChoice::kLevenbergMarquardt, TOptimizerChoice::kDifferentialEvolution,
+                                   TOptimizerChoice::kTrustRegion})
+          if (name == OptimizerName(o)) report.optimizer = o;
+      }
+      if (f.count("cases")) report.cases = static_cast<int>(ReportNumber(f.at("cases")));
+      report.failed = f.count("status") && f.at("status") == "failed";
+      report.cancelled = f.count("status") && f.at("status") == "cancelled";
+    } else if (first == "rms") {
+      const auto f = Fields(line);
+      auto get = [&f](const char* key) { return f.count(key) ? ReportNumber(f.at(key)) : 0.0; };
+      if (line.rfind("rms overall", 0) == 0) {
+        has_overall = true;
+        report.points = static_cast<size_t>(std::max(0.0, get("points")));
+        report.rms = get("value");
+        report.max_error = get("max");
+        report.r_squared = f.count("r2") ? ReportNumber(f.at("r2")) : std::numeric_limits<double>::quiet_NaN();
+      } else {
+        TCurveFit curve;
+        curve.case_number = static_cast<int>(get("case"));
+        curve.camber = get("camber");
+        curve.load = get("load");
+        curve.points = static_cast<size_t>(std::max(0.0, get("points")));
+        curve.rms = get("value");
+        curve.max_error = get("max");
+        report.curves.push_back(curve);
+      }
+    } else if (first == "stderr") {
+      const auto f = Fields(line);
+      if (!f.count("name")) continue;
+      TFittedCoefficient c;
+      c.name = f.at("name");
+      c.value = f.count("value") ? f.at("value") : std::string();
+      c.standard_error = f.count("error") ? ReportNumber(f.at("error")) : std::numeric_limits<double>::quiet_NaN();
+      report.coefficients.push_back(c);
+      report.has_standard_errors = true;
+    } else if (first == "note") {
+      notes.push_back(line.substr(5));
+    } else if (first == "solver") {
+      const size_t at = line.find(" message=");
+      if (at != std::string::npos) report.solver_message = line.substr(at + 9);
+      report.iterations = static_cast<int>(ReportNumber(Fields(line.substr(0, at))["iterations"]));
+    } else if (first == "failure") {
+      report.failure = line.substr(8);
+    }
+  }
+  if (!has_fit || !has_overall) throw Exception("The saved fit report holds no fit line or no overall RMS");
+  // A coefficient's note names it first ("PHy3 is not determined: ...").
+  for (TFittedCoefficient& c : report.coefficients)
+    for (const std::string& note : notes)
+      if (note.rfind(c.name + " ", 0) == 0) c.note = note;
+  return report;
 }
 
 }  // namespace morvex

@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include <string>
+
 #include "fitting/FitReport.h"
 
 class QLabel;
@@ -21,8 +23,10 @@ class TFitReportWindow : public QDialog {
  public:
   explicit TFitReportWindow(QWidget* parent = nullptr);
 
-  // Shows `report` in place of the one shown before.
-  void ShowReport(const TFitReport& report);
+  // Shows `report` in place of the one shown before.  `text`: the report's
+  // text as a session saved it, for the "Text" page; empty: the report's
+  // own (FormatFitReport).
+  void ShowReport(const TFitReport& report, const std::string& text = {});
   // What the window adds above the report: the fit's verdict ("Fit good",
   // or "Fit poor" with each reason and what to try) and `notes` (such as
   // the boxes the single-camber rule cleared).  Kept until set again.
@@ -37,6 +41,14 @@ class TFitReportWindow : public QDialog {
   QLabel* notes_ = nullptr;
   QPlainTextEdit* text_ = nullptr;
 };
+
+// A report read back from its text (FormatFitReport's, as a session keeps
+// it): the channel, optimizer, points, per-curve and overall RMS, R², the
+// standard errors with the notes that name their coefficient, and the
+// solver's line; the verdict is not read (a session keeps it apart).
+// Numbers are read with the program's decimal separator or '.'.  Raises
+// Exception when the text holds no "fit" line or no overall RMS.
+TFitReport FitReportFromText(const std::string& text);
 
 // The verdict in words: "Fit good", or "Fit poor: <reason>; <reason>".
 QString VerdictInWords(const TFitVerdict& verdict);

@@ -85,10 +85,17 @@ TFitSession::TReportUpdate TFitSession::UpdateReport(const TFitOutcome& outcome,
   // A fit without measured points has nothing to report.
   if (report.points == 0) {
     last_report_.reset();
+    last_report_text_.clear();
     return TReportUpdate::kNone;
   }
   last_report_ = std::move(report);
+  last_report_text_.clear();
   return TReportUpdate::kNew;
+}
+
+void TFitSession::UseSavedReport(std::optional<TFitReport> report, std::string text) {
+  last_report_ = std::move(report);
+  last_report_text_ = last_report_ ? std::move(text) : std::string();
 }
 
 // ------------------------------------------------------------------ fits

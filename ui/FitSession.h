@@ -92,6 +92,12 @@ class TFitSession : public QObject, private IFitHost {
 
   // ------------------------------------------------- report and verdict
   const std::optional<TFitReport>& LastReport() const { return last_report_; }
+  // The last report's text as a session saved it; empty for a report made
+  // here (its text is FormatFitReport's).
+  const std::string& LastReportText() const { return last_report_text_; }
+  // A session's report (read back from `text`) becomes the last report;
+  // none: there is no last report.
+  void UseSavedReport(std::optional<TFitReport> report, std::string text);
   const TFitVerdict& LastVerdict() const { return last_verdict_; }
   const QString& LastNotes() const { return last_notes_; }
   void SetVerdict(const TFitVerdict& verdict, const QString& notes);
@@ -164,6 +170,7 @@ class TFitSession : public QObject, private IFitHost {
   std::array<std::optional<std::array<std::string, kCoefficientCount>>, 3> fitted_texts_;
   std::vector<std::string> held_by_camber_rule_;
   std::optional<TFitReport> last_report_;
+  std::string last_report_text_;
   TFitVerdict last_verdict_;
   QString last_notes_;
 

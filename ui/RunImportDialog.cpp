@@ -22,10 +22,12 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <limits>
 
+#include "files/Sha256.h"
 #include "fitting/DataAdvice.h"
 #include "numerics/LxBasics.h"
 #include "numerics/LxTypes.h"
@@ -74,6 +76,49 @@ std::vector<double> ListOf(const QLineEdit* edit, const char* what) {
   return values;
 }
 
+// A number as a session keeps it: '.' whatever the decimal separator, the
+// shortest text that reads back to the same double.
+std::string PlainNumber(double v) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+  return std::string(buffer, end);
+}
+// A number written that way; none when `text` is not one.
+std::optional<double> ReadPlainNumber(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  double v = 0;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+  return v;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The items of a session's list ("0,2,4"), trimmed, empty ones left out.
+std::vector<std::string> Items(const std::string& text, char separator) {
+  std::vector<std::string> items;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string::npos) end = text.size();
+    std::string item = text.substr(start, end - start);
+    while (!item.empty() && item.front() == ' ') item.erase(item.begin());
+    while (!item.empty() && item.back() == ' ') item.pop_back();
+    if (!item.empty()) items.push_back(std::move(item));
+    start = end + 1;
+  }
+  return items;
+}
+
+const char* const kFormatKeys[] = {"auto", "delimited", "tydex"};
+const char* const kDelimiterKeys[] = {"auto", "tab", "comma", "semicolon", "whitespace"};
+const TRunConvention kConventions[] = {TRunConvention::kAuto, TRunConvention::kSae, TRunConvention::kIso,
+                                       TRunConvention::kMorvex};
+
 QColor LoadColour(size_t k) {
   static const QColor colours[] = {QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44),
                                    QColor(214, 39, 40),  QColor(148, 103, 189), QColor(140, 86, 75),
@@ -84,7 +129,7 @@ QColor LoadColour(size_t k) {
 }  // namespace
 
 TRunImportDialog::TRunImportDialog(const std::string& path, const TCoefficientSet& coefficients,
-                                   TFitChannel channel, QWidget* parent)
+                                   TFitChannel channel, QWidget* parent, const TSessionImport* settings)
     : QDialog(parent), path_(path), text_(ReadTireDataText(path)), coefficients_(coefficients) {
   setObjectName(QStringLiteral("RunImportDialog"));
   setWindowTitle(QStringLiteral("Import measured run - ") +
@@ -93,7 +138,163 @@ TRunImportDialog::TRunImportDialog(const std::string& path, const TCoefficientSe
   filling_ = true;
   channel_->setCurrentIndex(static_cast<int>(channel));
   filling_ = false;
+  if (settings != nullptr) RestoreSettings(*settings);
   UpdateImport();
+}
+
+namespace {
+
+// A filter's key (as ApplyFilterText reads it), its control, and the text
+// the control starts with (the import's default).
+struct TFilterField {
+  const char* key;
+  QLineEdit* edit;
+  QString default_text;
+};
+
+}  // namespace
+
+TSessionImport TRunImportDialog::Settings() const {
+  TSessionImport settings;
+  settings.format = kFormatKeys[std::max(0, format_->currentIndex())];
+  settings.delimiter = kDelimiterKeys[static_cast<size_t>(delimiter_)];
+  settings.convention = std::string(RunConventionKey(kConventions[std::max(0, convention_->currentIndex())]));
+  const TRawImportOptions defaults;
+  const TFilterField fields[] = {
+      {"warmup", warmup_, QString()},
+      {"time-from", time_from_, QString()},
+      {"time-to", time_to_, QString()},
+      {"load-floor", load_floor_, Number(defaults.load_floor)},
+      {"pressure", pressure_, QString()},
+      {"pressure-tol", pressure_tol_, Number(defaults.pressure_tolerance)},
+      {"speed", speed_, QString()},
+      {"speed-tol", speed_tol_, Number(defaults.speed_tolerance)},
+      {"max-slip-ratio", max_slip_ratio_, Number(defaults.max_slip_ratio)},
+      {"max-slip-angle", max_slip_angle_, Number(defaults.max_slip_angle)},
+      {"ia-tol", ia_tol_, QString()},
+      {"load-tol", load_tol_, QString()},
+      {"dwell", dwell_, Number(defaults.min_dwell_seconds)},
+      {"min-bin", min_bin_, Number(static_cast<double>(defaults.min_bin_samples))},
+      {"cell", cell_, QString()},
+      {"min-cell", min_cell_, Number(static_cast<double>(defaults.min_cell_samples))},
+  };
+  for (const TFilterField& field : fields) {
+    const QString text = field.edit->text().trimmed();
+    // An empty control is the default (or "auto"), as the import reads it.
+    if (text.isEmpty() || text == field.default_text) continue;
+    std::string value;
+    double v = 0;
+    if (text.compare(QStringLiteral("off"), Qt::CaseInsensitive) == 0) value = "off";
+    else if (TryStrToFloat(text.toStdString(), v)) value = PlainNumber(v);
+    else continue;  // not a number: the import refused it, nothing to keep
+    settings.filters += (settings.filters.empty() ? "" : ",") + std::string(field.key) + "=" + value;
+  }
+  for (size_t k = 0; k < kRunRoleCount; ++k) {
+    const QString chosen = mapping_[k]->count() == 0 ? wanted_mapping_[k] : mapping_[k]->currentData().toString();
+    if (chosen.isEmpty()) continue;
+    settings.mapping += (settings.mapping.empty() ? "" : ",") + std::string(RunRoles()[k].key) + "=" +
+                        chosen.toStdString();
+  }
+  auto list = [](const QLineEdit* edit) {
+    std::string text;
+    for (const QString& item : edit->text().split(QRegularExpression(QStringLiteral("[\\s;]+")), Qt::SkipEmptyParts)) {
+      double v = 0;
+      if (!TryStrToFloat(item.toStdString(), v)) continue;
+      text += (text.empty() ? "" : ",") + PlainNumber(v);
+    }
+    return text;
+  };
+  settings.inclinations = list(inclinations_);
+  settings.loads = list(loads_);
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path_, error);
+  settings.runs.push_back({error ? path_ : absolute.lexically_normal().string(), Sha256Hex(text_)});
+  return settings;
+}
+
+std::vector<std::string> TRunImportDialog::RestoreSettings(const TSessionImport& settings) {
+  std::vector<std::string> refused;
+  const bool was_filling = filling_;
+  filling_ = true;
+  const std::string format = Lower(settings.format);
+  if (const auto* at = std::find(std::begin(kFormatKeys), std::end(kFormatKeys), format); at != std::end(kFormatKeys))
+    format_->setCurrentIndex(static_cast<int>(at - std::begin(kFormatKeys)));
+  else
+    refused.push_back("format '" + settings.format + "'");
+  const std::string delimiter = Lower(settings.delimiter);
+  if (const auto* at = std::find(std::begin(kDelimiterKeys), std::end(kDelimiterKeys), delimiter);
+      at != std::end(kDelimiterKeys))
+    delimiter_ = static_cast<TRunDelimiter>(at - std::begin(kDelimiterKeys));
+  else
+    refused.push_back("delimiter '" + settings.delimiter + "'");
+  if (const auto convention = RunConventionByKey(settings.convention)) {
+    const auto* at = std::find(std::begin(kConventions), std::end(kConventions), *convention);
+    convention_->setCurrentIndex(static_cast<int>(at - std::begin(kConventions)));
+  } else {
+    refused.push_back("sign convention '" + settings.convention + "'");
+  }
+
+  // The filters: all of them or none, as the command line takes them.
+  bool filters_ok = true;
+  try {
+    TRawImportOptions check;
+    ApplyFilterText(check, settings.filters);
+  } catch (const std::exception& error) {
+    refused.push_back(std::string("filters (") + error.what() + ")");
+    filters_ok = false;
+  }
+  if (filters_ok) {
+    const std::pair<const char*, QLineEdit*> fields[] = {
+        {"warmup", warmup_},     {"time-from", time_from_},       {"time-to", time_to_},
+        {"load-floor", load_floor_}, {"pressure", pressure_},     {"pressure-tol", pressure_tol_},
+        {"speed", speed_},       {"speed-tol", speed_tol_},       {"max-slip-ratio", max_slip_ratio_},
+        {"max-slip-angle", max_slip_angle_}, {"ia-tol", ia_tol_}, {"load-tol", load_tol_},
+        {"dwell", dwell_},       {"min-bin", min_bin_},           {"cell", cell_},
+        {"min-cell", min_cell_}};
+    for (const std::string& item : Items(settings.filters, ',')) {
+      const size_t eq = item.find('=');
+      std::string key = Lower(item.substr(0, eq));
+      std::string value = Lower(item.substr(eq + 1));
+      while (!key.empty() && key.back() == ' ') key.pop_back();
+      while (!value.empty() && value.front() == ' ') value.erase(value.begin());
+      for (const auto& [name, edit] : fields) {
+        if (key != name) continue;
+        if (value == "auto") edit->clear();
+        else if (value == "off") edit->setText(QStringLiteral("off"));
+        else if (const auto v = ReadPlainNumber(value)) edit->setText(Number(*v));
+      }
+    }
+  }
+
+  wanted_mapping_ = {};
+  for (const std::string& item : Items(settings.mapping, ',')) {
+    const size_t eq = item.find('=');
+    const auto role = eq == std::string::npos ? std::nullopt : RoleByKey(item.substr(0, eq));
+    if (!role) {
+      refused.push_back("mapping '" + item + "'");
+      continue;
+    }
+    wanted_mapping_[static_cast<size_t>(*role)] = QString::fromStdString(item.substr(eq + 1));
+  }
+  if (result_.header.columns.size() > 0) FillMappingChoices();
+
+  auto list = [&refused](QLineEdit* edit, const std::string& text, const char* what) {
+    QStringList shown;
+    for (const std::string& item : Items(text, ',')) {
+      const auto v = ReadPlainNumber(item);
+      if (!v) {
+        refused.push_back(std::string(what) + " '" + text + "'");
+        return;
+      }
+      shown << Number(*v);
+    }
+    edit->setText(shown.join(QLatin1Char(' ')));
+  };
+  list(inclinations_, settings.inclinations, "inclinations");
+  list(loads_, settings.loads, "loads");
+  filling_ = was_filling;
+  not_restored_ = refused;
+  return refused;
 }
 
 void TRunImportDialog::BuildControls() {
@@ -309,7 +510,9 @@ TRawImportOptions TRunImportDialog::OptionsFromControls() const {
   const TRunConvention conventions[] = {TRunConvention::kAuto, TRunConvention::kSae, TRunConvention::kIso,
                                          TRunConvention::kMorvex};
   o.convention = conventions[std::max(0, convention_->currentIndex())];
-  for (size_t k = 0; k < kRunRoleCount; ++k) o.mapping[k] = mapping_[k]->currentData().toString().toStdString();
+  for (size_t k = 0; k < kRunRoleCount; ++k)
+    o.mapping[k] = (mapping_[k]->count() == 0 ? wanted_mapping_[k] : mapping_[k]->currentData().toString()).toStdString();
+  o.read.delimiter = delimiter_;
   const double inf = std::numeric_limits<double>::infinity();
   o.warmup_seconds = NumberOf(warmup_, "Warm-up", std::numeric_limits<double>::quiet_NaN());
   o.time_from = NumberOf(time_from_, "Time window from", -inf);
@@ -348,8 +551,9 @@ TRawImportOptions TRunImportDialog::OptionsFromControls() const {
 
 void TRunImportDialog::FillMappingChoices() {
   filling_ = true;
-  for (QComboBox* combo : mapping_) {
-    const QString chosen = combo->currentData().toString();
+  for (size_t k = 0; k < kRunRoleCount; ++k) {
+    QComboBox* combo = mapping_[k];
+    const QString chosen = combo->count() == 0 ? wanted_mapping_[k] : combo->currentData().toString();
     combo->clear();
     combo->addItem(QStringLiteral("(by name)"), QString());
     for (const TRunColumn& column : result_.header.columns)
@@ -374,7 +578,14 @@ void TRunImportDialog::UpdateImport() {
   if (error.isEmpty()) {
     result_ = std::move(result);
     if (header_changed || mapping_[0]->count() == 0) FillMappingChoices();
-    report_->setPlainText(QString::fromStdString(FormatImportReport(result_.report)));
+    QString report = QString::fromStdString(FormatImportReport(result_.report));
+    if (!not_restored_.empty()) {
+      QStringList names;
+      for (const std::string& name : not_restored_) names << QString::fromStdString(name);
+      report = QStringLiteral("Choices of the session not taken: ") + names.join(QStringLiteral("; ")) +
+               QStringLiteral("\n\n") + report;
+    }
+    report_->setPlainText(report);
     QString advice;
     if (!result_.data.Empty()) {
       try {

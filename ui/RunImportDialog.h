@@ -14,6 +14,11 @@
 // data" stays disabled until an import gives data.  Nothing reaches the main
 // window unless the user accepts: the window's data set is replaced only
 // then, whole.  "Save as .plt..." writes the binned data as a tire data file.
+//
+// The choices travel in a session as morvex-fit import takes them
+// (TSessionImport: format, delimiter, convention, "key=value" filters,
+// "role=CHANNEL" mapping, set-point lists), so a dialog can open with the
+// choices of an earlier import or of a session.
 #pragma once
 
 #include <QDialog>
@@ -21,6 +26,7 @@
 #include <array>
 #include <string>
 
+#include "files/SessionFile.h"
 #include "fitting/FitCommands.h"
 #include "rigdata/RawImport.h"
 #include "tiremodel/CoefficientSet.h"
@@ -43,8 +49,19 @@ class TRunImportDialog : public QDialog {
   // Reads `path` whole (the size limit of tire data files); its errors
   // propagate.  `coefficients` serve the advice (read, never changed);
   // `channel` is the channel chosen at first.
+  // With `settings`, the controls start with those choices (their runs
+  // are not read); a choice the dialog cannot take (an unknown format or
+  // filter) is left as it was and named in the report.
   TRunImportDialog(const std::string& path, const TCoefficientSet& coefficients, TFitChannel channel,
-                   QWidget* parent = nullptr);
+                   QWidget* parent = nullptr, const TSessionImport* settings = nullptr);
+
+  // The choices as they stand, and the run this dialog read (its absolute
+  // path and SHA-256).  Numbers are written with '.' whatever the decimal
+  // separator, and only the filters that differ from the defaults.
+  TSessionImport Settings() const;
+  // Puts `settings` into the controls without importing; the names of the
+  // choices it could not take (empty: none).
+  std::vector<std::string> RestoreSettings(const TSessionImport& settings);
 
   // The data set of the last successful import (empty before one).
   const TTireDataSet& Data() const { return result_.data; }
@@ -73,6 +90,13 @@ class TRunImportDialog : public QDialog {
   std::string text_;
   const TCoefficientSet& coefficients_;
   TRawImportResult result_;
+  // A delimiter chosen outside the dialog (a session of the command line);
+  // the dialog itself finds it from the file.
+  TRunDelimiter delimiter_ = TRunDelimiter::kAuto;
+  // The channel per role a session chose, until the file's channels fill
+  // the mapping lists.
+  std::array<QString, kRunRoleCount> wanted_mapping_{};
+  std::vector<std::string> not_restored_;
   bool filling_ = false;
 
   QComboBox* channel_ = nullptr;

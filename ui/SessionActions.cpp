@@ -21,10 +21,12 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "cli/ProgrammeSession.h"
 #include "files/Sha256.h"
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
@@ -33,8 +35,10 @@
 #include "report/ValidationReport.h"
 #include "tiredata/TireDataFile.h"
 #include "tiredata/TireDataWriter.h"
+#include "ui/BuildTireDialog.h"
 #include "ui/ChartView.h"
 #include "ui/Dialogs.h"
+#include "ui/FitReportWindow.h"
 #include "ui/PanelHistory.h"
 #include "ui/RecentFiles.h"
 #include "ui/Unit1.h"
@@ -218,6 +222,13 @@ TSessionActions::TSessionActions(TForm1* form) : QObject(form), form_(form) {
   form_->statusBar()->addPermanentWidget(button);
 
   connect(form_, &TForm1::fitFinished, this, &TSessionActions::FitEnded);
+  connect(form_, &TForm1::runImported, this, [this] { import_data_hash_ = DataHash(); });
+}
+
+std::optional<TSessionImport> TSessionActions::CurrentImport() const {
+  std::optional<TSessionImport> settings = form_->ImportSettings();
+  if (settings && (import_data_hash_.empty() || import_data_hash_ != DataHash())) settings->runs.clear();
+  return settings;
 }
 
 QMenu* TSessionActions::BuildRecentMenu(QWidget* parent) {
@@ -317,6 +328,8 @@ TSessionState TSessionActions::CaptureState() const {
     state.data = std::move(data);
   }
 
+  if (std::optional<TSessionImport> settings = CurrentImport()) state.import = std::move(*settings);
+
   if (form_->findChild<QRadioButton*>(QStringLiteral("RadioButton2"))->isChecked())
     state.fit.optimizer = TSessionOptimizer::kDifferentialEvolution;
   else if (form_->findChild<QRadioButton*>(QStringLiteral("RadioButton3"))->isChecked())
@@ -331,12 +344,32 @@ TSessionState TSessionActions::CaptureState() const {
     state.Channel(channel) = std::move(fit);
   }
 
+  // The "Build tire from runs" dialog's programme, with the runs' hashes a
+  // session gave while its runs are still those listed.
+  if (const TBuildTireDialog* dialog = BuildTireDialogOf(form_)) {
+    if (const std::optional<TProgrammeState> programme = dialog->State()) {
+      std::vector<std::string> hashes;
+      if (programme->runs.size() == opened_programme_runs_.size()) {
+        for (size_t i = 0; i < programme->runs.size(); ++i) {
+          if (programme->runs[i] != opened_programme_runs_[i].path) {
+            hashes.clear();
+            break;
+          }
+          hashes.push_back(opened_programme_runs_[i].sha256);
+        }
+      }
+      state.programme = ProgrammeToSession(*programme, hashes);
+    }
+  }
+
   TSessionView& view = state.view;
   view.page = ChannelOfPage(form_->findChild<QTabWidget*>(QStringLiteral("Pagecontrol1"))->currentIndex());
   view.camber_index = std::max(0, form_->SelectedCase());
   view.residuals = form_->ResidualsShown();
   view.model_shown = form_->findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->isChecked();
   view.data_shown = form_->findChild<QCheckBox*>(QStringLiteral("CheckBox2"))->isChecked();
+  view.paired_colours = form_->ChartView()->PairedColours();
+  view.all_cambers = form_->ChartView()->AllCambers();
   QChart* chart = form_->Chart();
   if (form_->ChartView()->IsZoomed()) {
     const auto xs = chart->axes(Qt::Horizontal), ys = chart->axes(Qt::Vertical);
@@ -376,12 +409,25 @@ void TSessionActions::OpenSessionClick() {
 
 bool TSessionActions::OpenSession(const std::string& path) {
   if (RefusedWhileFitting(QStringLiteral("Opening a session"))) return false;
-  // Everything is read and checked before anything of the window changes.
   TSessionRead read;
-  TTireDataSet data;
   try {
     read = ReadSessionFile(path);
+  } catch (const std::exception& error) {
+    ReportException(form_, error, "Session " + path);
+    Status(QStringLiteral("The session was not opened: nothing changed"));
+    return false;
+  }
+  return OpenSessionRead(std::move(read), path);
+}
+
+bool TSessionActions::OpenSessionRead(TSessionRead read, const std::string& path) {
+  if (RefusedWhileFitting(QStringLiteral("Opening a session"))) return false;
+  // Everything is checked before anything of the window changes.
+  TTireDataSet data;
+  std::optional<TProgrammeState> programme;
+  try {
     if (read.state.data) data = ParseTireDataText(read.state.data->text, path + " (its embedded data)");
+    if (read.state.programme) programme = ProgrammeFromSession(*read.state.programme);
     TMemoryCoefficientSet check;
     read.state.GiveCoefficients(check);
   } catch (const std::exception& error) {
@@ -399,6 +445,11 @@ bool TSessionActions::OpenSession(const std::string& path) {
     return false;
   }
   if (RefusedWhileFitting(QStringLiteral("Opening a session"))) return false;
+  TBuildTireDialog* build = BuildTireDialogOf(form_);
+  if (programme && build != nullptr && build->Running()) {
+    Status(QStringLiteral("Opening a session with a programme waits until the programme's fit has ended"));
+    return false;
+  }
   const TSessionState& state = read.state;
   if (state.data) {
     opened_fingerprint_ = FormatTireData(data, {});
@@ -406,6 +457,16 @@ bool TSessionActions::OpenSession(const std::string& path) {
     form_->UseImportedData(std::move(data), state.data->label, state.data->channel);
   }
   ApplyState(read, path);
+  if (programme) {
+    // The dialog is made as its button makes it, and shows the programme
+    // without reading a run.
+    if (build == nullptr) build = new TBuildTireDialog(form_);
+    build->Restore(*programme);
+    opened_programme_runs_ = state.programme->runs;
+    form_->statusBar()->showMessage(form_->statusBar()->currentMessage() +
+                                        QStringLiteral("; \"Build tire from runs\" holds its programme"),
+                                    kStatusMs);
+  }
   RecentSessions().Remember(QString::fromStdString(path));
   return true;
 }
@@ -420,6 +481,10 @@ void TSessionActions::ApplyState(const TSessionRead& read, const std::string& pa
   state.GiveCoefficients(set);
   const std::string name = fs::path(path).filename().string();
   const bool undoable = session.History().Record("opening session " + name, before, set);
+
+  // The import dialog's settings; the runs stand for the data embedded.
+  form_->SetImportSettings(state.import == TSessionImport{} ? std::nullopt : std::optional(state.import));
+  import_data_hash_ = state.data && !state.import.runs.empty() ? DataHash() : std::string();
 
   // The optimizer.
   const char* radio = state.fit.optimizer == TSessionOptimizer::kDifferentialEvolution ? "RadioButton2"
@@ -443,11 +508,39 @@ void TSessionActions::ApplyState(const TSessionRead& read, const std::string& pa
   if (const auto& page_fit = state.Channel(state.view.page))
     session.SetVerdict(VerdictOf(*page_fit), QString());
 
+  // The fit report is the session's of the page shown; the window's report
+  // from before belongs to other work and goes.
+  std::optional<TFitReport> report;
+  std::string report_text;
+  if (const auto& page_fit = state.Channel(state.view.page); page_fit && !page_fit->report.empty()) {
+    try {
+      report = FitReportFromText(page_fit->report);
+      report->verdict = VerdictOf(*page_fit);
+      report_text = page_fit->report;
+    } catch (const std::exception&) {
+      report.reset();  // a report that does not read back is not shown
+    }
+  }
+  session.UseSavedReport(report, report_text);
+  form_->findChild<QAbstractButton*>(QStringLiteral("Button9"))->setEnabled(report.has_value());
+  if (TFitReportWindow* window = form_->ReportWindow()) {
+    if (report) {
+      window->SetNotes(QString(), report->verdict);
+      window->ShowReport(*report, report_text);
+    } else {
+      window->hide();
+    }
+  }
+
   // The view.
   const TSessionView& view = state.view;
   form_->findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->setChecked(view.model_shown);
   form_->findChild<QCheckBox*>(QStringLiteral("CheckBox2"))->setChecked(view.data_shown);
   form_->SetResidualsShown(view.residuals);
+  // The chart's own options before the redraw below, so that the legend
+  // entries hidden and the zoom apply to the curves as they were drawn.
+  form_->ChartView()->SetPairedColours(view.paired_colours);
+  form_->ChartView()->SetAllCambers(view.all_cambers);
   form_->findChild<QTabWidget*>(QStringLiteral("Pagecontrol1"))->setCurrentIndex(PageOf(view.page));
   auto* camber = form_->findChild<QComboBox*>(QStringLiteral("CBbx_camber"));
   if (session.HasData() && view.camber_index >= 0 && view.camber_index < camber->count()) {
@@ -501,9 +594,17 @@ void TSessionActions::ValidationReportClick() {
 
 void TSessionActions::WriteValidationReport(const std::string& path) {
   if (form_->FitRunning()) throw Exception("A fit is running: the report is written once it has ended");
-  if (!form_->Session().HasData()) throw Exception("Load tire data first");
+  // A tire built from runs in "Build tire from runs" has pages of its own.
+  const TBuildTireDialog* build = BuildTireDialogOf(form_);
+  const std::optional<TProgrammeState> programme = build != nullptr ? build->State() : std::nullopt;
+  const bool programme_fitted = programme && programme->result != nullptr;
+  if (build != nullptr && build->Running())
+    throw Exception("The programme's fit is running: the report is written once it has ended");
+  if (!form_->Session().HasData() && !programme_fitted) throw Exception("Load tire data first");
   if (ReportFormatOf(path).empty()) throw Exception("The report is written as .pdf or .html, not " + path);
-  for (const std::string& input : Inputs())
+  std::vector<std::string> inputs_read = Inputs();
+  if (programme_fitted) inputs_read.insert(inputs_read.end(), programme->runs.begin(), programme->runs.end());
+  for (const std::string& input : inputs_read)
     if (SamePath(path, input)) throw Exception("The report would overwrite " + input + ", which the window read");
 
   const TTireDataSet& data = form_->Session().Data();
@@ -514,7 +615,10 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
     const QDateTime now = QDateTime::currentDateTime();
     inputs.created = now.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
   }
-  inputs.source_files.push_back("data: " + (source.empty() ? form_->Session().DataSource() : source));
+  if (form_->Session().HasData())
+    inputs.source_files.push_back("data: " + (source.empty() ? form_->Session().DataSource() : source));
+  if (const std::optional<TSessionImport> import = CurrentImport())
+    for (const TSessionRun& run : import->runs) inputs.source_files.push_back("run: " + run.path);
   inputs.source_files.push_back("coefficients: as shown in the window");
   for (TFitChannel channel : {TFitChannel::kLateral, TFitChannel::kAligning, TFitChannel::kLongitudinal}) {
     const TChannelFit* fit = CurrentFit(channel);
@@ -523,7 +627,16 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
     outcome.channel = channel;
     inputs.channels.push_back({channel, &data, &set, outcome, source});
   }
-  if (inputs.channels.empty()) {
+  if (programme_fitted) {
+    TReportProgrammeInput part;
+    part.result = programme->result.get();
+    part.programme = programme->programme.get();
+    part.runs = programme->runs;
+    if (std::isfinite(part.programme->longvl) && part.programme->longvl > 0) part.longvl = part.programme->longvl;
+    inputs.programme = part;
+    for (const std::string& run : programme->runs) inputs.source_files.push_back("run: " + run);
+  }
+  if (inputs.channels.empty() && form_->Session().HasData()) {
     // No fit yet: the page shown, judged as its values stand.
     const TFitChannel channel =
         ChannelOfPage(form_->findChild<QTabWidget*>(QStringLiteral("Pagecontrol1"))->currentIndex());
@@ -540,6 +653,8 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
     summary += (summary.isEmpty() ? QString() : QStringLiteral(", ")) +
                QString::fromStdString(std::string(ChannelName(channel.channel))) + QLatin1Char(' ') +
                QString::fromStdString(channel.verdict_word);
+  if (programme_fitted)
+    summary += (summary.isEmpty() ? QString() : QStringLiteral(", ")) + QStringLiteral("the programme's stages");
   Status(QStringLiteral("Validation report written: %1 (%2)").arg(QString::fromStdString(path), summary));
 }
 

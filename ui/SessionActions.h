@@ -12,10 +12,14 @@
 // Saving writes the whole working state as a .morvex file (files/SessionFile.h)
 // the same way `morvex-fit fit --save-session` writes it, so each opens the
 // other's: the panel's texts and free boxes, the data embedded with its
-// source path and hash, the optimizer chosen, each channel's last fit (report
+// source path and hash, the import settings of the run import dialog (and
+// the runs, while the data loaded are theirs), the optimizer chosen, each channel's last fit (report
 // text, verdict, RMS, and the values it left while they are still shown) and
 // the chart's view (page, camber, zoom, residuals, model and data switches,
-// hidden legend entries).
+// hidden legend entries, the colours paired per load, every camber at once)
+// and the "Build tire from runs" dialog's programme with its last fit
+// (restored into the dialog, which opening makes if needed, without reading
+// a run).
 //
 // Opening first shows what opening will do (DescribeSessionOpening: the
 // embedded data used, the paths named and left unread, each channel's
@@ -28,7 +32,8 @@
 //
 // The validation report (report/ReportRender.h) covers every channel with a
 // last fit in the session, or the page shown when none has one, with the
-// data loaded and the coefficients shown; its form follows the file name
+// data loaded and the coefficients shown, then the programme fitted in
+// "Build tire from runs" when there is one; its form follows the file name
 // (.pdf, .html, .htm).  A file the window read is never overwritten.
 #pragma once
 
@@ -82,6 +87,9 @@ class TSessionActions : public QObject {
   // open reports them itself and returns whether the session was opened.
   void SaveSession(const std::string& path);
   bool OpenSession(const std::string& path);
+  // Opening a session already read from `path`: the same checks, question
+  // and changes as OpenSession after its reading.
+  bool OpenSessionRead(TSessionRead read, const std::string& path);
   void WriteValidationReport(const std::string& path);
 
   // Asks whether to open after showing the lines; by default the dialog
@@ -125,6 +133,15 @@ class TSessionActions : public QObject {
   TForm1* form_;
   std::array<TChannelFit, 3> fits_;
   std::optional<TSessionData> opened_data_;
+  // DataHash of the data imported from the runs of the window's import
+  // settings; empty when the data loaded did not come from them.
+  std::string import_data_hash_;
+  // The runs of the programme the last session opened brought, with their
+  // hashes, which a save keeps while the dialog lists the same runs.
+  std::vector<TSessionRun> opened_programme_runs_;
+  // The window's import settings, with their runs only while the data
+  // loaded are those the runs gave.
+  std::optional<TSessionImport> CurrentImport() const;
   std::string opened_fingerprint_;  // FormatTireData of the data it brought
   TConfirm confirm_;
   const TSessionRead* asking_ = nullptr;  // the session the question is about, while it is asked

@@ -437,9 +437,12 @@ void TForm1::ImportRunClick() {
     const auto path = Dialogs().OpenFile(this, "Import measured run",
                                          "Run files (*.dat *.txt *.csv *.asc *.tdx);;All files (*)");
     if (!path) return;
-    TRunImportDialog dialog(*path, *panel_, VisibleChannel(), this);
+    TRunImportDialog dialog(*path, *panel_, VisibleChannel(), this,
+                            import_settings_ ? &*import_settings_ : nullptr);
     if (dialog.exec() != QDialog::Accepted || dialog.Data().Empty()) return;
     UseImportedData(dialog.Data(), dialog.Label(), dialog.Channel());
+    import_settings_ = dialog.Settings();
+    emit runImported();
   });
 }
 
@@ -709,7 +712,7 @@ void TForm1::Button9Click() {
   if (!report) return;
   if (report_window_ == nullptr) report_window_ = new TFitReportWindow(this);
   report_window_->SetNotes(session_->LastNotes(), session_->LastVerdict());
-  report_window_->ShowReport(*report);
+  report_window_->ShowReport(*report, session_->LastReportText());
   report_window_->show();
   report_window_->raise();
   report_window_->activateWindow();

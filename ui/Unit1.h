@@ -67,6 +67,7 @@
 #include <string>
 #include <vector>
 
+#include "files/SessionFile.h"
 #include "fitting/FitCommands.h"
 #include "fitting/FitReport.h"
 #include "fitting/StartEstimate.h"
@@ -145,6 +146,10 @@ class TForm1 : public QMainWindow {
   // "Import measured run...": picks a raw run file and opens the import
   // dialog on it; the data set changes only when the dialog is accepted.
   void ImportRunClick();
+  // The choices the import dialog opens with: those of the import accepted
+  // last (with its run), or a session's; none: the dialog's defaults.
+  const std::optional<TSessionImport>& ImportSettings() const { return import_settings_; }
+  void SetImportSettings(std::optional<TSessionImport> settings) { import_settings_ = std::move(settings); }
 
   // Command handlers (see the table above).
   void Button1Click();
@@ -218,12 +223,16 @@ class TForm1 : public QMainWindow {
  signals:
   // A fit has ended and its result is on the panel (or was reverted).
   void fitFinished();
+  // A run's import was accepted: its data are the data set, and
+  // ImportSettings() holds its choices and run.
+  void runImported();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  std::optional<TSessionImport> import_settings_;
   // What the running fit asks for, on the interface thread.
   void ShowWaitScreen(bool shown);
   void SetBusyCursor(bool busy);

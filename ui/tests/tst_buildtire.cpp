@@ -11,7 +11,11 @@
 #include <QFile>
 #include <QLegend>
 #include <QLegendMarker>
+#include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -23,9 +27,11 @@
 #include <sstream>
 
 #include "examples/RunRecorderProgramme.h"
+#include "files/SessionFile.h"
 #include "files/TirFile.h"
 #include "ui/BuildTireDialog.h"
 #include "ui/CombinedPage.h"
+#include "ui/SessionActions.h"
 #include "ui/tests/UiTests.h"
 #include "ui/tests/WindowFixture.h"
 
@@ -303,6 +309,105 @@ class TestBuildTire : public QObject, TWindowFixture {
     QVERIFY2(dialog.StatusText().contains(QStringLiteral("missing.dat")), qPrintable(dialog.StatusText()));
     QVERIFY(!dialog.findChild<QPushButton*>(QStringLiteral("RunProgramme"))->isEnabled());
     QCOMPARE(dialog.FeedTable()->rowCount(), 0);
+  }
+
+  // The programme and its fit travel in the window's session: a fresh
+  // window opens it into the dialog (made for it) without reading a run,
+  // the runs being moved away meanwhile, with the same stage table, and the
+  // .tir it exports is byte for byte the one exported before (but for the
+  // minute of writing in its first line).
+  void programmeTravelsInTheWindowsSession() {
+    QVERIFY(OpenWindow(dialogs_, false));
+    Click("BuildTireFromRuns");
+    TBuildTireDialog* dialog = BuildTireDialogOf(form_.get());
+    QVERIFY(dialog != nullptr);
+    dialog->SetRuns(runs_);
+    QSignalSpy finished(dialog, &TBuildTireDialog::ProgrammeFinished);
+    dialog->RunProgramme();
+    QVERIFY(finished.wait(kFitTimeoutMs));
+    QVERIFY(dialog->Result());
+    QTemporaryDir out_dir;
+    auto out = [&out_dir](const char* name) { return QDir(out_dir.path()).filePath(QLatin1String(name)).toStdString(); };
+    dialogs_.answers.push_back(out("before.tir"));
+    QVERIFY(dialog->ExportTir());
+    auto cells = [](QTableWidget* table) {
+      QStringList all;
+      for (int row = 0; row < table->rowCount(); ++row)
+        for (int column = 0; column < table->columnCount(); ++column) all << Cell(table, row, column);
+      return all;
+    };
+    const QStringList stages = cells(dialog->StageTable()), feeds = cells(dialog->FeedTable());
+    QVERIFY(stages.size() >= 5);
+    auto* actions = form_->findChild<TSessionActions*>(QStringLiteral("SessionActions"));
+    actions->SaveSession(out("programme.morvex"));
+    const TSessionState saved = ReadSessionFile(out("programme.morvex")).state;
+    QVERIFY(saved.programme.has_value() && saved.programme->fit.has_value());
+    QCOMPARE(saved.programme->runs.size(), runs_.size());
+    CloseWindow();
+
+    // The runs are gone while the session opens and the .tir is written.
+    struct TMovedAway {
+      std::vector<std::string> paths;
+      ~TMovedAway() {
+        for (const std::string& path : paths) QFile::rename(QString::fromStdString(path + ".away"), QString::fromStdString(path));
+      }
+    } moved;
+    for (const std::string& run : runs_) {
+      QVERIFY(QFile::rename(QString::fromStdString(run), QString::fromStdString(run + ".away")));
+      moved.paths.push_back(run);
+    }
+    QVERIFY(OpenWindow(dialogs_, false));
+    QVERIFY(BuildTireDialogOf(form_.get()) == nullptr);
+    actions = form_->findChild<TSessionActions*>(QStringLiteral("SessionActions"));
+    actions->SetConfirm([](const QString&, const std::vector<TSessionOpeningLine>&) { return true; });
+    QVERIFY(actions->OpenSession(out("programme.morvex")));
+    QVERIFY2(dialogs_.messages.empty(), dialogs_.messages.empty() ? "" : dialogs_.messages[0].c_str());
+    dialog = BuildTireDialogOf(form_.get());
+    QVERIFY(dialog != nullptr);
+    QCOMPARE(dialog->Runs(), runs_);
+    QCOMPARE(cells(dialog->StageTable()), stages);
+    QCOMPARE(cells(dialog->FeedTable()), feeds);
+    QVERIFY(dialog->findChild<QPushButton*>(QStringLiteral("ExportProgrammeTir"))->isEnabled());
+    dialogs_.answers.push_back(out("after.tir"));
+    QVERIFY(dialog->ExportTir());
+    // The same file but for the minute it was written at.
+    auto without_write_time = [](std::string text) {
+      const size_t at = text.find(" written ");
+      if (at != std::string::npos && at < text.find('\n')) text.erase(at, text.find('\n') - at);
+      return text;
+    };
+    QCOMPARE(without_write_time(ReadAll(out("after.tir"))), without_write_time(ReadAll(out("before.tir"))));
+    const QString shots = qEnvironmentVariable("MORVEX_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+      Click("BuildTireFromRuns");
+      QVERIFY(QTest::qWaitForWindowExposed(dialog));
+      QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("build-tire-restored.png"))));
+      dialog->Pages()->setCurrentIndex(2);
+      QVERIFY(dialog->grab().save(QDir(shots).filePath(QStringLiteral("build-tire-restored-combined.png"))));
+    }
+
+    // The window's validation report holds the restored programme's pages
+    // (no run read: they are still away).
+    actions->WriteValidationReport(out("report.pdf"));
+    QVERIFY(QFileInfo(QString::fromStdString(out("report.pdf"))).size() > 0);
+    QVERIFY(form_->statusBar()->currentMessage().contains(QStringLiteral("the programme's stages")));
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (!pdftotext.isEmpty()) {
+      QProcess text;
+      text.start(pdftotext, {QString::fromStdString(out("report.pdf")), QStringLiteral("-")});
+      QVERIFY(text.waitForFinished(60000));
+      const QString pdf = QString::fromUtf8(text.readAllStandardOutput());
+      for (const char* stage : {"Fx combined", "Fy combined", "USE_MODE", "combined.tdx"})
+        QVERIFY2(pdf.contains(QLatin1String(stage)), stage);
+    }
+
+    // Saved again, the session holds the programme with the same fit.
+    actions->SaveSession(out("again.morvex"));
+    const TSessionState again = ReadSessionFile(out("again.morvex")).state;
+    QVERIFY(again.programme.has_value() && again.programme->fit.has_value());
+    QCOMPARE(again.programme->fit->texts, saved.programme->fit->texts);
+    QCOMPARE(again.programme->lateral_text, saved.programme->lateral_text);
+    CloseWindow();
   }
 
   // The main window's entry opens the one dialog and keeps it.

@@ -5,6 +5,13 @@
 // opening is one undo step and waits for a running fit; the report is
 // written as a PDF holding the channel and verdict, never over an input.
 #include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
 #include <QChart>
 #include <QDialog>
 #include <QDir>
@@ -13,6 +20,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QXYSeries>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -26,8 +35,14 @@
 #include <sstream>
 
 #include "files/SessionFile.h"
+#include "files/Sha256.h"
+#include "numerics/LxBasics.h"
+#include "rigdata/RawImport.h"
+#include "tiredata/TireDataWriter.h"
+#include "ui/RunImportDialog.h"
 #include "tiredata/TireDataFile.h"
 #include "ui/ChartView.h"
+#include "ui/FitReportWindow.h"
 #include "ui/RecentFiles.h"
 #include "ui/SessionActions.h"
 #include "ui/tests/UiTests.h"
@@ -37,6 +52,7 @@ namespace morvex::test {
 
 namespace {
 
+const std::string kExampleRun = std::string(MORVEX_TEST_DATA_DIR) + "/../../../examples/run.dat";
 const char* const kChildIn = "MORVEX_SESSION_CHILD_IN";
 const char* const kChildOut = "MORVEX_SESSION_CHILD_OUT";
 
@@ -49,6 +65,13 @@ std::string ReadText(const std::string& path) {
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
+}
+
+// The chart's options the user keeps between runs of the program start as
+// in a first run.
+void ForgetChartSettings() {
+  QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Morvex"), QStringLiteral("morvex"))
+      .remove(QStringLiteral("chart"));
 }
 
 TSessionActions* Actions(TForm1& form) {
@@ -112,7 +135,10 @@ class TestSessionActions : public QObject, TWindowFixture {
     dialogs_.answers.clear();
     QVERIFY(OpenWindow(dialogs_, true, true));
   }
-  void cleanup() { CloseWindow(); }
+  void cleanup() {
+    CloseWindow();
+    ForgetChartSettings();
+  }
 
   // Saved by the window, opened in another process of the program, saved
   // again there: the same panel texts, free boxes, data, reports and view.
@@ -198,6 +224,243 @@ class TestSessionActions : public QObject, TWindowFixture {
     QVERIFY2(back.exitCode() == 0 || back.exitCode() == 3, back.readAllStandardError().constData());
     QVERIFY(back.readAllStandardOutput().contains("verdict="));
 #endif
+  }
+
+  // The chart's colours paired per load and every camber at once are part
+  // of the view: a fresh window (whose own settings say otherwise) shows
+  // the same curves, with the same legend entry hidden, and a session
+  // without them turns them off again.
+  void chartOptionsTravelWithTheSession() {
+    form_->LoadDataFile(DataFile("lateral.plt"));  // cambers 0 and 2, three loads each
+    form_->ChartView()->SetPairedColours(true);
+    form_->ChartView()->SetAllCambers(true);
+    QCOMPARE(form_->Chart()->series().size(), 12);
+    form_->ChartView()->ToggleCurve(7);  // the model of camber 2 at the second load: drawn only with every camber
+    QStringList names;
+    for (QAbstractSeries* series : form_->Chart()->series()) names << series->name();
+    const TSessionState state = Actions(*form_)->CaptureState();
+    QVERIFY(state.view.paired_colours);
+    QVERIFY(state.view.all_cambers);
+    QCOMPARE(state.view.hidden_curves, std::vector<int>{7});
+    // The file keeps them.
+    Actions(*form_)->SaveSession(Path("options.morvex"));
+    QCOMPARE(ReadSessionFile(Path("options.morvex")).state.view, state.view);
+
+    CloseWindow();
+    ForgetChartSettings();
+    QVERIFY(OpenWindow(dialogs_, true, true));
+    QVERIFY(!form_->ChartView()->PairedColours());
+    QVERIFY(OpenAccepting(*form_, Path("options.morvex")));
+    QVERIFY(form_->ChartView()->PairedColours());
+    QVERIFY(form_->ChartView()->AllCambers());
+    const auto series = form_->Chart()->series();
+    QStringList reopened;
+    for (QAbstractSeries* s : series) reopened << s->name();
+    QCOMPARE(reopened, names);
+    QVERIFY(!series[7]->isVisible());
+    QCOMPARE(std::count_if(series.begin(), series.end(), [](QAbstractSeries* s) { return !s->isVisible(); }), 1);
+    // Each load's model line and markers in one colour.
+    QCOMPARE(qobject_cast<QXYSeries*>(series[3])->color(), qobject_cast<QXYSeries*>(series[0])->color());
+    QVERIFY(qobject_cast<QXYSeries*>(series[1])->color() != qobject_cast<QXYSeries*>(series[0])->color());
+    QCOMPARE(Actions(*form_)->CaptureState().view, state.view);
+
+    TSessionRead plain;
+    plain.state = state;
+    plain.state.view.paired_colours = false;
+    plain.state.view.all_cambers = false;
+    plain.state.view.hidden_curves.clear();
+    QVERIFY(Actions(*form_)->OpenSessionRead(plain, Path("plain.morvex")));
+    QVERIFY(!form_->ChartView()->PairedColours());
+    QVERIFY(!form_->ChartView()->AllCambers());
+    QCOMPARE(form_->Chart()->series().size(), 6);
+    QCOMPARE(qobject_cast<QXYSeries*>(form_->Chart()->series()[0])->color(), QColor(255, 0, 0));
+    ForgetChartSettings();
+  }
+
+  // The import dialog's choices and the run they read go into the session;
+  // a fresh window opens them into the dialog's controls without reading
+  // the run (it is gone by then: the data are embedded).  Other data
+  // loaded later keep the choices but no longer name the run.
+  void importSettingsAndRunTravelWithTheSession() {
+    const QString run = QString::fromStdString(Path("rig-run.dat"));
+    QVERIFY(QFile::copy(QString::fromStdString(kExampleRun), run));
+    dialogs_.answers.push_back(run.toStdString());
+    QTimer::singleShot(0, [] {
+      auto* dialog = qobject_cast<TRunImportDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      dialog->findChild<QLineEdit*>(QStringLiteral("edtWarmup"))->setText(QStringLiteral("30"));
+      dialog->findChild<QLineEdit*>(QStringLiteral("edtPressure"))->setText(QStringLiteral("off"));
+      dialog->findChild<QLineEdit*>(QStringLiteral("edtLoads"))->setText(QStringLiteral("4000; 6000"));
+      dialog->findChild<QComboBox*>(QStringLiteral("cbImportConvention"))->setCurrentIndex(1);  // SAE
+      auto* slip = dialog->findChild<QComboBox*>(QStringLiteral("cbMap_slip-angle"));
+      slip->setCurrentIndex(slip->findData(QStringLiteral("SA")));
+      QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("btnImportUpdate")), Qt::LeftButton);
+      QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("btnImportAccept")), Qt::LeftButton);
+    });
+    form_->ImportRunClick();
+    QCOMPARE(form_->DataSet().Cases.size(), size_t{3});
+    QCOMPARE(form_->DataSet().Cases[0].LoadCount(), size_t{2});  // the two loads asked for
+
+    const std::string saved = Path("imported.morvex");
+    Actions(*form_)->SaveSession(saved);
+    const TSessionState state = ReadSessionFile(saved).state;
+    QCOMPARE(state.import.convention, std::string("sae"));
+    QCOMPARE(state.import.filters, std::string("warmup=30,pressure=off"));
+    QCOMPARE(state.import.mapping, std::string("slip-angle=SA"));
+    QCOMPARE(state.import.loads, std::string("4000,6000"));
+    QCOMPARE(state.import.runs.size(), size_t{1});
+    QCOMPARE(state.import.runs[0].path, QFileInfo(run).absoluteFilePath().toStdString());
+    QCOMPARE(state.import.runs[0].sha256, Sha256Hex(ReadText(run.toStdString())));
+    // The same choices import the same data on the command line's terms.
+    TRawImportOptions options;
+    options.convention = TRunConvention::kSae;
+    ApplyFilterText(options, state.import.filters);
+    options.mapping[static_cast<size_t>(TRunRole::kSlipAngle)] = "SA";
+    options.loads = {4000, 6000};
+    QCOMPARE(FormatTireData(ImportRunFile(run.toStdString(), options).data, {}),
+             FormatTireData(form_->DataSet(), {}));
+
+    QVERIFY(QFile::remove(run));
+    CloseWindow();
+    QVERIFY(OpenWindow(dialogs_, true, true));
+    QVERIFY(!form_->ImportSettings().has_value());
+    QVERIFY(OpenAccepting(*form_, saved));
+    QVERIFY(dialogs_.messages.empty());
+    QCOMPARE(form_->DataSet().Cases[0].LoadCount(), size_t{2});
+    QVERIFY(form_->ImportSettings().has_value());
+    QCOMPARE(*form_->ImportSettings(), state.import);
+    QCOMPARE(Actions(*form_)->CaptureState().import, state.import);
+
+    // The next import starts from the session's choices.
+    QVERIFY(QFile::copy(QString::fromStdString(kExampleRun), run));
+    dialogs_.answers.push_back(run.toStdString());
+    QStringList shown;
+    QTimer::singleShot(0, [&shown] {
+      auto* dialog = qobject_cast<TRunImportDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      shown << dialog->findChild<QLineEdit*>(QStringLiteral("edtWarmup"))->text()
+            << dialog->findChild<QLineEdit*>(QStringLiteral("edtPressure"))->text()
+            << dialog->findChild<QLineEdit*>(QStringLiteral("edtLoads"))->text()
+            << dialog->findChild<QComboBox*>(QStringLiteral("cbImportConvention"))->currentText()
+            << dialog->findChild<QComboBox*>(QStringLiteral("cbMap_slip-angle"))->currentData().toString()
+            << QString::number(dialog->Data().Cases[0].LoadCount());
+      QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("btnImportCancel")), Qt::LeftButton);
+    });
+    form_->ImportRunClick();
+    QCOMPARE(shown, QStringList({QStringLiteral("30"), QStringLiteral("off"), QStringLiteral("4000 6000"),
+                                 QStringLiteral("SAE (load negative)"), QStringLiteral("SA"), QStringLiteral("2")}));
+
+    // Data of a file: the choices stay, the run no longer stands for the data.
+    form_->LoadDataFile(DataFile("lateral.plt"));
+    const TSessionImport later = Actions(*form_)->CaptureState().import;
+    QVERIFY(later.runs.empty());
+    QCOMPARE(later.filters, state.import.filters);
+  }
+
+  // Choices a session holds that the dialog cannot take are named in its
+  // report and leave the control as it was; the others are taken, and
+  // written back the same whatever the decimal separator.
+  void importDialogTakesWhatItCanOfASession() {
+    TMemoryCoefficientSet set;
+    TSessionImport settings;
+    settings.format = "delimited";
+    settings.delimiter = "tab";
+    settings.convention = "hexagonal";
+    settings.filters = "warmup=12.5,cell=0.25,min-bin=8";
+    settings.mapping = "load=FZ,wheel-speed=N";
+    settings.inclinations = "0, 2";
+    SetDecimalSeparator(',');
+    {
+      TRunImportDialog dialog(kExampleRun, set, TFitChannel::kLateral, nullptr, &settings);
+      QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("edtWarmup"))->text(), QStringLiteral("12,5"));
+      QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("edtInclinations"))->text(), QStringLiteral("0 2"));
+      QCOMPARE(dialog.findChild<QComboBox*>(QStringLiteral("cbImportConvention"))->currentIndex(), 0);
+      QVERIFY2(dialog.ReportText().contains(QStringLiteral("sign convention 'hexagonal'")), qPrintable(dialog.ReportText()));
+      QVERIFY(dialog.ReportText().contains(QStringLiteral("mapping 'wheel-speed=N'")));
+      QVERIFY(!dialog.Data().Empty());
+      const TSessionImport back = dialog.Settings();
+      QCOMPARE(back.format, std::string("delimited"));
+      QCOMPARE(back.delimiter, std::string("tab"));
+      QCOMPARE(back.convention, std::string("auto"));
+      QCOMPARE(back.filters, std::string("warmup=12.5,min-bin=8,cell=0.25"));
+      QCOMPARE(back.mapping, std::string("load=FZ"));
+      QCOMPARE(back.inclinations, std::string("0,2"));
+    }
+    SetDecimalSeparator('.');
+    // Filters the command line would refuse are taken as none.
+    settings.filters = "warmup=12.5,coffee=2";
+    TRunImportDialog dialog(kExampleRun, set, TFitChannel::kLateral, nullptr, &settings);
+    QVERIFY(dialog.findChild<QLineEdit*>(QStringLiteral("edtWarmup"))->text().isEmpty());
+    QVERIFY(dialog.ReportText().contains(QStringLiteral("coffee")));
+  }
+
+  // After opening, "Fit report" shows the session's report of the page
+  // shown, with the text it was saved with, not the report this window
+  // made before; a session without one takes the report away.
+  void fitReportIsTheSessionsAfterOpening() {
+    WorkOnLateral();  // a trust-region fit: standard errors and notes
+    const std::string lateral = Path("lateral-fit.morvex");
+    Actions(*form_)->SaveSession(lateral);
+    const TSessionChannel saved = *ReadSessionFile(lateral).state.Channel(TFitChannel::kLateral);
+
+    // Read back, the report formats to the text saved.
+    TFitReport read = FitReportFromText(saved.report);
+    read.verdict = form_->Session().LastReport()->verdict;
+    QCOMPARE(FormatFitReport(read), saved.report);
+    QVERIFY(read.has_standard_errors);
+    QCOMPARE(read.curves.size(), form_->Session().LastReport()->curves.size());
+
+    // Other work in this window: an aligning fit and its report shown.
+    form_->LoadDataFile(DataFile("aligning.plt"));
+    Find<QTabWidget>("Pagecontrol1")->setCurrentIndex(2);
+    Fit("Button6");
+    Click("Button9");
+    TFitReportWindow* window = form_->ReportWindow();
+    QVERIFY(window != nullptr && window->isVisible());
+    auto* text = window->findChild<QPlainTextEdit*>(QStringLiteral("ReportText"));
+    QVERIFY(text->toPlainText().startsWith(QStringLiteral("fit channel=aligning")));
+
+    QVERIFY(OpenAccepting(*form_, lateral));
+    QVERIFY(window->isVisible());
+    QCOMPARE(text->toPlainText().toStdString(), saved.report);
+    QVERIFY(window->findChild<QLabel*>(QStringLiteral("ReportSummary"))->text().startsWith(QStringLiteral("Lateral")));
+    QCOMPARE(window->findChild<QTableWidget*>(QStringLiteral("ReportCurves"))->rowCount(),
+             static_cast<int>(read.curves.size()));
+    window->hide();
+    Click("Button9");
+    QVERIFY(window->isVisible());
+    QCOMPARE(text->toPlainText().toStdString(), saved.report);
+
+    // A session of values without a fit: no report to show.
+    TSessionRead plain;
+    plain.state = Actions(*form_)->CaptureState();
+    for (auto& channel : plain.state.channels) channel.reset();
+    QVERIFY(Actions(*form_)->OpenSessionRead(plain, Path("no-fit.morvex")));
+    QVERIFY(!window->isVisible());
+    QVERIFY(!Find<QAbstractButton>("Button9")->isEnabled());
+    QVERIFY(!form_->Session().LastReport().has_value());
+
+    QVERIFY_EXCEPTION_THROWN(FitReportFromText("verdict good\n"), Exception);
+  }
+
+  // The dialog shows a fit's RMS to five significant digits; the file
+  // keeps every digit.
+  void openingDialogRoundsTheRms() {
+    WorkOnLateral();
+    TSessionRead read;
+    read.state = Actions(*form_)->CaptureState();
+    read.state.Channel(TFitChannel::kLateral)->rms = 14.673019384756123;
+    const std::string path = Path("rms.morvex");
+    WriteSessionFile(path, read.state);
+    QCOMPARE(ReadSessionFile(path).state.Channel(TFitChannel::kLateral)->rms, 14.673019384756123);
+    std::vector<TSessionOpeningLine> lines;
+    QVERIFY(OpenAccepting(*form_, path, &lines));
+    QString shown;
+    for (const TSessionOpeningLine& line : lines) shown += QString::fromStdString(line.text) + QLatin1Char('\n');
+    QVERIFY2(shown.contains(QStringLiteral("last fit good, RMS 14.673")) ||
+                 shown.contains(QStringLiteral("last fit poor, RMS 14.673")),
+             qPrintable(shown));
+    QVERIFY2(!shown.contains(QStringLiteral("14.6730")), qPrintable(shown));
   }
 
   // A malformed session is refused with its line and reason before any
