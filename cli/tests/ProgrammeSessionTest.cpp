@@ -5,6 +5,7 @@
 // one written from the original, byte for byte, and the data come back to
 // the bit whatever the decimal separator.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <bit>
 #include <filesystem>
@@ -69,7 +70,9 @@ void ExpectSameData(const std::optional<TTireDataSet>& a, const std::optional<TT
 class ProgrammeSession : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new fs::path(fs::temp_directory_path() / "morvex-programme-session");
+    // One folder per process: ctest runs each test in a process of its own,
+    // several at once.
+    dir_ = new fs::path(fs::temp_directory_path() / ("morvex-programme-session-" + std::to_string(::getpid())));
     fs::remove_all(*dir_);
     fs::create_directories(*dir_);
     const examples::TCombinedTire tire =

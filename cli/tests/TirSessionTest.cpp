@@ -4,6 +4,7 @@
 // session path naming an input is refused before any work; and a later
 // `fit --session S --save-session S2` keeps the programme it does not touch.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -50,7 +51,9 @@ class TirSession : public ::testing::Test {
   // A small programme of a published tire in TYDEX runs, fitted once with
   // --save-session for the whole suite.
   static void SetUpTestSuite() {
-    dir_ = new fs::path(fs::temp_directory_path() / "morvex-tir-session");
+    // One folder per process: ctest runs each test in a process of its own,
+    // several at once.
+    dir_ = new fs::path(fs::temp_directory_path() / ("morvex-tir-session-" + std::to_string(::getpid())));
     fs::remove_all(*dir_);
     fs::create_directories(*dir_);
     const examples::TCombinedTire tire =
