@@ -240,6 +240,20 @@ std::string FormatProgrammeTydex(const std::vector<TProgrammeSample>& samples, c
   return out;
 }
 
+TProgrammeOptions SmallTydexProgramme(uint32_t seed) {
+  TProgrammeOptions o;
+  o.rate_hz = 25;
+  o.inclinations = {0, 3};
+  o.load_factors = {0.6, 1.0, 1.4};
+  o.held_slip_angles = {-6, -3, 3, 6};
+  o.slip_angle_period = 16;
+  o.slip_ratio_period = 16;
+  o.warmup_seconds = 20;
+  o.seed = seed;
+  o.tydex = true;
+  return o;
+}
+
 std::vector<std::string> WriteProgramme(const TCombinedTire& tire, const std::string& folder,
                                         const TProgrammeOptions& options) {
   std::vector<std::string> paths;

@@ -78,6 +78,11 @@ struct TProgrammeOptions {
   bool tydex = false;                                      // WriteProgramme: TYDEX files, else delimited
 };
 
+// A small programme in TYDEX files, whose whole fit takes seconds: two
+// inclinations, three loads, four held slip angles, short sweeps and a
+// short warm-up, at 25 samples a second; noise from `seed`.
+TProgrammeOptions SmallTydexProgramme(uint32_t seed);
+
 // One sample in Morvex's signs: deg, N, N m, kPa, km/h, s.
 struct TProgrammeSample {
   double time, speed, slip_angle, inclination, pressure, fx, fy, fz, mz, mx, my, slip_ratio;

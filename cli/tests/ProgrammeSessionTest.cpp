@@ -19,26 +19,15 @@
 #include "files/TirFile.h"
 #include "numerics/LxBasics.h"
 #include "tiredata/CombinedDataFile.h"
+#include "testing/TestSupport.h"
 
 namespace morvex {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A property file's text without the minute it was written at, which is
-// all two writes of the same tire may differ in.
-std::string WithoutWriteTime(std::string text) {
-  const size_t at = text.find(" written ");
-  if (at != std::string::npos && at < text.find('\n')) text.erase(at, text.find('\n') - at);
-  return text;
-}
+using test::ReadText;
+using test::WithoutWriteTime;
 
 // Restores the process-wide decimal separator however a test ends.
 struct TSeparatorGuard {

@@ -16,18 +16,14 @@
 #include "cli/ReportTool.h"
 #include "cli/TirTool.h"
 #include "examples/RunRecorderProgramme.h"
+#include "testing/TestSupport.h"
 
 namespace morvex {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::ReadText;
 
 class TirReport : public ::testing::Test {
  protected:
@@ -39,16 +35,7 @@ class TirReport : public ::testing::Test {
     const examples::TCombinedTire car =
         examples::ReadCombinedTire(std::string(MORVEX_SOURCE_DIR) + "/testing/data/combined-slip/car-185-80R14.txt");
     // A small programme in TYDEX (the runs give the rated load and radius).
-    examples::TProgrammeOptions o;
-    o.rate_hz = 25;
-    o.inclinations = {0, 3};
-    o.load_factors = {0.6, 1.0, 1.4};
-    o.held_slip_angles = {-6, -3, 3, 6};
-    o.slip_angle_period = 16;
-    o.slip_ratio_period = 16;
-    o.warmup_seconds = 20;
-    o.seed = 9;
-    o.tydex = true;
+    const examples::TProgrammeOptions o = examples::SmallTydexProgramme(9);
     runs_ = examples::WriteProgramme(car, dir_.string(), o);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -91,11 +78,20 @@ TEST_F(TirReport, RefusedBeforeTheFitWhenItWouldReplaceAFile) {
   EXPECT_FALSE(fs::exists(Path("car.txt")));
 }
 
-// After the fit: the property file, then the report with every stage.
-TEST_F(TirReport, WritesTheProgrammesReportAfterTheFit) {
-  std::string out, err;
-  const int status = Run(Path("car.tir"), Path("car.html"), &out, &err);
-  EXPECT_TRUE(status == kExitOk || status == kExitFitPoor) << err;
+// After the fit: the property file, the session, then the report with every
+// stage.  The session holds the programme and its fit: `report --session`
+// alone then gives the programme's pages, reading no run.  (One test: each
+// fits the whole programme.)
+TEST_F(TirReport, WritesTheProgrammesReportAfterTheFitAndFromItsSession) {
+  TTirToolOptions options;
+  options.run_paths = runs_;
+  options.output_path = Path("car.tir");
+  options.save_session_path = Path("car.morvex");
+  options.report_path = Path("car.html");
+  std::ostringstream fit_out, fit_err;
+  const int status = RunTirTool(options, fit_out, fit_err);
+  ASSERT_TRUE(status == kExitOk || status == kExitFitPoor) << fit_err.str();
+  const std::string out = fit_out.str();
   EXPECT_TRUE(fs::exists(Path("car.tir")));
   EXPECT_NE(out.find("report written: " + Path("car.html") + " (USE_MODE 4: lateral "), std::string::npos) << out;
   const std::string html = ReadText(Path("car.html"));
@@ -106,37 +102,25 @@ TEST_F(TirReport, WritesTheProgrammesReportAfterTheFit) {
     EXPECT_NE(html.find(heading), std::string::npos) << heading;
   for (const std::string& run : runs_) EXPECT_NE(html.find(fs::path(run).filename().string()), std::string::npos);
   EXPECT_NE(html.find("USE_MODE 4"), std::string::npos);
-}
 
-// A session written by `tir --save-session` holds the programme and its
-// fit: `report --session` alone gives the programme's pages, reading no run.
-TEST_F(TirReport, ASessionOfAProgrammeGivesItsPages) {
-  TTirToolOptions options;
-  options.run_paths = runs_;
-  options.output_path = Path("car.tir");
-  options.save_session_path = Path("car.morvex");
-  std::ostringstream out, err;
-  const int status = RunTirTool(options, out, err);
-  ASSERT_TRUE(status == kExitOk || status == kExitFitPoor) << err.str();
   // The runs are gone: the session's embedded data must do.
   for (const std::string& run : runs_) fs::remove(run);
-
   TReportToolOptions report;
   report.channel_given = false;
   report.session_path = Path("car.morvex");
-  report.output_path = Path("car.html");
+  report.output_path = Path("session.html");
   report.executable_dir = std::string(MORVEX_BINARY_DIR) + "/bin";
   std::ostringstream report_out, report_err;
   const int report_status = RunReportTool(report, report_out, report_err);
   EXPECT_TRUE(report_status == kExitOk || report_status == kExitFitPoor) << report_err.str();
   EXPECT_NE(report_out.str().find("USE_MODE 4: lateral "), std::string::npos) << report_out.str();
-  const std::string html = ReadText(Path("car.html"));
+  const std::string from_session = ReadText(Path("session.html"));
   for (const char* heading : {"Stage lateral: Lateral force Fy", "Stage Fx combined: longitudinal force under combined slip",
                               "Stage Fy combined: lateral force under combined slip"})
-    EXPECT_NE(html.find(heading), std::string::npos) << heading;
-  EXPECT_NE(html.find("programme run (not read): "), std::string::npos);
+    EXPECT_NE(from_session.find(heading), std::string::npos) << heading;
+  EXPECT_NE(from_session.find("programme run (not read): "), std::string::npos);
   // The same pages as the report written by tir itself.
-  EXPECT_EQ(html.find("Channels: none"), std::string::npos);
+  EXPECT_EQ(from_session.find("Channels: none"), std::string::npos);
 }
 
 }  // namespace

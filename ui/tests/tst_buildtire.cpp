@@ -96,18 +96,7 @@ class TestBuildTire : public QObject, TWindowFixture {
   void initTestCase() {
     QVERIFY(runs_dir_.isValid());
     tire_ = examples::ReadCombinedTire(std::string(MORVEX_COMBINED_TIRES_DIR) + "/car-185-80R14.txt");
-    // Small, so that the whole programme fits in seconds: two inclinations,
-    // three loads, four held slip angles, short sweeps.
-    examples::TProgrammeOptions o;
-    o.rate_hz = 25;
-    o.inclinations = {0, 3};
-    o.load_factors = {0.6, 1.0, 1.4};
-    o.held_slip_angles = {-6, -3, 3, 6};
-    o.slip_angle_period = 16;
-    o.slip_ratio_period = 16;
-    o.warmup_seconds = 20;
-    o.seed = 5;
-    o.tydex = true;
+    const examples::TProgrammeOptions o = examples::SmallTydexProgramme(5);
     runs_ = examples::WriteProgramme(tire_, runs_dir_.path().toStdString(), o);
     QCOMPARE(runs_.size(), size_t{3});
   }
