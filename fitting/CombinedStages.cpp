@@ -68,16 +68,6 @@ struct StageData {
   std::vector<size_t> sample;  // index into the data set of each point
 };
 
-double StageValue(TCombinedStage stage, const TCombinedSample& s) {
-  switch (stage) {
-    case TCombinedStage::kFx: return s.fx;
-    case TCombinedStage::kFy: return s.fy;
-    case TCombinedStage::kMz: return s.mz;
-    case TCombinedStage::kMx: return s.mx;
-    case TCombinedStage::kMy: return s.my;
-  }
-  return kNaN;
-}
 
 struct PureModel {
   TLateralCoefficients lat;
@@ -97,7 +87,7 @@ StageData CollectPoints(TCombinedStage stage, const PureModel& pure, const TComb
   std::map<std::pair<double, double>, size_t> seen;
   for (size_t i = 0; i < data.samples.size(); ++i) {
     const TCombinedSample& s = data.samples[i];
-    const double value = StageValue(stage, s);
+    const double value = CombinedStageValue(stage, s);
     if (!std::isfinite(value) || !(s.load > 0) || !std::isfinite(s.load) || !std::isfinite(s.camber) ||
         !std::isfinite(s.slip_angle) || !std::isfinite(s.slip_ratio))
       continue;
@@ -678,6 +668,17 @@ const char* CombinedStageName(TCombinedStage stage) {
     case TCombinedStage::kMy: return "My";
   }
   return "";
+}
+
+double CombinedStageValue(TCombinedStage stage, const TCombinedSample& s) {
+  switch (stage) {
+    case TCombinedStage::kFx: return s.fx;
+    case TCombinedStage::kFy: return s.fy;
+    case TCombinedStage::kMz: return s.mz;
+    case TCombinedStage::kMx: return s.mx;
+    case TCombinedStage::kMy: return s.my;
+  }
+  return kNaN;
 }
 
 std::vector<std::string> CombinedStageCoefficients(TCombinedStage stage) {

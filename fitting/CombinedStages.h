@@ -53,6 +53,9 @@ enum class TCombinedStage { kFx, kFy, kMz, kMx, kMy };
 // "Fx combined", "Fy combined", "Mz combined", "Mx", "My".
 const char* CombinedStageName(TCombinedStage stage);
 
+// The quantity a stage fits, as a sample measured it: fx, fy, mz, mx or my.
+double CombinedStageValue(TCombinedStage stage, const TCombinedSample& sample);
+
 // The coefficients a stage fits, in the order of TFitOutcome::fitted.
 std::vector<std::string> CombinedStageCoefficients(TCombinedStage stage);
 

@@ -45,16 +45,7 @@ std::vector<double> SetPoints(std::vector<double> values, Near near) {
   return points;
 }
 
-double Quantity(TCombinedStage stage, const TCombinedSample& s) {
-  switch (stage) {
-    case TCombinedStage::kFx: return s.fx;
-    case TCombinedStage::kFy: return s.fy;
-    case TCombinedStage::kMz: return s.mz;
-    case TCombinedStage::kMx: return s.mx;
-    case TCombinedStage::kMy: return s.my;
-  }
-  return std::numeric_limits<double>::quiet_NaN();
-}
+double Quantity(TCombinedStage stage, const TCombinedSample& s) { return CombinedStageValue(stage, s); }
 
 double Quantity(TCombinedStage stage, const TCombinedPoint& p) {
   switch (stage) {

@@ -108,6 +108,17 @@ std::string Svg(const TReportChart& chart, double width, double height) {
   return canvas.Finish();
 }
 
+// The coefficient table, values and errors right-aligned as numbers.
+std::string CoefficientTable(const std::vector<TReportCoefficient>& coefficients, const std::string& free_word) {
+  std::string out = "<table>\n<tr>";
+  for (const std::string& h : CoefficientHeader()) out += "<th>" + Escape(h) + "</th>";
+  out += "</tr>\n";
+  for (const std::vector<std::string>& row : CoefficientRows(coefficients, free_word))
+    out += "<tr><td>" + Escape(row[0]) + "</td><td class=\"num\">" + Escape(row[1]) + "</td><td>" + Escape(row[2]) +
+           "</td><td class=\"num\">" + Escape(row[3]) + "</td><td>" + Escape(row[4]) + "</td></tr>\n";
+  return out + "</table>\n";
+}
+
 std::string Lines(const std::vector<std::string>& lines) {
   std::string out = "<ul>\n";
   for (const std::string& line : lines) out += "<li>" + Escape(line) + "</li>\n";
@@ -124,13 +135,7 @@ void Channel(std::string& out, const TChannelReport& channel, const std::string&
   if (!verdict.empty()) out += Lines(verdict);
   out += "<p>Overall: " + Escape(OverallLine(channel)) + "</p>\n";
 
-  out += "<h3>Coefficients</h3>\n<table>\n<tr><th>Name</th><th>Value</th><th>Free</th><th>Standard error</th>"
-         "<th>Note</th></tr>\n";
-  for (const TReportCoefficient& c : channel.coefficients)
-    out += "<tr><td>" + Escape(c.name) + "</td><td class=\"num\">" + Escape(c.value) + "</td><td>" +
-           (c.free ? "free" : "fixed") + "</td><td class=\"num\">" + Escape(ErrorCell(c)) + "</td><td>" +
-           Escape(c.note) + "</td></tr>\n";
-  out += "</table>\n";
+  out += "<h3>Coefficients</h3>\n" + CoefficientTable(channel.coefficients, "free");
 
   out += "<h3>Per-curve fit</h3>\n<table>\n<tr><th>Case</th><th>Camber [deg]</th><th>Load</th><th>Points</th>"
          "<th>RMS</th><th>Max |error|</th><th>R2</th></tr>\n";
@@ -181,13 +186,8 @@ void CombinedStage(std::string& out, const TCombinedStageReport& stage) {
   const std::vector<std::string> verdict = VerdictLines(stage.verdict);
   if (!verdict.empty()) out += Lines(verdict);
   out += "<p>Overall: " + Escape(OverallLine(stage)) + "</p>\n";
-  out += "<h3>Coefficients</h3>\n<table>\n<tr><th>Name</th><th>Value</th><th>Free</th><th>Standard error</th>"
-         "<th>Note</th></tr>\n";
-  for (const TReportCoefficient& c : stage.coefficients)
-    out += "<tr><td>" + Escape(c.name) + "</td><td class=\"num\">" + Escape(c.value) + "</td><td>" +
-           (c.free ? "fitted" : "fixed") + "</td><td class=\"num\">" + Escape(ErrorCell(c)) + "</td><td>" +
-           Escape(c.note) + "</td></tr>\n";
-  out += "</table>\n<h3>Per-curve fit</h3>\n" + Table(CombinedCurveHeader(), CombinedCurveRows(stage));
+  out += "<h3>Coefficients</h3>\n" + CoefficientTable(stage.coefficients, "fitted");
+  out += "<h3>Per-curve fit</h3>\n" + Table(CombinedCurveHeader(), CombinedCurveRows(stage));
   out += "<h3>Curves: data and model, residuals</h3>\n";
   for (size_t k = 0; k < stage.charts.size(); ++k) {
     out += Svg(stage.charts[k], 640, 300);

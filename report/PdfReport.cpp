@@ -145,10 +145,8 @@ void ChannelPages(TFlow& flow, const TChannelReport& channel) {
   flow.Paragraph("Overall: " + OverallLine(channel));
 
   flow.Heading("Coefficients", 11);
-  std::vector<std::vector<std::string>> rows;
-  for (const TReportCoefficient& c : channel.coefficients)
-    rows.push_back({c.name, c.value, c.free ? "free" : "fixed", ErrorCell(c), c.note});
-  flow.Table({"Name", "Value", "Free", "Standard error", "Note"}, {0.1, 0.25, 0.08, 0.15, 0.42}, rows);
+  std::vector<std::vector<std::string>> rows = CoefficientRows(channel.coefficients, "free");
+  flow.Table(CoefficientHeader(), {0.1, 0.25, 0.08, 0.15, 0.42}, rows);
 
   flow.Heading("Per-curve fit", 11);
   rows.clear();
@@ -184,10 +182,8 @@ void CombinedStagePages(TFlow& flow, const TCombinedStageReport& stage) {
   flow.Paragraph("Overall: " + OverallLine(stage));
 
   flow.Heading("Coefficients", 11);
-  std::vector<std::vector<std::string>> rows;
-  for (const TReportCoefficient& c : stage.coefficients)
-    rows.push_back({c.name, c.value, c.free ? "fitted" : "fixed", ErrorCell(c), c.note});
-  flow.Table({"Name", "Value", "Free", "Standard error", "Note"}, {0.1, 0.25, 0.08, 0.15, 0.42}, rows);
+  std::vector<std::vector<std::string>> rows = CoefficientRows(stage.coefficients, "fitted");
+  flow.Table(CoefficientHeader(), {0.1, 0.25, 0.08, 0.15, 0.42}, rows);
 
   flow.Heading("Per-curve fit", 11);
   flow.Table(CombinedCurveHeader(), {0.14, 0.14, 0.16, 0.1, 0.16, 0.16, 0.14}, CombinedCurveRows(stage));

@@ -71,6 +71,16 @@ std::string ErrorCell(const TReportCoefficient& coefficient) {
   return ReportNumber(coefficient.standard_error);
 }
 
+std::vector<std::string> CoefficientHeader() { return {"Name", "Value", "Free", "Standard error", "Note"}; }
+
+std::vector<std::vector<std::string>> CoefficientRows(const std::vector<TReportCoefficient>& coefficients,
+                                                      const std::string& free_word) {
+  std::vector<std::vector<std::string>> rows;
+  for (const TReportCoefficient& c : coefficients)
+    rows.push_back({c.name, c.value, c.free ? free_word : "fixed", ErrorCell(c), c.note});
+  return rows;
+}
+
 std::vector<std::string> AdviceLines(const TChannelReport& channel) {
   std::vector<std::string> lines;
   if (!channel.advice) {

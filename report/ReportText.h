@@ -46,6 +46,12 @@ std::vector<std::vector<std::string>> FeedRows(const TProgrammeReport& programme
 // error is known (Levenberg-Marquardt without covariance, no fit run).
 std::string ErrorCell(const TReportCoefficient& coefficient);
 
+// A coefficient table: name, value, `free_word` or "fixed", standard error,
+// note.  A channel's table says "free", a stage's "fitted".
+std::vector<std::string> CoefficientHeader();
+std::vector<std::vector<std::string>> CoefficientRows(const std::vector<TReportCoefficient>& coefficients,
+                                                      const std::string& free_word);
+
 // The advice in lines, as FormatDataAdvice words it (indented lines keep
 // their indent).
 std::vector<std::string> AdviceLines(const TChannelReport& channel);
