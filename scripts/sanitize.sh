@@ -92,6 +92,13 @@ heavy+='|IsoLateral.CurvatureAboveOneOnMostPointsIsANote|IsoLateral.SlopeOfTheWr
 heavy+='|TireProgramme.ModeFollowsTheStagesFitted|ReportTool.PdfOfPublishedCoefficients'
 heavy+='|ValidationReport.GathersTheFitOfEveryCurve|ValidationReport.ChartsShowEachLoad'
 heavy+='|ReportFiles.WritesOnlyPdfOrHtml|SessionToolTest.ChangedSourceAndChangedEmbeddedData'
+# A tire's whole programme fitted for its report and its session: the
+# session file's programme records are read here by their own tests and
+# the session fuzz target, the report's pages by the channel reports.
+heavy+='|TirReport.WritesTheProgrammesReport|ProgrammeReport\.|ProgrammeReportOfLess\.|TirSession\.|ProgrammeSession\.'
+# Kills an export at random moments drawn for the optimised build; under
+# the sanitizers an export outlasts them all.
+heavy+='|ExportCoefficients.KilledAtRandomMoments'
 # ctest starts the longest tests first when it knows their times from an
 # earlier run; a new folder borrows them from the normal build's run.
 costs=Testing/Temporary/CTestCostData.txt
