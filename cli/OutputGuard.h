@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace morvex {
+#include "files/SameFile.h"
 
-// True when `a` and `b` name one file: the same file when both exist (links
-// resolved, hard links included), otherwise the same canonical path.
-bool SameFile(const std::string& a, const std::string& b);
+namespace morvex {
 
 // Raises Exception naming both when `output` names one of `inputs` (empty
 // inputs are skipped): "The output <output> is the input <input>: an input

@@ -12,6 +12,7 @@
 #include <limits>
 #include <map>
 
+#include "files/SameFile.h"
 #include "files/Sha256.h"
 #include "numerics/ProfileFile.h"
 
@@ -859,19 +860,6 @@ void ReadZoom(const TRecord& record, TSessionView& view) {
   view.zoom = zoom;
 }
 
-bool NameSameFile(const std::string& a, const std::string& b) {
-  if (a.empty() || b.empty()) return false;
-  std::error_code ec;
-  if (fs::exists(a, ec) && fs::exists(b, ec)) {
-    const bool same = fs::equivalent(a, b, ec);
-    if (!ec) return same;
-  }
-  const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
-  const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
-  if (ec) return fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
-  return ca == cb;
-}
-
 // The whole content of a regular file, refused beyond `max_bytes`; opened
 // without blocking so that a pipe put where a file was is never waited on.
 enum class TReadStatus { kOk, kMissing, kNotRegular, kTooLarge, kUnreadable };
@@ -1083,7 +1071,7 @@ void CheckSessionTarget(const std::string& path, const TSessionState& state, con
   std::vector<std::string> refused = inputs;
   for (const TSessionPath& named : SessionPaths(state)) refused.push_back(named.path);
   for (const std::string& input : refused)
-    if (NameSameFile(path, input))
+    if (SameFile(path, input))
       throw Exception("The session " + path + " would overwrite the input " + input +
                       ": an input is never overwritten; choose another session file");
   std::error_code ec;

@@ -27,6 +27,7 @@
 #include <sstream>
 
 #include "cli/ProgrammeSession.h"
+#include "files/SameFile.h"
 #include "files/Sha256.h"
 #include "fitting/ChannelModel.h"
 #include "fitting/FitReport.h"
@@ -88,12 +89,6 @@ TFitVerdict VerdictOf(const TSessionChannel& fit) {
   verdict.reasons = VerdictReasons(fit.reasons);
   verdict.notes = VerdictReasons(fit.notes);
   return verdict;
-}
-
-bool SamePath(const std::string& a, const std::string& b) {
-  std::error_code error;
-  if (fs::equivalent(a, b, error)) return true;
-  return fs::absolute(a, error).lexically_normal() == fs::absolute(b, error).lexically_normal();
 }
 
 }  // namespace
@@ -605,7 +600,7 @@ void TSessionActions::WriteValidationReport(const std::string& path) {
   std::vector<std::string> inputs_read = Inputs();
   if (programme_fitted) inputs_read.insert(inputs_read.end(), programme->runs.begin(), programme->runs.end());
   for (const std::string& input : inputs_read)
-    if (SamePath(path, input)) throw Exception("The report would overwrite " + input + ", which the window read");
+    if (SameFile(path, input)) throw Exception("The report would overwrite " + input + ", which the window read");
 
   const TTireDataSet& data = form_->Session().Data();
   const TCoefficientSet& set = form_->Coefficients();
