@@ -30,6 +30,7 @@
 
 #include "fitting/ChannelModel.h"
 #include "numerics/LxBasics.h"
+#include "report/ValidationReport.h"
 #include "tiredata/DataGrid.h"
 
 namespace morvex {
@@ -252,16 +253,8 @@ void ComputeChartCurves(const TTireDataSet& data, int selected, const TPlotReque
 }
 
 TAxisTitles AxisTitlesFor(TFitChannel channel, bool residuals) {
-  std::string quantity = "Fy";
-  std::string unit = "[N]";
-  if (channel == TFitChannel::kAligning) {
-    quantity = "Mz";
-    unit = "[N m]";
-  } else if (channel == TFitChannel::kLongitudinal) {
-    quantity = "Fx";
-  }
-  const std::string x = channel == TFitChannel::kLongitudinal ? "slip ratio [-]" : "slip angle [deg]";
-  return {x, residuals ? quantity + " measured - model " + unit : quantity + " " + unit};
+  auto [x, y] = ChannelAxisTitles(channel, residuals);
+  return {std::move(x), std::move(y)};
 }
 
 std::optional<TFitChannel> DataChannelOfHeader(std::string_view line) {
