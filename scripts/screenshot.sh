@@ -12,7 +12,8 @@
 # show: lateral (default), longitudinal or aligning.  --scale N runs at Qt
 # scale factor N on an N times larger screen; --maximized saves the whole
 # screen.  The other options go to morvex (see morvex --help).  Needs
-# xvfb-run and ImageMagick's import (scripts/install-deps.sh installs both).
+# xvfb-run and ImageMagick's import and convert (scripts/install-deps.sh
+# installs both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -54,24 +55,25 @@ fi
 [ -f "$data" ] || { echo "screenshot.sh: no data file $data" >&2; exit 1; }
 mkdir -p "$(dirname "$out")"
 
-# The window is centred on a 1280x1024 screen (times the scale) without a
-# window manager, so it sits at a known place without a frame: cut exactly
-# that rectangle out, or keep the whole screen for a maximised window.
+# The window sits on a 1280x1024 screen (times the scale) without a window
+# manager, so without a frame, on the black root window: the screen trimmed
+# of its black border is the window, wherever the program placed it.  A
+# maximised window keeps the whole screen.
 screen_w=$((1280 * scale)) screen_h=$((1024 * scale))
 if [ "$maximized" = 1 ]; then
-  crop="${screen_w}x${screen_h}+0+0"
+  crop=(-crop "${screen_w}x${screen_h}+0+0")
 else
-  crop="$((993 * scale))x$((704 * scale))+$((143 * scale))+$((160 * scale))"
+  crop=(-trim)
 fi
 xvfb-run -a -s "-screen 0 ${screen_w}x${screen_h}x24" bash -c '
   set -u
-  program=$1 out=$2 wait=$3 crop=$4 scale=$5; shift 5
+  program=$1 out=$2 wait=$3 scale=$4 crop_options=$5; shift 5
   LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$program" "$@" >/dev/null 2>&1 &
   pid=$!
   sleep "$wait"
   if ! kill -0 "$pid" 2>/dev/null; then echo "screenshot.sh: morvex ended early" >&2; exit 1; fi
-  import -window root -crop "$crop" +repage "$out"
+  import -window root png:- | convert png:- $crop_options +repage "$out"
   kill "$pid"
-' _ "$program" "$out" "$wait_seconds" "$crop" "$scale" --page "$page" "${fit[@]}" "${genetic[@]}" "${extra[@]}" "$(realpath "$data")"
+' _ "$program" "$out" "$wait_seconds" "$scale" "${crop[*]}" --page "$page" "${fit[@]}" "${genetic[@]}" "${extra[@]}" "$(realpath "$data")"
 
 echo "wrote $out"
