@@ -5,7 +5,6 @@
 
 
 #include <ceres/ceres.h>
-#include <glog/logging.h>
 
 #include <algorithm>
 #include <array>
@@ -19,6 +18,7 @@
 #include <utility>
 
 #include "fitting/FitVerdict.h"
+#include "fitting/TrustRegionFit.h"
 #include "numerics/LxBasics.h"
 #include "optim/Identifiability.h"
 #include "tiremodel/MagicFormula.h"
@@ -341,16 +341,6 @@ double SweepScatter(const TCombinedDataSet& data, const StageData& d) {
 }
 
 // ------------------------------------------------------------- the solver
-
-void SilenceSolverLog() {
-  static const bool silenced = [] {
-    FLAGS_minloglevel = google::GLOG_FATAL;
-    FLAGS_stderrthreshold = google::GLOG_FATAL;
-    FLAGS_logtostderr = false;
-    return true;
-  }();
-  (void)silenced;
-}
 
 class StageCallback : public ceres::IterationCallback {
  public:

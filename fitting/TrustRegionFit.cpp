@@ -203,8 +203,8 @@ std::vector<double> DenseJacobian(ceres::Problem& problem, size_t points, size_t
   return jacobian;
 }
 
-// The solver library logs through glog to the terminal; the program reports
-// the solver's outcome itself.
+}  // namespace
+
 void SilenceSolverLog() {
   static const bool silenced = [] {
     FLAGS_minloglevel = google::GLOG_FATAL;
@@ -214,8 +214,6 @@ void SilenceSolverLog() {
   }();
   (void)silenced;
 }
-
-}  // namespace
 
 TTrustRegionResult FitTrustRegion(TFitChannel channel, const TCoefficientSet& set,
                                   const std::vector<std::string>& names, const TTireDataSet& data,

@@ -51,6 +51,11 @@ struct TTrustRegionResult {
   std::vector<double> jacobian;    // points x names derivatives of the residuals at the solution
 };
 
+// The solver library logs through glog to the terminal; the program reports
+// the solver's outcome itself.  Every user of the solver calls this first
+// (once per process is enough; later calls do nothing).
+void SilenceSolverLog();
+
 // Fits the coefficients `names` of `channel`, starting from the set's
 // values; every other coefficient keeps the set's value.  The set is not
 // changed.  `progress(iteration, cost)` is called after every iteration.
